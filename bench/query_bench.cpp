@@ -1,0 +1,58 @@
+// How much the query language adds per element visited. The wanted element is
+// the last one, so every query walks the whole document.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+#include "query/element_query.h"
+#include "tests/query/fake_document.h"
+
+namespace {
+
+using vexel::ElementProperty;
+using vexel::testing::FakeDocument;
+
+constexpr const char* kChapterQuery =
+    "innerText element that className = stauts_left AND innerText have 您正在看：";
+constexpr const char* kImageQuery =
+    "outerHTML element that className = ImgComic AND outerHTML have IMG class=ImgComic";
+
+std::unique_ptr<FakeDocument> MakeDocument(long count) {
+  auto doc = std::make_unique<FakeDocument>();
+  // Ordinary elements carry short classes, as most of a real page does.
+  for (long i = 0; i + 2 < count; ++i) {
+    doc->Add(i % 3 == 0 ? "item" : "row", "text");
+  }
+  doc->Add("stauts_left", "您正在看：ABC > 第5话 >共12页");
+  doc->Add()
+      .Set(ElementProperty::ClassName, "ImgComic")
+      .Set(ElementProperty::OuterHTML, "<IMG class=ImgComic src=\"pics/1.jpg\">");
+  return doc;
+}
+
+void Evaluate(benchmark::State& state, const char* query) {
+  const long count = state.range(0);
+  auto doc = MakeDocument(count);
+  vexel::ElementQuery element_query(doc.get());
+  std::string out;
+  for (auto _ : state) {
+    const auto result = element_query.Evaluate(query, out);
+    benchmark::DoNotOptimize(result);
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetItemsProcessed(state.iterations() * count);
+  state.counters["ns_per_element"] =
+      benchmark::Counter(static_cast<double>(count) * static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert,
+                         benchmark::Counter::kIs1000);
+}
+
+void BM_ChapterLineQuery(benchmark::State& state) { Evaluate(state, kChapterQuery); }
+void BM_ImageQuery(benchmark::State& state) { Evaluate(state, kImageQuery); }
+
+BENCHMARK(BM_ChapterLineQuery)->Arg(1000)->Arg(10000)->Arg(100000);
+BENCHMARK(BM_ImageQuery)->Arg(1000)->Arg(10000)->Arg(100000);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,14 @@
+// vexel-dl: the comic download job without a window, plus "vexel-dl query",
+// which evaluates one element query against a page.
+#include <string_view>
+#include <vector>
+
+#include "cli/commands.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string_view> args(argv + 1, argv + argc);
+  if (!args.empty() && args.front() == "query") {
+    return vexel::cli::RunQueryCommand(std::span<const std::string_view>(args).subspan(1));
+  }
+  return vexel::cli::RunDownloadCommand(args);
+}

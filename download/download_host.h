@@ -1,0 +1,52 @@
+// What the download job needs from whoever runs it: the window or vexel-dl.
+//
+// The job runs on a worker thread. Every call below is made from that thread;
+// a host that owns a user interface forwards each one to its own thread and
+// returns only once the change has taken effect, so that the log shows the
+// job's steps in order.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "query/page_document.h"
+
+namespace vexel::download {
+
+// Where chapter folders go.
+struct OutputDirectory {
+  std::string path;       // ends in "/"
+  bool fallback = false;  // true when the preferred directory was not writable
+                          // and `path` is the user's download folder instead
+};
+
+class DownloadHost {
+ public:
+  virtual ~DownloadHost() = default;
+
+  // Empties the log pane.
+  virtual void ClearLog() = 0;
+  // Appends `text` at the end of the log; callers supply the "\r\n" line ends.
+  virtual void AppendLog(std::string_view text) = 0;
+  // The stop flag, polled between pages.
+  virtual bool StopRequested() = 0;
+  // The outcome text, set exactly once per run.
+  virtual void SetResultText(std::string_view text) = 0;
+
+  // The chapter page as the queries see it; may be null when nothing is loaded.
+  virtual PageDocument* Document() = 0;
+  // The chapter page's absolute address: the base for relative image
+  // addresses and the Referer of every image request.
+  virtual std::string PageAddress() = 0;
+  // The directory that receives the chapter folder.
+  virtual OutputDirectory ChooseOutputDirectory() = 0;
+
+ protected:
+  DownloadHost() = default;
+  DownloadHost(const DownloadHost&) = default;
+  DownloadHost& operator=(const DownloadHost&) = default;
+  DownloadHost(DownloadHost&&) = default;
+  DownloadHost& operator=(DownloadHost&&) = default;
+};
+
+}  // namespace vexel::download

@@ -1,0 +1,136 @@
+#include "query/element_query.h"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <string_view>
+#include <utility>
+
+#include "query/query_text.h"
+
+namespace vexel {
+namespace {
+
+constexpr std::string_view kClickHead = "click element";
+constexpr std::string_view kSelectHead = "select ";
+constexpr std::string_view kSetHead = "set ";
+
+// Read heads in the order they are tried; the first beginning that matches wins.
+constexpr std::array<std::pair<std::string_view, ElementProperty>, 8> kReadHeads{{
+    {"id", ElementProperty::Id},
+    {"className", ElementProperty::ClassName},
+    {"title", ElementProperty::Title},
+    {"tagName", ElementProperty::TagName},
+    {"innerText", ElementProperty::InnerText},
+    {"outerText", ElementProperty::OuterText},
+    {"innerHTML", ElementProperty::InnerHTML},
+    {"outerHTML", ElementProperty::OuterHTML},
+}};
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+// Conditions are tested in written order and stop at the first failure, so
+// the later (usually costlier) properties are read only for candidates.
+bool PassesAll(const std::vector<Condition>& conditions, const PageElement& element,
+               std::string& buffer) {
+  for (const Condition& condition : conditions) {
+    std::string_view value;
+    if (condition.property) {
+      element.ReadProperty(*condition.property, buffer);
+      value = text::TrimSpaces(buffer);
+    }
+    if (!ConditionHolds(condition, value)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+PageElement* SelectElement(PageDocument& document, const ParsedQuery& parsed) {
+  const long count = document.ElementCount();
+  std::int64_t countdown = parsed.match_index;
+  std::string buffer;
+  for (long i = 0; i < count; ++i) {
+    PageElement* element = document.ElementAt(i);
+    if (element == nullptr) {
+      continue;
+    }
+    if (!PassesAll(parsed.conditions, *element, buffer)) {
+      continue;
+    }
+    --countdown;
+    if (countdown < 0) {
+      return element;
+    }
+  }
+  return nullptr;
+}
+
+QueryResult ApplySelect(std::string_view head, PageElement& element) {
+  // "select %ld": the word, optional white space, then the option index.
+  const auto scanned = text::ScanAfterLiteral(head, "select");
+  long index = 0;
+  if (scanned) {
+    constexpr std::int64_t kLongMax = std::numeric_limits<long>::max();
+    constexpr std::int64_t kLongMin = std::numeric_limits<long>::min();
+    index = static_cast<long>(std::clamp(scanned->value, kLongMin, kLongMax));
+  }
+  return element.SetSelectedIndex(index) == ActionNotApplicable ? QueryNoMatch : QueryMatched;
+}
+
+QueryResult ApplySet(std::string_view head, PageElement& element) {
+  const std::size_t equals = text::Find(head, " =");
+  if (equals == text::kNotFound) {
+    return QueryMatched;
+  }
+  std::string_view value = text::TrimSpaces(head.substr(equals + 2));
+  if (StartsWith(value, "[")) {
+    value.remove_prefix(1);
+  }
+  if (!value.empty() && value.back() == ']') {
+    value.remove_suffix(1);
+  }
+  return element.SetValue(value) == ActionNotApplicable ? QueryNoMatch : QueryMatched;
+}
+
+QueryResult ApplyHead(std::string_view head, PageElement& element, std::string& out) {
+  if (StartsWith(head, kClickHead)) {
+    element.Click();
+    return QueryMatched;
+  }
+  if (StartsWith(head, kSelectHead)) {
+    return ApplySelect(head, element);
+  }
+  if (StartsWith(head, kSetHead)) {
+    return ApplySet(head, element);
+  }
+  for (const auto& [prefix, property] : kReadHeads) {
+    if (StartsWith(head, prefix)) {
+      element.ReadProperty(property, out);
+      return QueryMatched;
+    }
+  }
+  return QueryMatched;
+}
+
+}  // namespace
+
+QueryResult ElementQuery::Evaluate(std::string query, std::string& out) const {
+  out.clear();
+  const ParsedQuery parsed = ParseQuery(query);
+  if (document_ == nullptr) {
+    return QueryNoMatch;
+  }
+  if (document_->IsBusy()) {
+    return QueryBusy;
+  }
+  PageElement* selected = SelectElement(*document_, parsed);
+  if (selected == nullptr) {
+    return QueryNoMatch;
+  }
+  return ApplyHead(parsed.head, *selected, out);
+}
+
+}  // namespace vexel
