@@ -117,7 +117,12 @@ QueryResult ApplyHead(std::string_view head, PageElement& element, std::string& 
 
 }  // namespace
 
-QueryResult ElementQuery::Evaluate(std::string query, std::string& out) const {
+// The query is taken by value on purpose: the call works on its own copy, so a
+// caller may pass a text that the evaluation's effects (a click's navigation)
+// could change.
+QueryResult ElementQuery::Evaluate(
+    std::string query,  // NOLINT(performance-unnecessary-value-param)
+    std::string& out) const {
   out.clear();
   const ParsedQuery parsed = ParseQuery(query);
   if (document_ == nullptr) {

@@ -65,16 +65,16 @@ ParsedQuery ParseQuery(std::string_view query) {
     const std::size_t op_start = name_end + 1;
     const std::size_t op_end = query.find(' ', op_start);
     if (op_end == std::string_view::npos) {
-      parsed.conditions.push_back(MakeCondition(query.substr(position, name_end - position),
-                                                query.substr(op_start), {}));
+      parsed.conditions.push_back(
+          MakeCondition(query.substr(position, name_end - position), query.substr(op_start), {}));
       break;
     }
     const std::size_t operand_start = op_end + 1;
     const std::size_t and_at = text::Find(query, kAnd, operand_start);
     const std::size_t operand_end = and_at == text::kNotFound ? query.size() : and_at;
-    parsed.conditions.push_back(MakeCondition(query.substr(position, name_end - position),
-                                              query.substr(op_start, op_end - op_start),
-                                              query.substr(operand_start, operand_end - operand_start)));
+    parsed.conditions.push_back(MakeCondition(
+        query.substr(position, name_end - position), query.substr(op_start, op_end - op_start),
+        query.substr(operand_start, operand_end - operand_start)));
     position = and_at == text::kNotFound ? query.size() : and_at + kAnd.size();
   }
   return parsed;

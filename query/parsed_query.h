@@ -20,9 +20,9 @@ enum class ConditionOperator {
 };
 
 struct Condition {
-  std::string name;      // trimmed
-  std::string op;        // trimmed, as written
-  std::string operand;   // trimmed
+  std::string name;     // trimmed
+  std::string op;       // trimmed, as written
+  std::string operand;  // trimmed
   // The property the name designates; empty for any other name, whose text
   // then is the empty text and is never read from the element.
   std::optional<ElementProperty> property;

@@ -57,9 +57,9 @@ TEST_F(ActionsTest, SetFillsInputFieldsWithTheBracketedValue) {
   doc.Add().Set(ElementProperty::Id, "r").Kind(FakeKind::Input).Refuse();
 
   const std::pair<const char*, const char*> values[] = {
-      {"set element = [ x ]", " x "}, {"set element = x", "x"},     {"set element =", ""},
-      {"set element = []", ""},       {"set element = [a", "a"},    {"set element = a]", "a"},
-      {"set a b = x y", "x y"},        {"set element = ]", ""},
+      {"set element = [ x ]", " x "}, {"set element = x", "x"},  {"set element =", ""},
+      {"set element = []", ""},       {"set element = [a", "a"}, {"set element = a]", "a"},
+      {"set a b = x y", "x y"},       {"set element = ]", ""},
   };
   for (const auto& [head, expected] : values) {
     doc[0].value = "untouched";

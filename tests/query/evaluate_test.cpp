@@ -81,7 +81,7 @@ TEST_F(EvaluateTest, OperatorsCompareTrimmedTextWithTheOperand) {
   EXPECT_TRUE(holds("innerText no bye"));
   EXPECT_TRUE(holds("innerText == nonsense"));
   EXPECT_TRUE(holds("innerText is nonsense"));
-  EXPECT_TRUE(holds("innerText  = nonsense"));  // two spaces: empty operator
+  EXPECT_TRUE(holds("innerText  = nonsense"));     // two spaces: empty operator
   EXPECT_FALSE(holds("innertext = hello world"));  // other names give the empty text
   EXPECT_TRUE(holds("nosuch = "));
 }
@@ -97,9 +97,10 @@ TEST_F(EvaluateTest, HeadsAreChosenByTheirBeginning) {
       .Set(ElementProperty::InnerHTML, "ih")
       .Set(ElementProperty::OuterHTML, "oh");
   const std::pair<const char*, const char*> cases[] = {
-      {"id", "i"},           {"className", "c"},    {"title", "t"},     {"tagName", "DIV"},
-      {"innerText", "it"},   {"outerText", "ot"},   {"innerHTML", "ih"}, {"outerHTML", "oh"},
-      {"innerTextual", "it"}, {"identity", "i"},    {"text element", ""}, {"", ""},
+      {"id", "i"},         {"className", "c"},   {"title", "t"},
+      {"tagName", "DIV"},  {"innerText", "it"},  {"outerText", "ot"},
+      {"innerHTML", "ih"}, {"outerHTML", "oh"},  {"innerTextual", "it"},
+      {"identity", "i"},   {"text element", ""}, {"", ""},
   };
   for (const auto& [head, expected] : cases) {
     EXPECT_EQ(Run(std::string(head) + " that "), QueryMatched) << head;
@@ -152,18 +153,9 @@ TEST_F(EvaluateTest, ReadsTheDocumentInTheFixedOrder) {
   ASSERT_EQ(Run("innerText element1 that className = x AND innerText no tw"), QueryMatched);
   EXPECT_EQ(out, "four");
   const std::vector<std::string> expected = {
-      "IsBusy",
-      "ElementCount",
-      "ElementAt 0",
-      "Read 0 className",
-      "ElementAt 1",
-      "Read 1 className",
-      "Read 1 innerText",
-      "ElementAt 2",
-      "Read 2 className",
-      "Read 2 innerText",
-      "ElementAt 3",
-      "Read 3 className",
+      "IsBusy",           "ElementCount",     "ElementAt 0",      "Read 0 className",
+      "ElementAt 1",      "Read 1 className", "Read 1 innerText", "ElementAt 2",
+      "Read 2 className", "Read 2 innerText", "ElementAt 3",      "Read 3 className",
       "Read 3 innerText",
       "Read 3 innerText",  // the head's read
   };

@@ -109,7 +109,8 @@ class FakeDocument final : public PageDocument {
 };
 
 inline void FakeElement::ReadProperty(ElementProperty property, std::string& out) const {
-  owner_->Record([&] { return "Read " + std::to_string(index_) + " " + std::string(PropertyName(property)); });
+  owner_->Record(
+      [&] { return "Read " + std::to_string(index_) + " " + std::string(PropertyName(property)); });
   out = texts_[static_cast<std::size_t>(property)];
 }
 

@@ -12,7 +12,8 @@ TEST(TrimSpaces, RemovesOnlyTheSpaceCharacter) {
   EXPECT_EQ(TrimSpaces("\ta\n"), "\ta\n");
   EXPECT_EQ(TrimSpaces(" \t "), "\t");
   EXPECT_EQ(TrimSpaces("    "), "");
-  EXPECT_EQ(TrimSpaces("\xE3\x80\x80x\xE3\x80\x80"), "\xE3\x80\x80x\xE3\x80\x80");  // full-width spaces stay
+  EXPECT_EQ(TrimSpaces("\xE3\x80\x80x\xE3\x80\x80"),
+            "\xE3\x80\x80x\xE3\x80\x80");  // full-width spaces stay
 }
 
 TEST(ClampedSubstr, ClampsInsteadOfFailing) {
