@@ -1,0 +1,323 @@
+#include "examples/sample_site.h"
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <thread>
+
+#include "examples/gbk_text.h"
+#include "examples/png_image.h"
+
+namespace vexel::sample {
+namespace {
+
+constexpr const char* kHtmlType = "text/html; charset=gbk";
+constexpr const char* kSiteName = "Vexel示例漫画站";
+
+std::string EscapeHtml(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+std::string PageHead(std::string_view title) {
+  return "<!DOCTYPE html>\n<html><head>"
+         "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"
+         "<title>" +
+         EscapeHtml(title) + "</title></head>\n<body>\n";
+}
+
+constexpr const char* kPageFoot = "</body></html>\n";
+
+std::string ComicPath(int comic) { return "/comic/" + std::to_string(comic) + "/"; }
+
+std::string HomePage(const std::vector<SampleComic>& comics) {
+  std::string html = PageHead(kSiteName);
+  html += "<h1>" + std::string(kSiteName) + "</h1>\n<p>本站的漫画仅供试用下载器。</p>\n";
+  html += "<ul class=\"comics\">\n";
+  for (std::size_t c = 0; c < comics.size(); ++c) {
+    html += "<li><a href=\"" + ComicPath(static_cast<int>(c + 1)) + "\">" +
+            EscapeHtml(comics[c].name) + "</a></li>\n";
+  }
+  html += "</ul>\n";
+  return html + kPageFoot;
+}
+
+std::string ChapterListPage(const SampleComic& comic, int comic_number) {
+  std::string html = PageHead(comic.name + " - " + kSiteName);
+  html += "<div class=\"nav\"><a href=\"/\">首页</a></div>\n";
+  html += "<h1>" + EscapeHtml(comic.name) + "</h1>\n<ul class=\"chapters\">\n";
+  for (std::size_t h = 0; h < comic.chapters.size(); ++h) {
+    const SampleChapter& chapter = comic.chapters[h];
+    html += "<li><a href=\"" + SampleSite::ChapterPath(comic_number, static_cast<int>(h + 1)) +
+            "\">" + EscapeHtml(chapter.name) + "</a>（" + std::to_string(chapter.pages) +
+            "页）</li>\n";
+  }
+  html += "</ul>\n";
+  return html + kPageFoot;
+}
+
+std::string PagerLinks(int page, int pages) {
+  std::string html = "<div class=\"pager\">";
+  if (page > 1) {
+    html += "<a href=\"?p=" + std::to_string(page - 1) + "\">上一页</a> ";
+  }
+  html += "第" + std::to_string(page) + "页";
+  if (page < pages) {
+    html += " <a href=\"?p=" + std::to_string(page + 1) + "\">下一页</a>";
+  }
+  return html + "</div>\n";
+}
+
+// One view of a chapter: the chapter line, page `page`'s image and the pager.
+// The image tag keeps class first and src last, as the site's own tags do.
+std::string ChapterPage(const SampleComic& comic, int comic_number, const SampleChapter& chapter,
+                        int chapter_number, int page) {
+  const std::string page_name = "第" + std::to_string(page) + "页";
+  std::string html = PageHead(comic.name + " " + chapter.name + " " + page_name);
+  html += "<div class=\"nav\"><a href=\"/\">首页</a> &gt; <a href=\"" + ComicPath(comic_number) +
+          "\">" + EscapeHtml(comic.name) + "</a></div>\n";
+  html += "<div class=\"stauts_left\">您正在看：<a href=\"" + ComicPath(comic_number) + "\">" +
+          EscapeHtml(comic.name) + "</a> &gt; <a href=\"" +
+          SampleSite::ChapterPath(comic_number, chapter_number) + "\">" + EscapeHtml(chapter.name) +
+          "</a> &gt;共" + std::to_string(chapter.pages) + "页</div>\n";
+  html += PagerLinks(page, chapter.pages);
+  html += "<div class=\"comic\"><img class=\"ImgComic\" alt=\"" + page_name + "\" src=\"pics/ch" +
+          std::to_string(chapter_number) + "/" + std::to_string(page) + ".png\"></div>\n";
+  html += PagerLinks(page, chapter.pages);
+  return html + kPageFoot;
+}
+
+// A decimal number in [1, 1000000], or 0.
+int ParseNumber(std::string_view text) {
+  int value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < 1 || value > 1000000) {
+    return 0;
+  }
+  return value;
+}
+
+}  // namespace
+
+struct SampleSite::Rendered {
+  std::map<std::string, std::string> pages;                  // "/" and "/comic/C/"
+  std::map<std::string, std::vector<std::string>> chapters;  // chapter path -> view of page p+1
+};
+
+SampleSite::SampleSite(SampleSiteOptions options)
+    : options_(std::move(options)), rendered_(std::make_unique<Rendered>()) {
+  const int long_pages = std::max(options_.long_chapter_pages, 0);
+  comics_ = {
+      {"星际旅人", {{"第1话", 5}, {"第2话", 8}, {"第3话", long_pages}}},
+      // The second chapter's own name holds " >", which the job turns into "-".
+      {"山城故事", {{"第1话", 6}, {"番外 >重逢", 4}}},
+  };
+
+  // Everything is rendered and converted once, so a missing GBK converter
+  // shows at start-up rather than on the first request.
+  ok_ = true;
+  const auto add = [this](std::string& slot, const std::string& utf8) {
+    std::optional<std::string> gbk = Utf8ToGbk(utf8);
+    ok_ = ok_ && gbk.has_value();
+    slot = gbk.value_or(std::string());
+  };
+  add(rendered_->pages["/"], HomePage(comics_));
+  for (std::size_t c = 0; c < comics_.size(); ++c) {
+    const int comic_number = static_cast<int>(c + 1);
+    const SampleComic& comic = comics_[c];
+    add(rendered_->pages[ComicPath(comic_number)], ChapterListPage(comic, comic_number));
+    for (std::size_t h = 0; h < comic.chapters.size(); ++h) {
+      const int chapter_number = static_cast<int>(h + 1);
+      const SampleChapter& chapter = comic.chapters[h];
+      auto& views = rendered_->chapters[ChapterPath(comic_number, chapter_number)];
+      views.resize(static_cast<std::size_t>(std::max(chapter.pages, 1)));
+      for (std::size_t p = 0; p < views.size(); ++p) {
+        add(views[p],
+            ChapterPage(comic, comic_number, chapter, chapter_number, static_cast<int>(p + 1)));
+      }
+    }
+  }
+}
+
+SampleSite::~SampleSite() = default;
+
+std::string SampleSite::ChapterPath(int comic, int chapter) {
+  return ComicPath(comic) + std::to_string(chapter) + ".html";
+}
+
+const SampleChapter* SampleSite::FindChapter(int comic, int chapter) const {
+  if (comic < 1 || comic > static_cast<int>(comics_.size())) {
+    return nullptr;
+  }
+  const auto& chapters = comics_[static_cast<std::size_t>(comic - 1)].chapters;
+  if (chapter < 1 || chapter > static_cast<int>(chapters.size())) {
+    return nullptr;
+  }
+  return &chapters[static_cast<std::size_t>(chapter - 1)];
+}
+
+std::string SampleSite::PageImage(int comic, int chapter, int page) const {
+  const auto shade = static_cast<std::uint8_t>(0xF8 - 0x14 * ((comic * 3 + chapter) % 5));
+  return EncodePng(DrawPageNumber(page, shade), options_.image_bytes);
+}
+
+SiteStats SampleSite::Stats() const {
+  const std::lock_guard lock(stats_mutex_);
+  return stats_;
+}
+
+void SampleSite::ResetStats() {
+  const std::lock_guard lock(stats_mutex_);
+  peers_.clear();
+  stats_ = {};
+}
+
+void SampleSite::Count(const std::string& address, int port, bool image) {
+  const std::lock_guard lock(stats_mutex_);
+  peers_.emplace(address, port);
+  stats_.connections = peers_.size();
+  ++stats_.requests;
+  if (image) {
+    ++stats_.image_requests;
+  }
+}
+
+void SampleSite::Register(httplib::Server& server) {
+  // Browsers and the downloader fetch a whole chapter over one connection.
+  server.set_keep_alive_max_count(1000000);
+
+  server.set_logger([this](const httplib::Request& request, const httplib::Response&) {
+    if (request.path.rfind("/stats", 0) == 0 && options_.stats_route) {
+      return;
+    }
+    Count(request.remote_addr, request.remote_port, request.path.ends_with(".png"));
+  });
+
+  if (options_.stats_route) {
+    server.Get("/stats", [this](const httplib::Request&, httplib::Response& response) {
+      const SiteStats stats = Stats();
+      response.set_content("connections " + std::to_string(stats.connections) + "\nrequests " +
+                               std::to_string(stats.requests) + "\nimages " +
+                               std::to_string(stats.image_requests) + "\n",
+                           "text/plain");
+    });
+    server.Get("/stats/reset", [this](const httplib::Request&, httplib::Response& response) {
+      ResetStats();
+      response.set_content("reset\n", "text/plain");
+    });
+  }
+
+  server.Get(R"(/comic/(\d+)/pics/ch(\d+)/(\d+)\.png)", [this](const httplib::Request& request,
+                                                               httplib::Response& response) {
+    const int comic = ParseNumber(request.matches[1].str());
+    const int chapter = ParseNumber(request.matches[2].str());
+    const int page = ParseNumber(request.matches[3].str());
+    const SampleChapter* found = FindChapter(comic, chapter);
+    const bool missing = std::find(options_.missing_pages.begin(), options_.missing_pages.end(),
+                                   page) != options_.missing_pages.end();
+    if (found == nullptr || page < 1 || page > found->pages || missing) {
+      response.status = 404;
+      response.set_content("no such image\n", "text/plain");
+      return;
+    }
+    if (options_.require_referer) {
+      const std::string site = "http://" + request.get_header_value("Host") + "/";
+      if (request.get_header_value("Referer").rfind(site, 0) != 0) {
+        response.status = 403;
+        response.set_content("images are shown on the site's own pages\n", "text/plain");
+        return;
+      }
+    }
+    response.set_content(PageImage(comic, chapter, page), "image/png");
+  });
+
+  server.Get(R"(/.*)", [this](const httplib::Request& request, httplib::Response& response) {
+    if (const auto page = rendered_->pages.find(request.path); page != rendered_->pages.end()) {
+      response.set_content(page->second, kHtmlType);
+      return;
+    }
+    if (const auto views = rendered_->chapters.find(request.path);
+        views != rendered_->chapters.end()) {
+      int shown = 1;
+      if (request.has_param("p")) {
+        shown = ParseNumber(request.get_param_value("p"));
+      }
+      if (shown >= 1 && shown <= static_cast<int>(views->second.size())) {
+        response.set_content(views->second[static_cast<std::size_t>(shown - 1)], kHtmlType);
+        return;
+      }
+    }
+    response.status = 404;
+    response.set_content("<html><body>404 Not Found</body></html>\n", "text/html");
+  });
+}
+
+// ---------------------------------------------------------------------------
+
+struct SampleSiteServer::Impl {
+  explicit Impl(SampleSiteOptions options) : site(std::move(options)) {}
+
+  SampleSite site;
+  httplib::Server server;
+  int port = -1;
+  std::string base_address;
+  std::atomic<bool> finished{false};
+  std::thread thread;
+};
+
+SampleSiteServer::SampleSiteServer(SampleSiteOptions options)
+    : impl_(std::make_unique<Impl>(std::move(options))) {
+  impl_->site.Register(impl_->server);
+  impl_->port = impl_->server.bind_to_any_port("127.0.0.1");
+  if (impl_->port <= 0 || !impl_->site.ok()) {
+    impl_->port = -1;
+    return;
+  }
+  impl_->base_address = "http://127.0.0.1:" + std::to_string(impl_->port) + "/";
+  impl_->thread = std::thread([impl = impl_.get()] {
+    impl->server.listen_after_bind();
+    impl->finished = true;
+  });
+  // stop() only takes effect on a running server, so wait until it runs.
+  while (!impl_->server.is_running() && !impl_->finished) {
+    std::this_thread::yield();
+  }
+}
+
+SampleSiteServer::~SampleSiteServer() {
+  if (impl_->thread.joinable()) {
+    impl_->server.stop();
+    impl_->thread.join();
+  }
+}
+
+bool SampleSiteServer::ok() const { return impl_->port > 0; }
+int SampleSiteServer::Port() const { return impl_->port; }
+const std::string& SampleSiteServer::BaseAddress() const { return impl_->base_address; }
+std::string SampleSiteServer::ChapterAddress(int comic, int chapter) const {
+  return "http://127.0.0.1:" + std::to_string(impl_->port) +
+         SampleSite::ChapterPath(comic, chapter);
+}
+SampleSite& SampleSiteServer::Site() { return impl_->site; }
+
+}  // namespace vexel::sample

@@ -1,0 +1,124 @@
+// The bundled sample comic site: two comics laid out like the target site, so
+// the window, vexel-dl, the tests and the benchmark have something real to
+// download from without touching the internet.
+//
+//   /                         home page, lists the comics
+//   /comic/C/                 chapter list of comic C
+//   /comic/C/H.html[?p=N]     chapter H, showing page N (default 1), with the
+//                             chapter line, the page image and links to the
+//                             neighbouring pages
+//   /comic/C/pics/chH/N.png   page image N of chapter H
+//
+// Pages are GBK-encoded and served with "charset=gbk"; images are PNGs with
+// the page number drawn on them.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace httplib {
+class Server;
+}
+
+namespace vexel::sample {
+
+struct SampleChapter {
+  std::string name;  // UTF-8, as the chapter line shows it
+  int pages = 0;
+};
+
+struct SampleComic {
+  std::string name;
+  std::vector<SampleChapter> chapters;
+};
+
+struct SampleSiteOptions {
+  // Page count of 星际旅人 第3话, the chapter whose length is adjustable.
+  int long_chapter_pages = 12;
+  // Each image is padded to at least this many bytes (0: natural size, a few KB).
+  std::size_t image_bytes = 0;
+  // Images answer 403 unless the request's Referer is a page of this site, as
+  // sites that refuse hot-linking do.
+  bool require_referer = false;
+  // Page numbers whose images answer 404 in every chapter.
+  std::vector<int> missing_pages;
+  // Serves /stats (connections, requests and image requests seen so far) and
+  // /stats/reset; requests to these two are not counted.
+  bool stats_route = false;
+};
+
+struct SiteStats {
+  std::size_t connections = 0;  // distinct client address and port pairs
+  std::size_t requests = 0;
+  std::size_t image_requests = 0;
+};
+
+class SampleSite {
+ public:
+  explicit SampleSite(SampleSiteOptions options = {});
+  ~SampleSite();
+  SampleSite(const SampleSite&) = delete;
+  SampleSite& operator=(const SampleSite&) = delete;
+
+  // False when the pages could not be converted to GBK (no converter).
+  bool ok() const { return ok_; }
+
+  // Adds the site's routes and logger to `server` and lets a connection carry
+  // any number of requests. The site must outlive the server's use of it.
+  void Register(httplib::Server& server);
+
+  const std::vector<SampleComic>& Comics() const { return comics_; }
+
+  // "/comic/C/H.html", both counted from 1.
+  static std::string ChapterPath(int comic, int chapter);
+  // The bytes served for page image `page` of chapter `chapter` of `comic`.
+  std::string PageImage(int comic, int chapter, int page) const;
+
+  SiteStats Stats() const;
+  void ResetStats();
+
+ private:
+  struct Rendered;
+
+  const SampleChapter* FindChapter(int comic, int chapter) const;
+  void Count(const std::string& address, int port, bool image);
+
+  SampleSiteOptions options_;
+  std::vector<SampleComic> comics_;
+  std::unique_ptr<Rendered> rendered_;
+  bool ok_ = false;
+
+  mutable std::mutex stats_mutex_;
+  std::set<std::pair<std::string, int>> peers_;
+  SiteStats stats_;
+};
+
+// The site served on 127.0.0.1 at a free port by a server thread of its own,
+// for tests: up once constructed, stopped and joined on destruction.
+class SampleSiteServer {
+ public:
+  explicit SampleSiteServer(SampleSiteOptions options = {});
+  ~SampleSiteServer();
+  SampleSiteServer(const SampleSiteServer&) = delete;
+  SampleSiteServer& operator=(const SampleSiteServer&) = delete;
+
+  bool ok() const;
+  int Port() const;
+  // "http://127.0.0.1:PORT/"
+  const std::string& BaseAddress() const;
+  // BaseAddress() without its last "/" followed by ChapterPath(comic, chapter).
+  std::string ChapterAddress(int comic, int chapter) const;
+  SampleSite& Site();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace vexel::sample
