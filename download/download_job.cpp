@@ -1,10 +1,107 @@
 #include "download/download_job.h"
 
-namespace vexel::download {
+#include <optional>
+#include <string>
 
-bool DownloadJob(DownloadHost& host, platform::ImageFetcher& /*fetcher*/) {
-  host.SetResultText("下载出错");
-  return false;
+#include "download/chapter_plan.h"
+#include "download/outcome_texts.h"
+#include "platform/resolve_address.h"
+#include "query/element_query.h"
+
+namespace vexel::download {
+namespace {
+
+bool Finish(DownloadHost& host, std::string_view result, std::string_view last_line, bool value) {
+  host.SetResultText(result);
+  host.AppendLog(last_line);
+  return value;
+}
+
+bool Error(DownloadHost& host) { return Finish(host, kResultError, kLogError, false); }
+bool Stopped(DownloadHost& host) { return Finish(host, kResultStopped, kLogStopped, false); }
+bool Complete(DownloadHost& host) { return Finish(host, kResultComplete, kLogComplete, true); }
+
+// The analysis up to, not including, the folder: the plan without Folder.
+std::optional<ChapterPlan> Analyse(DownloadHost& host) {
+  const ElementQuery query(host.Document());
+  std::string chapter_line;
+  if (query.Evaluate(std::string(kChapterLineQuery), chapter_line) != QueryMatched) {
+    return std::nullopt;
+  }
+  const std::optional<ChapterLine> line = ReadChapterLine(chapter_line);
+  if (!line) {
+    return std::nullopt;
+  }
+  host.AppendLog(PageCountLine(line->page_count));
+
+  std::string tag;
+  if (query.Evaluate(std::string(kImageQuery), tag) != QueryMatched) {
+    return std::nullopt;
+  }
+  const std::optional<std::string> address = ImageAddressFromTag(tag);
+  if (!address) {
+    return std::nullopt;
+  }
+  std::optional<AddressPattern> pattern = SplitImageAddress(*address);
+  if (!pattern) {
+    return std::nullopt;
+  }
+  return ChapterPlan{SafeFolderName(line->title),
+                     line->page_count,
+                     std::move(pattern->url_prefix),
+                     std::move(pattern->extension),
+                     {}};
+}
+
+bool RunImageLoop(DownloadHost& host, platform::ImageFetcher& fetcher, const ChapterPlan& plan) {
+  const std::string base = host.PageAddress();
+  // A 64-bit counter, so that a count of INT32_MAX still ends.
+  for (std::int64_t page = 1; page <= plan.PageCount; ++page) {
+    if (host.StopRequested()) {
+      return Stopped(host);
+    }
+    const std::string reference = PageReference(plan, page);
+    // An address that cannot be resolved is fetched as it stands and fails.
+    const std::string address = platform::ResolveAddress(base, reference).value_or(reference);
+    std::string line(kLogPageStart);
+    line.append(address).append(kLogPageEnd);
+    host.AppendLog(line);
+    const bool fetched = fetcher.FetchImage(address, PageFilePath(plan, page));
+    host.AppendLog(fetched ? kLogPageSucceeded : kLogPageFailed);
+  }
+  return host.StopRequested() ? Stopped(host) : Complete(host);
+}
+
+}  // namespace
+
+bool DownloadJob(DownloadHost& host, platform::ImageFetcher& fetcher) {
+  return DownloadJob(host, fetcher, platform::RealFileSystem());
+}
+
+bool DownloadJob(DownloadHost& host, platform::ImageFetcher& fetcher,
+                 platform::FileSystem& file_system) {
+  host.ClearLog();
+  std::optional<ChapterPlan> plan = Analyse(host);
+  if (!plan) {
+    return Error(host);
+  }
+  const OutputDirectory output = host.ChooseOutputDirectory();
+  // Without an output directory the folder would land wherever the process
+  // happens to run; that is no place to write to.
+  if (output.path.empty()) {
+    return Error(host);
+  }
+  plan->Folder = output.path + plan->Title;
+  // An existing folder is reused; one that cannot be created shows later as
+  // failed pages.
+  file_system.CreateDirectory(plan->Folder);
+  if (output.fallback) {
+    std::string line(kLogFallbackFolder);
+    line.append(plan->Folder).append("\r\n");
+    host.AppendLog(line);
+  }
+  plan->Folder += "/";
+  return RunImageLoop(host, fetcher, *plan);
 }
 
 }  // namespace vexel::download

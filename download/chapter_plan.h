@@ -1,0 +1,56 @@
+// What the analysis of a chapter page yields, and the pure steps that derive
+// it from the texts the two queries deliver.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vexel::download {
+
+struct ChapterPlan {
+  std::string Title;       // folder name, made safe; may be empty
+  std::int32_t PageCount;  // as read from the chapter line; may be 0 or negative
+  std::string UrlPrefix;   // image address up to and including its last "/"
+  std::string Extension;   // from the first "." of the address's last segment
+  std::string Folder;      // output directory + Title + "/"
+};
+
+struct ChapterLine {
+  std::string title;  // trimmed, " >" replaced by "-"; not yet made safe
+  std::int32_t page_count = 0;
+};
+
+// Title and page count from the chapter line's text, or nothing when it has
+// no ">共" after its first byte or no number in the range of a 32-bit integer
+// right after it.
+std::optional<ChapterLine> ReadChapterLine(std::string_view line);
+
+// The address in the image tag's markup: from just after the first `src="`
+// (which must not stand at the very start) up to the next `">`. Nothing when
+// either is missing or the address is empty.
+std::optional<std::string> ImageAddressFromTag(std::string_view tag);
+
+struct AddressPattern {
+  std::string url_prefix;
+  std::string extension;
+};
+
+// Splits an image address into its prefix (up to and including the last "/"
+// after the first byte; the whole address when there is none) and its
+// extension (from the first "." of the last segment). Nothing when either
+// comes out empty.
+std::optional<AddressPattern> SplitImageAddress(std::string_view address);
+
+// A title that can only name one folder directly inside the output
+// directory: "/", NUL and the other control characters become "_", and the
+// special names "." and ".." become "_" and "__".
+std::string SafeFolderName(std::string_view title);
+
+// UrlPrefix + n + Extension: the page's address as the page states it.
+std::string PageReference(const ChapterPlan& plan, std::int64_t page);
+// Folder + n + Extension.
+std::string PageFilePath(const ChapterPlan& plan, std::int64_t page);
+
+}  // namespace vexel::download

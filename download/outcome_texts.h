@@ -1,0 +1,49 @@
+// The job's fixed texts: its two queries, its log lines and its outcomes.
+// They are the program's own words and are shown exactly as written here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vexel::download {
+
+// The chapter line: the first element of class stauts_left that shows the
+// "您正在看：" marker; its text carries the title and ">共" plus the count.
+inline constexpr std::string_view kChapterLineQuery =
+    "innerText element that className = stauts_left AND innerText have 您正在看：";
+// The first page image tag, as the legacy rendering writes it.
+inline constexpr std::string_view kImageQuery =
+    "outerHTML element that className = ImgComic AND outerHTML have IMG class=ImgComic";
+
+// The chapter line begins with "您正在看：", five characters of three bytes.
+inline constexpr std::size_t kMarkerBytes = 15;
+inline constexpr std::string_view kCountMarker = ">共";
+inline constexpr std::string_view kSrcMarker = "src=\"";
+inline constexpr std::string_view kSrcEnd = "\">";
+
+// Outcomes: the result text shown in the message box, and the last log line.
+inline constexpr std::string_view kResultError = "下载出错";
+inline constexpr std::string_view kLogError = "下载出错\r\n";
+inline constexpr std::string_view kResultStopped = "下载已终止";
+inline constexpr std::string_view kLogStopped = "下载已终止\r\n";
+inline constexpr std::string_view kResultComplete = "下载完成";
+inline constexpr std::string_view kLogComplete = "下载全部完成\r\n";
+
+// One line per page: kLogPageStart + address + kLogPageEnd, then one of the
+// two results once the fetch is done.
+inline constexpr std::string_view kLogPageStart = "下载图片[";
+inline constexpr std::string_view kLogPageEnd = "]...";
+inline constexpr std::string_view kLogPageSucceeded = "成功\r\n";
+inline constexpr std::string_view kLogPageFailed = "失败\r\n";
+
+// Written when the chapter folder had to go to the user's download folder.
+inline constexpr std::string_view kLogFallbackFolder = "程序目录不可写入，改存到：";
+
+// "共有%d张图片\r\n"
+inline std::string PageCountLine(std::int32_t page_count) {
+  return "共有" + std::to_string(page_count) + "张图片\r\n";
+}
+
+}  // namespace vexel::download

@@ -1,0 +1,23 @@
+// Where the window stores chapter folders.
+#pragma once
+
+#include <string>
+
+#include "download/download_host.h"
+#include "platform/file_system.h"
+
+namespace vexel::download {
+
+// `preferred` when it is a directory this process can write; otherwise
+// `fallback_directory` (created when missing) with `fallback` set, so the job
+// can say where the chapter went. Both paths end in "/".
+OutputDirectory ChooseOutputDirectory(const std::string& preferred,
+                                      const std::string& fallback_directory,
+                                      platform::FileSystem& file_system);
+
+// The window's rule: the program's directory when it can be written (a
+// program run from its build or unpack folder), else the user's download
+// folder (an installed program).
+OutputDirectory ChooseProgramOutputDirectory();
+
+}  // namespace vexel::download

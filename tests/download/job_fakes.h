@@ -1,0 +1,73 @@
+// A host that records what the download job does, and a fetcher whose
+// answers a test scripts.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "download/download_host.h"
+#include "platform/image_fetcher.h"
+#include "tests/platform/file_temp_dir.h"
+
+namespace vexel::testing {
+
+class RecordingHost final : public download::DownloadHost {
+ public:
+  // The log as the pane would show it, and every append separately.
+  std::string log;
+  std::vector<std::string> appends;
+  int clears = 0;
+  std::vector<std::string> results;
+  // Answers StopRequested; counts how often it was asked.
+  std::function<bool()> stop = [] { return false; };
+  int stop_checks = 0;
+
+  PageDocument* document = nullptr;
+  std::string page_address = "http://127.0.0.1:1/comic/1/1.html";
+  download::OutputDirectory output;
+  int output_requests = 0;
+
+  void ClearLog() override {
+    ++clears;
+    log.clear();
+    appends.emplace_back("<clear>");
+  }
+  void AppendLog(std::string_view text) override {
+    log.append(text);
+    appends.emplace_back(text);
+  }
+  bool StopRequested() override {
+    ++stop_checks;
+    return stop();
+  }
+  void SetResultText(std::string_view text) override { results.emplace_back(text); }
+  PageDocument* Document() override { return document; }
+  std::string PageAddress() override { return page_address; }
+  download::OutputDirectory ChooseOutputDirectory() override {
+    ++output_requests;
+    return output;
+  }
+};
+
+class ScriptedFetcher final : public platform::ImageFetcher {
+ public:
+  struct Call {
+    std::string address;
+    std::string target;
+  };
+  std::vector<Call> calls;
+  // Decides each fetch (1-based call number); the default stores the address
+  // as the file's content, the way a real fetch stores a body.
+  std::function<bool(int call, const Call&)> answer = [](int, const Call& call) {
+    return WriteWholeFile(call.target, call.address);
+  };
+
+  bool FetchImage(const std::string& address, const std::string& target) override {
+    calls.push_back({address, target});
+    return answer(static_cast<int>(calls.size()), calls.back());
+  }
+};
+
+}  // namespace vexel::testing
