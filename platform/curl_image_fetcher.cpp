@@ -134,6 +134,9 @@ bool CurlImageFetcher::Receive(const std::string& address, const std::string& ca
   }
   sink_ = file.get();
   sink_failed_ = false;
+  stalled_ = false;
+  last_received_ = 0;
+  last_change_ = std::chrono::steady_clock::now();
   const CURLcode result = curl_easy_perform(handle);
   sink_ = nullptr;
   long status = 0;
@@ -141,7 +144,10 @@ bool CurlImageFetcher::Receive(const std::string& address, const std::string& ca
 
   const bool closed = std::fclose(file.release()) == 0;
   bool ok = false;
-  if (result == CURLE_ABORTED_BY_CALLBACK) {
+  if (result == CURLE_ABORTED_BY_CALLBACK && stalled_) {
+    Fail(FetchFailure::Transfer,
+         "no data for " + std::to_string(options_.transfer.stall_timeout_seconds) + " s");
+  } else if (result == CURLE_ABORTED_BY_CALLBACK) {
     Fail(FetchFailure::Abandoned, "abandoned");
   } else if (sink_failed_ || (result == CURLE_OK && !closed)) {
     Fail(FetchFailure::CacheFile, "cannot write to " + options_.cache_directory);
@@ -191,6 +197,18 @@ int CurlImageFetcher::OnProgress(void* self, curl_off_t expected, curl_off_t rec
                                  curl_off_t) {
   auto* fetcher = static_cast<CurlImageFetcher*>(self);
   if (fetcher->options_.abandon != nullptr && fetcher->options_.abandon->load()) {
+    return 1;
+  }
+  // curl's own low-speed check averages over several seconds, so a burst
+  // before a stall keeps a transfer alive for longer than the limit; this
+  // counts the time since the last byte arrived instead.
+  const auto now = std::chrono::steady_clock::now();
+  if (received != fetcher->last_received_) {
+    fetcher->last_received_ = received;
+    fetcher->last_change_ = now;
+  } else if (now - fetcher->last_change_ >=
+             std::chrono::seconds(fetcher->options_.transfer.stall_timeout_seconds)) {
+    fetcher->stalled_ = true;
     return 1;
   }
   if (fetcher->options_.progress) {

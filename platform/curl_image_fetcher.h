@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -80,6 +81,10 @@ class CurlImageFetcher final : public ImageFetcher {
   bool cache_ready_ = false;
   std::FILE* sink_ = nullptr;  // the cache file being received, owned by Receive
   bool sink_failed_ = false;
+  // The stall watchdog: when the received count last changed.
+  curl_off_t last_received_ = 0;
+  std::chrono::steady_clock::time_point last_change_;
+  bool stalled_ = false;
   FetchFailure last_failure_ = FetchFailure::None;
   std::string last_error_;
 };

@@ -14,6 +14,7 @@ class FaultyFileSystem final : public platform::FileSystem {
   bool fail_create_directory = false;
   bool fail_copy = false;
   bool fail_rename = false;
+  std::string fail_rename_into;  // renames to paths with this prefix fail too
   bool fail_remove = false;
   bool writable = true;  // answer of IsWritableDirectory for existing directories
 
@@ -36,7 +37,9 @@ class FaultyFileSystem final : public platform::FileSystem {
   }
   bool Rename(const std::string& from, const std::string& to) override {
     renamed.push_back(to);
-    return !fail_rename && real().Rename(from, to);
+    const bool refused =
+        fail_rename || (!fail_rename_into.empty() && to.starts_with(fail_rename_into));
+    return !refused && real().Rename(from, to);
   }
   bool Remove(const std::string& path) override {
     removed.push_back(path);
