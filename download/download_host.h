@@ -6,6 +6,7 @@
 // job's steps in order.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -40,6 +41,10 @@ class DownloadHost {
   virtual std::string PageAddress() = 0;
   // The directory that receives the chapter folder.
   virtual OutputDirectory ChooseOutputDirectory() = 0;
+
+  // Told just before page `page` of `page_count` is fetched (its log line is
+  // already open), for a progress display. Does nothing unless overridden.
+  virtual void PageStarted(std::int64_t /*page*/, std::int32_t /*page_count*/) {}
 
  protected:
   DownloadHost() = default;

@@ -66,6 +66,7 @@ bool RunImageLoop(DownloadHost& host, platform::ImageFetcher& fetcher, const Cha
     std::string line(kLogPageStart);
     line.append(address).append(kLogPageEnd);
     host.AppendLog(line);
+    host.PageStarted(page, plan.PageCount);
     const bool fetched = fetcher.FetchImage(address, PageFilePath(plan, page));
     host.AppendLog(fetched ? kLogPageSucceeded : kLogPageFailed);
   }
