@@ -75,7 +75,9 @@ TEST_F(JobTest, ThirdPageFailingStillEndsCompleteWithOneLinePerPage) {
   EXPECT_EQ(host.appends.front(), "<clear>");
   // The page line stays open while the image is fetched.
   EXPECT_EQ(host.appends[2], "下载图片[" + base + "1.jpg]...");
-  EXPECT_EQ(host.appends[3], "成功\r\n");
+  EXPECT_EQ(host.appends[3], "<page 1/3>");
+  EXPECT_EQ(host.appends[4], "成功\r\n");
+  EXPECT_EQ(host.appends[9], "<page 3/3>");
   EXPECT_EQ(host.stop_checks, 4);  // before each page and once after the last
 
   ASSERT_EQ(fetcher.calls.size(), 3U);

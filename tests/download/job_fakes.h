@@ -45,6 +45,9 @@ class RecordingHost final : public download::DownloadHost {
   void SetResultText(std::string_view text) override { results.emplace_back(text); }
   PageDocument* Document() override { return document; }
   std::string PageAddress() override { return page_address; }
+  void PageStarted(std::int64_t page, std::int32_t page_count) override {
+    appends.push_back("<page " + std::to_string(page) + "/" + std::to_string(page_count) + ">");
+  }
   download::OutputDirectory ChooseOutputDirectory() override {
     ++output_requests;
     return output;

@@ -1,0 +1,177 @@
+#include "cli/console_output.h"
+
+#include <cstdio>
+
+namespace vexel::cli {
+namespace {
+
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+constexpr std::string_view kClearLine = "\r\x1b[K";
+
+// Cuts `text` to at most `columns` characters, counting each UTF-8
+// character as one column; the status line is ASCII, so that is exact.
+std::string FitColumns(const std::string& text, int columns) {
+  if (columns <= 0) {
+    return text;
+  }
+  int count = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0U) != 0x80U && ++count > columns) {
+      return text.substr(0, i);
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string FormatBytes(double bytes) {
+  char buffer[32];
+  if (bytes >= 1024.0 * 1024.0) {
+    std::snprintf(buffer, sizeof buffer, "%.1f MB", bytes / (1024.0 * 1024.0));
+  } else if (bytes >= 1024.0) {
+    std::snprintf(buffer, sizeof buffer, "%.0f KB", bytes / 1024.0);
+  } else {
+    std::snprintf(buffer, sizeof buffer, "%.0f B", bytes);
+  }
+  return buffer;
+}
+
+ConsoleOutput::ConsoleOutput(Sink sink, bool terminal, int width)
+    : sink_(std::move(sink)), terminal_(terminal), width_(width) {}
+
+void ConsoleOutput::WriteLogText(std::string_view text) {
+  // "\r\n" may in principle be split across two appends; hold a final "\r".
+  std::string converted;
+  converted.reserve(text.size() + 1);
+  if (carriage_return_pending_) {
+    carriage_return_pending_ = false;
+    if (text.empty() || text.front() != '\n') {
+      converted += '\r';
+    }
+  }
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      if (i + 1 == text.size()) {
+        carriage_return_pending_ = true;
+        continue;
+      }
+      if (text[i + 1] == '\n') {
+        continue;
+      }
+    }
+    converted += text[i];
+  }
+  if (!terminal_) {
+    sink_(converted);
+    return;
+  }
+  held_ += converted;
+  const std::size_t end = held_.rfind('\n');
+  if (end == std::string::npos) {
+    return;
+  }
+  ClearStatus();
+  sink_(std::string_view(held_).substr(0, end + 1));
+  held_.erase(0, end + 1);
+}
+
+void ConsoleOutput::Log(std::string_view text) {
+  const bool had_status = status_shown_;
+  WriteLogText(text);
+  if (had_status && !status_shown_) {
+    DrawStatus(latest_);
+  }
+}
+
+void ConsoleOutput::Line(std::string_view text) {
+  Finish();
+  std::string line(text);
+  line += '\n';
+  sink_(line);
+}
+
+void ConsoleOutput::ClearStatus() {
+  if (status_shown_) {
+    sink_(kClearLine);
+    status_shown_ = false;
+  }
+}
+
+void ConsoleOutput::DrawStatus(Clock::time_point now) {
+  if (!terminal_) {
+    return;
+  }
+  std::string text(kClearLine);
+  text += FitColumns(StatusText(now), width_ > 1 ? width_ - 1 : 0);
+  sink_(text);
+  status_shown_ = true;
+  last_draw_ = now;
+}
+
+std::string ConsoleOutput::StatusText(Clock::time_point now) const {
+  const std::int64_t bytes = completed_bytes_ + current_bytes_;
+  const double seconds = started_set_ ? std::chrono::duration<double>(now - started_).count() : 0;
+  std::string text = "page " + std::to_string(page_) + "/" + std::to_string(page_count_) + "  " +
+                     FormatBytes(static_cast<double>(bytes));
+  if (seconds > 0.05) {
+    text += "  " + FormatBytes(static_cast<double>(bytes) / seconds) + "/s";
+  }
+  if (interrupts_ == 1) {
+    text += "  stopping after this page (Ctrl-C again: abandon it)";
+  } else if (interrupts_ > 1) {
+    text += "  abandoning";
+  }
+  return text;
+}
+
+void ConsoleOutput::PageStarted(std::int64_t page, std::int32_t page_count, Clock::time_point now) {
+  latest_ = now;
+  if (!started_set_) {
+    started_ = now;
+    started_set_ = true;
+  }
+  completed_bytes_ += current_bytes_;
+  current_bytes_ = 0;
+  page_ = page;
+  page_count_ = page_count;
+  DrawStatus(now);
+}
+
+void ConsoleOutput::Transferred(std::int64_t received, Clock::time_point now) {
+  current_bytes_ = received;
+  latest_ = now;
+  if (terminal_ && now - last_draw_ >= kRedrawInterval) {
+    DrawStatus(now);
+  }
+}
+
+void ConsoleOutput::SetStopping(int interrupts, Clock::time_point now) {
+  if (interrupts == interrupts_) {
+    return;
+  }
+  interrupts_ = interrupts;
+  latest_ = now;
+  if (started_set_) {
+    DrawStatus(now);
+  }
+}
+
+void ConsoleOutput::Finish() {
+  ClearStatus();
+  if (carriage_return_pending_) {
+    carriage_return_pending_ = false;
+    held_ += '\r';
+  }
+  if (!held_.empty()) {
+    sink_(held_);
+    held_.clear();
+  }
+  completed_bytes_ = 0;
+  current_bytes_ = 0;
+  page_ = 0;
+  page_count_ = 0;
+  started_set_ = false;
+}
+
+}  // namespace vexel::cli

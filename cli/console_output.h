@@ -1,0 +1,71 @@
+// How vexel-dl shows a job: the log lines as the window's log pane would show
+// them and, on a terminal, one status line below them (page n of N, bytes,
+// rate) that is wiped before each log line and drawn again after it, so the
+// log is never garbled. When the output is not a terminal there is no status
+// line and log text is written as it comes.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace vexel::cli {
+
+class ConsoleOutput {
+ public:
+  using Clock = std::chrono::steady_clock;
+  // Receives every byte written; flushed by the caller's choice.
+  using Sink = std::function<void(std::string_view bytes)>;
+
+  // `terminal`: draw the status line; `width`: the terminal's columns (0:
+  // unknown), which the status line never reaches.
+  ConsoleOutput(Sink sink, bool terminal, int width = 0);
+
+  // Log text from the job; "\r\n" becomes "\n". On a terminal an unfinished
+  // line is held back until its end arrives, so the status line can stay
+  // below it.
+  void Log(std::string_view text);
+  // A line of vexel-dl's own (the outcome text), given without line end.
+  void Line(std::string_view text);
+
+  // Progress, from the job's page hook and the fetcher's transfer callback.
+  void PageStarted(std::int64_t page, std::int32_t page_count, Clock::time_point now);
+  void Transferred(std::int64_t received, Clock::time_point now);
+  // Shown in the status line once a stop has been asked for.
+  void SetStopping(int interrupts, Clock::time_point now);
+  // Wipes the status line (and writes any unfinished log line) at the end of
+  // a chapter.
+  void Finish();
+
+  // The status line's text for the current state.
+  std::string StatusText(Clock::time_point now) const;
+
+ private:
+  void WriteLogText(std::string_view text);
+  void ClearStatus();
+  void DrawStatus(Clock::time_point now);
+
+  Sink sink_;
+  bool terminal_;
+  int width_;
+  bool carriage_return_pending_ = false;
+  std::string held_;  // terminal: the unfinished log line
+  bool status_shown_ = false;
+  Clock::time_point last_draw_{};
+  Clock::time_point latest_{};  // the latest time any call brought
+
+  std::int64_t page_ = 0;
+  std::int32_t page_count_ = 0;
+  std::int64_t completed_bytes_ = 0;
+  std::int64_t current_bytes_ = 0;
+  Clock::time_point started_{};
+  bool started_set_ = false;
+  int interrupts_ = 0;
+};
+
+// "1.5 MB", "820 KB", "512 B"
+std::string FormatBytes(double bytes);
+
+}  // namespace vexel::cli

@@ -1,0 +1,100 @@
+#include "cli/console_output.h"
+
+#include <gtest/gtest.h>
+
+namespace vexel::cli {
+namespace {
+
+using Clock = ConsoleOutput::Clock;
+using std::chrono::milliseconds;
+
+// What a terminal would finally show: "\r\x1b[K" wipes the current line.
+std::string Screen(const std::string& bytes) {
+  std::string screen;
+  std::size_t line_start = 0;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes.compare(i, 4, "\r\x1b[K") == 0) {
+      screen.erase(line_start);
+      i += 3;
+      continue;
+    }
+    screen += bytes[i];
+    if (bytes[i] == '\n') {
+      line_start = screen.size();
+    }
+  }
+  return screen;
+}
+
+TEST(ConsoleOutputTest, PlainOutputIsTheLogWithUnixLineEnds) {
+  std::string written;
+  ConsoleOutput console([&](std::string_view bytes) { written += bytes; }, false);
+  const auto t0 = Clock::now();
+  console.Log("共有2张图片\r\n");
+  console.Log("下载图片[http://h/1.png]...");
+  EXPECT_EQ(written, "共有2张图片\n下载图片[http://h/1.png]...");  // open lines show at once
+  console.PageStarted(1, 2, t0);
+  console.Transferred(5000, t0 + milliseconds(500));
+  console.Log("成功\r");
+  console.Log("\n下载全部完成\r\n");
+  console.Line("下载完成");
+  EXPECT_EQ(written, "共有2张图片\n下载图片[http://h/1.png]...成功\n下载全部完成\n下载完成\n");
+}
+
+TEST(ConsoleOutputTest, TerminalStatusLineNeverGarblesTheLog) {
+  std::string written;
+  ConsoleOutput console([&](std::string_view bytes) { written += bytes; }, true, 80);
+  const auto t0 = Clock::now();
+  console.Log("共有2张图片\r\n");
+  console.Log("下载图片[http://h/1.png]...");
+  console.PageStarted(1, 2, t0);
+  console.Transferred(1024 * 1024, t0 + milliseconds(500));
+  EXPECT_EQ(Screen(written), "共有2张图片\npage 1/2  1.0 MB  2.0 MB/s");
+  console.Log("成功\r\n");
+  EXPECT_EQ(Screen(written),
+            "共有2张图片\n下载图片[http://h/1.png]...成功\npage 1/2  1.0 MB  2.0 MB/s");
+  console.Log("下载图片[http://h/2.png]...");
+  console.PageStarted(2, 2, t0 + milliseconds(600));
+  console.Transferred(1024 * 1024, t0 + milliseconds(1000));
+  EXPECT_EQ(Screen(written).substr(Screen(written).rfind('\n') + 1), "page 2/2  2.0 MB  2.0 MB/s");
+  console.Log("失败\r\n下载全部完成\r\n");
+  console.Line("下载完成");
+  EXPECT_EQ(Screen(written),
+            "共有2张图片\n下载图片[http://h/1.png]...成功\n下载图片[http://h/2.png]...失败\n"
+            "下载全部完成\n下载完成\n");
+}
+
+TEST(ConsoleOutputTest, StatusLineFitsTheTerminalAndShowsAStop) {
+  std::string written;
+  ConsoleOutput console([&](std::string_view bytes) { written += bytes; }, true, 20);
+  const auto t0 = Clock::now();
+  console.PageStarted(3, 300, t0);
+  console.SetStopping(1, t0 + milliseconds(10));
+  EXPECT_NE(console.StatusText(t0).find("stopping after this page"), std::string::npos);
+  EXPECT_EQ(Screen(written).size(), 19U);
+  console.SetStopping(2, t0 + milliseconds(20));
+  EXPECT_NE(console.StatusText(t0).find("abandoning"), std::string::npos);
+}
+
+TEST(ConsoleOutputTest, RedrawsAreThrottled) {
+  std::string written;
+  ConsoleOutput console([&](std::string_view bytes) { written += bytes; }, true, 80);
+  const auto t0 = Clock::now();
+  console.PageStarted(1, 1, t0);
+  const std::size_t after_start = written.size();
+  for (int i = 1; i <= 50; ++i) {
+    console.Transferred(i * 100, t0 + milliseconds(i));  // 50 updates within 50 ms
+  }
+  EXPECT_EQ(written.size(), after_start);
+  console.Transferred(6000, t0 + milliseconds(150));
+  EXPECT_GT(written.size(), after_start);
+}
+
+TEST(ConsoleOutputTest, BytesAreShownInReadableUnits) {
+  EXPECT_EQ(FormatBytes(512), "512 B");
+  EXPECT_EQ(FormatBytes(100 * 1024), "100 KB");
+  EXPECT_EQ(FormatBytes(30.0 * 1024 * 1024), "30.0 MB");
+}
+
+}  // namespace
+}  // namespace vexel::cli
