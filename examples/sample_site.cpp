@@ -189,6 +189,7 @@ SiteStats SampleSite::Stats() const {
 void SampleSite::ResetStats() {
   const std::lock_guard lock(stats_mutex_);
   peers_.clear();
+  image_peers_.clear();
   stats_ = {};
 }
 
@@ -198,6 +199,8 @@ void SampleSite::Count(const std::string& address, int port, bool image) {
   stats_.connections = peers_.size();
   ++stats_.requests;
   if (image) {
+    image_peers_.emplace(address, port);
+    stats_.image_connections = image_peers_.size();
     ++stats_.image_requests;
   }
 }
@@ -217,7 +220,8 @@ void SampleSite::Register(httplib::Server& server) {
     server.Get("/stats", [this](const httplib::Request&, httplib::Response& response) {
       const SiteStats stats = Stats();
       response.set_content("connections " + std::to_string(stats.connections) + "\nrequests " +
-                               std::to_string(stats.requests) + "\nimages " +
+                               std::to_string(stats.requests) + "\nimage_connections " +
+                               std::to_string(stats.image_connections) + "\nimages " +
                                std::to_string(stats.image_requests) + "\n",
                            "text/plain");
     });

@@ -56,6 +56,7 @@ struct SampleSiteOptions {
 struct SiteStats {
   std::size_t connections = 0;  // distinct client address and port pairs
   std::size_t requests = 0;
+  std::size_t image_connections = 0;  // connections that carried image requests
   std::size_t image_requests = 0;
 };
 
@@ -96,6 +97,7 @@ class SampleSite {
 
   mutable std::mutex stats_mutex_;
   std::set<std::pair<std::string, int>> peers_;
+  std::set<std::pair<std::string, int>> image_peers_;
   SiteStats stats_;
 };
 

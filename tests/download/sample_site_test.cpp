@@ -1,0 +1,192 @@
+// The bundled sample site: what the downloader, the window's tests and the
+// benchmark rely on.
+#include "examples/sample_site.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include "examples/gbk_text.h"
+#include "examples/png_image.h"
+
+namespace vexel::sample {
+namespace {
+
+std::uint32_t BigEndian(const std::string& bytes, std::size_t at) {
+  return (static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at])) << 24) |
+         (static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 1])) << 16) |
+         (static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 2])) << 8) |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 3]));
+}
+
+// The chunk types of a PNG file, after checking its signature, lengths and CRCs.
+std::vector<std::string> PngChunks(const std::string& png) {
+  std::vector<std::string> types;
+  if (png.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0) {
+    return {"bad signature"};
+  }
+  std::size_t at = 8;
+  while (at + 12 <= png.size()) {
+    const std::uint32_t length = BigEndian(png, at);
+    if (at + 12 + length > png.size()) {
+      return {"bad length"};
+    }
+    const std::string typed = png.substr(at + 4, 4 + length);
+    if (Crc32(typed) != BigEndian(png, at + 8 + length)) {
+      return {"bad crc"};
+    }
+    types.push_back(typed.substr(0, 4));
+    at += 12 + length;
+  }
+  if (at != png.size()) {
+    types.push_back("trailing bytes");
+  }
+  return types;
+}
+
+TEST(PngImageTest, ChecksumsMatchTheirStandardCheckValues) {
+  EXPECT_EQ(Crc32("123456789"), 0xCBF43926U);
+  EXPECT_EQ(Crc32(""), 0U);
+  EXPECT_EQ(Adler32("Wikipedia"), 0x11E60398U);
+  EXPECT_EQ(Adler32(""), 1U);
+}
+
+TEST(PngImageTest, PageImageIsAWellFormedPngWithThePageNumberDrawn) {
+  const GrayImage image = DrawPageNumber(12, 0xF0);
+  const std::string png = EncodePng(image);
+  EXPECT_EQ(PngChunks(png), (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
+  EXPECT_EQ(BigEndian(png, 16), 96U);  // width
+  EXPECT_EQ(BigEndian(png, 20), 64U);  // height
+  EXPECT_LT(png.size(), 8000U);
+  // Ink in the middle band, background in the corners.
+  EXPECT_EQ(image.pixels[0], 0xF0);
+  EXPECT_NE(std::count(image.pixels.begin(), image.pixels.end(), 0x20), 0);
+  EXPECT_NE(EncodePng(DrawPageNumber(13, 0xF0)), png);
+}
+
+TEST(PngImageTest, PaddingReachesTheRequestedSizeExactly) {
+  const std::string padded = EncodePng(DrawPageNumber(7, 0xF0), 100000);
+  EXPECT_EQ(padded.size(), 100000U);
+  EXPECT_EQ(PngChunks(padded), (std::vector<std::string>{"IHDR", "IDAT", "tEXt", "IEND"}));
+  // A large image needs more than one stored block.
+  GrayImage big{400, 300, std::vector<std::uint8_t>(400 * 300, 0x80)};
+  EXPECT_EQ(PngChunks(EncodePng(big)), (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
+}
+
+TEST(GbkTextTest, ConvertsTheSitesTexts) {
+  EXPECT_EQ(Utf8ToGbk("您正在看：A"),
+            "\xC4\xFA\xD5\xFD\xD4\xDA\xBF\xB4\xA3\xBA"
+            "A");
+  EXPECT_FALSE(Utf8ToGbk("\xF0\x9F\x98\x80"));  // an emoji has no GBK form
+}
+
+class SampleSiteTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(server_.ok()); }
+
+  httplib::Result Get(const std::string& path, const httplib::Headers& headers = {}) {
+    httplib::Client client("127.0.0.1", server_.Port());
+    return client.Get(path.c_str(), headers);
+  }
+
+  SampleSiteServer server_;
+};
+
+TEST_F(SampleSiteTest, ChapterPagesAreGbkWithTheChapterLineAndImageTag) {
+  const auto page = Get("/comic/2/2.html");
+  ASSERT_TRUE(page);
+  EXPECT_EQ(page->status, 200);
+  EXPECT_EQ(page->get_header_value("Content-Type"), "text/html; charset=gbk");
+  const auto expect_part = [&](const std::string& utf8) {
+    EXPECT_NE(page->body.find(*Utf8ToGbk(utf8)), std::string::npos) << utf8;
+  };
+  expect_part(
+      "<div class=\"stauts_left\">您正在看：<a href=\"/comic/2/\">山城故事</a> &gt; <a "
+      "href=\"/comic/2/2.html\">番外 &gt;重逢</a> &gt;共4页</div>");
+  expect_part("<img class=\"ImgComic\" alt=\"第1页\" src=\"pics/ch2/1.png\">");
+  expect_part("<a href=\"?p=2\">下一页</a>");
+
+  const auto third = Get("/comic/2/2.html?p=3");
+  ASSERT_TRUE(third);
+  EXPECT_NE(third->body.find("src=\"pics/ch2/3.png\">"), std::string::npos);
+  EXPECT_EQ(Get("/comic/2/2.html?p=5")->status, 404);
+  EXPECT_EQ(Get("/comic/3/1.html")->status, 404);
+}
+
+TEST_F(SampleSiteTest, HomeAndChapterListsLinkEveryChapter) {
+  const auto home = Get("/");
+  ASSERT_TRUE(home);
+  EXPECT_NE(home->body.find("href=\"/comic/1/\""), std::string::npos);
+  EXPECT_NE(home->body.find("href=\"/comic/2/\""), std::string::npos);
+  const auto list = Get("/comic/1/");
+  ASSERT_TRUE(list);
+  for (int chapter = 1; chapter <= 3; ++chapter) {
+    EXPECT_NE(list->body.find("href=\"" + SampleSite::ChapterPath(1, chapter) + "\""),
+              std::string::npos);
+  }
+}
+
+TEST_F(SampleSiteTest, ImagesExistForEveryPageAndNoOther) {
+  const auto image = Get("/comic/1/pics/ch2/8.png");
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->status, 200);
+  EXPECT_EQ(image->get_header_value("Content-Type"), "image/png");
+  EXPECT_EQ(image->body, server_.Site().PageImage(1, 2, 8));
+  EXPECT_EQ(PngChunks(image->body), (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
+  EXPECT_EQ(Get("/comic/1/pics/ch2/9.png")->status, 404);
+  EXPECT_EQ(Get("/comic/1/pics/ch2/0.png")->status, 404);
+  EXPECT_EQ(Get("/comic/1/pics/ch4/1.png")->status, 404);
+  EXPECT_EQ(Get("/comic/1/pics/ch2/99999999999999999999.png")->status, 404);
+}
+
+TEST(SampleSiteOptionsTest, LongChapterPaddingMissingPagesAndRefererRule) {
+  SampleSiteOptions options;
+  options.long_chapter_pages = 300;
+  options.image_bytes = 100000;
+  options.missing_pages = {2};
+  options.require_referer = true;
+  SampleSiteServer server(options);
+  ASSERT_TRUE(server.ok());
+  httplib::Client client("127.0.0.1", server.Port());
+  const httplib::Headers from_site = {{"Referer", server.ChapterAddress(1, 3)}};
+
+  const auto page = client.Get("/comic/1/3.html");
+  ASSERT_TRUE(page);
+  EXPECT_NE(page->body.find(*Utf8ToGbk("&gt;共300页")), std::string::npos);
+  const auto image = client.Get("/comic/1/pics/ch3/300.png", from_site);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->status, 200);
+  EXPECT_EQ(image->body.size(), 100000U);
+  EXPECT_EQ(client.Get("/comic/1/pics/ch3/300.png")->status, 403);
+  EXPECT_EQ(client.Get("/comic/1/pics/ch3/300.png", {{"Referer", "http://elsewhere/"}})->status,
+            403);
+  EXPECT_EQ(client.Get("/comic/1/pics/ch3/2.png", from_site)->status, 404);
+}
+
+TEST(SampleSiteOptionsTest, StatsCountConnectionsAndImageRequests) {
+  SampleSiteOptions options;
+  options.stats_route = true;
+  SampleSiteServer server(options);
+  ASSERT_TRUE(server.ok());
+  {
+    httplib::Client client("127.0.0.1", server.Port());
+    client.set_keep_alive(true);
+    for (int page = 1; page <= 5; ++page) {
+      ASSERT_TRUE(client.Get(("/comic/1/pics/ch1/" + std::to_string(page) + ".png").c_str()));
+    }
+  }
+  httplib::Client other("127.0.0.1", server.Port());
+  ASSERT_TRUE(other.Get("/"));
+  const SiteStats stats = server.Site().Stats();
+  EXPECT_EQ(stats.connections, 2U);
+  EXPECT_EQ(stats.image_connections, 1U);
+  EXPECT_EQ(stats.image_requests, 5U);
+  EXPECT_EQ(stats.requests, 6U);
+  const auto text = other.Get("/stats");
+  ASSERT_TRUE(text);
+  EXPECT_EQ(text->body, "connections 2\nrequests 6\nimage_connections 1\nimages 5\n");
+  ASSERT_TRUE(other.Get("/stats/reset"));
+  EXPECT_EQ(server.Site().Stats().requests, 0U);
+}
+
+}  // namespace
+}  // namespace vexel::sample
