@@ -1,12 +1,220 @@
+// vexel-dl URL...: the download job without a window. Each chapter page is
+// loaded by address, the same DownloadJob the window runs analyses it and
+// fetches its images, and the log is printed as the window's log pane shows
+// it, followed by the outcome text.
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
 
 #include "cli/commands.h"
+#include "cli/console_output.h"
+#include "cli/interrupt_flags.h"
+#include "download/download_job.h"
+#include "download/outcome_texts.h"
+#include "platform/curl_image_fetcher.h"
+#include "platform/page_loader.h"
 
 namespace vexel::cli {
+namespace {
 
-int RunDownloadCommand(std::span<const std::string_view> /*args*/) {
-  std::fputs("vexel-dl: not built yet\n", stderr);
-  return 2;
+constexpr int kExitComplete = 0;
+constexpr int kExitError = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitStopped = 3;
+
+constexpr const char* kUsage =
+    "usage: vexel-dl [-o DIR] CHAPTER-URL...\n"
+    "       vexel-dl query --help\n"
+    "\n"
+    "Loads each chapter page, stores its page images as 1.ext, 2.ext, ... in a\n"
+    "folder named after the chapter, and prints the job's log as the window shows\n"
+    "it, then the outcome: 下载完成, 下载已终止 or 下载出错.\n"
+    "\n"
+    "  -o DIR      put the chapter folders in DIR (created when missing);\n"
+    "              default: the current directory\n"
+    "  -h, --help  show this text\n"
+    "\n"
+    "Ctrl-C stops after the page under way; a second Ctrl-C abandons that page\n"
+    "at once. On a terminal a status line shows the page, bytes and rate.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  every chapter complete (single pages may still have failed: see the log)\n"
+    "  1  error: a chapter page could not be loaded, or its job ended 下载出错\n"
+    "  2  usage error\n"
+    "  3  stopped by Ctrl-C (later chapters are skipped)\n";
+
+class ConsoleHost final : public download::DownloadHost {
+ public:
+  ConsoleHost(PageDocument* document, std::string page_address, download::OutputDirectory output,
+              ConsoleOutput& console, const InterruptFlags& interrupts)
+      : document_(document),
+        page_address_(std::move(page_address)),
+        output_(std::move(output)),
+        console_(console),
+        interrupts_(interrupts) {}
+
+  // Earlier chapters' lines stay on the console.
+  void ClearLog() override {}
+  void AppendLog(std::string_view text) override { console_.Log(text); }
+  bool StopRequested() override {
+    console_.SetStopping(interrupts_.Count(), ConsoleOutput::Clock::now());
+    return interrupts_.StopRequested();
+  }
+  void SetResultText(std::string_view text) override { result_ = text; }
+  PageDocument* Document() override { return document_; }
+  std::string PageAddress() override { return page_address_; }
+  download::OutputDirectory ChooseOutputDirectory() override { return output_; }
+  void PageStarted(std::int64_t page, std::int32_t page_count) override {
+    console_.PageStarted(page, page_count, ConsoleOutput::Clock::now());
+  }
+
+  const std::string& Result() const { return result_; }
+
+ private:
+  PageDocument* document_;
+  std::string page_address_;
+  download::OutputDirectory output_;
+  ConsoleOutput& console_;
+  const InterruptFlags& interrupts_;
+  std::string result_;
+};
+
+void WriteStdout(std::string_view bytes) {
+  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+  std::fflush(stdout);
+}
+
+void Complain(const std::string& message) {
+  std::fprintf(stderr, "vexel-dl: %s\n", message.c_str());
+}
+
+int TerminalWidth() {
+  winsize size{};
+  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0) {
+    return size.ws_col;
+  }
+  return 0;
+}
+
+struct Arguments {
+  std::string output_directory;
+  std::vector<std::string> addresses;
+  bool help = false;
+};
+
+// Nothing when the arguments are unusable; the reason is printed.
+std::optional<Arguments> ParseArguments(std::span<const std::string_view> args) {
+  Arguments parsed;
+  bool options_ended = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
+    if (!options_ended && (arg == "-h" || arg == "--help")) {
+      parsed.help = true;
+    } else if (!options_ended && arg == "-o") {
+      if (i + 1 >= args.size() || args[i + 1].empty()) {
+        Complain("-o needs a directory");
+        return std::nullopt;
+      }
+      parsed.output_directory = args[++i];
+    } else if (!options_ended && arg.starts_with("-o") && arg.size() > 2) {
+      parsed.output_directory = arg.substr(2);
+    } else if (!options_ended && arg == "--") {
+      options_ended = true;
+    } else if (!options_ended && arg.starts_with("-") && arg.size() > 1) {
+      Complain("unknown option " + std::string(arg));
+      return std::nullopt;
+    } else {
+      parsed.addresses.emplace_back(arg);
+    }
+  }
+  if (!parsed.help && parsed.addresses.empty()) {
+    Complain("no chapter address given");
+    return std::nullopt;
+  }
+  return parsed;
+}
+
+// The absolute output directory, created when missing, ending in "/".
+std::optional<std::string> PrepareOutputDirectory(const std::string& requested) {
+  std::error_code error;
+  std::filesystem::path path = requested.empty() ? std::filesystem::current_path(error)
+                                                 : std::filesystem::absolute(requested, error);
+  if (error) {
+    Complain("cannot find the output directory: " + error.message());
+    return std::nullopt;
+  }
+  std::filesystem::create_directories(path, error);
+  if (!std::filesystem::is_directory(path, error)) {
+    Complain("cannot create the output directory " + path.string());
+    return std::nullopt;
+  }
+  std::string text = path.lexically_normal().string();
+  if (text.empty() || text.back() != '/') {
+    text += '/';
+  }
+  return text;
+}
+
+}  // namespace
+
+int RunDownloadCommand(std::span<const std::string_view> args) {
+  const std::optional<Arguments> arguments = ParseArguments(args);
+  if (!arguments) {
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
+  }
+  if (arguments->help) {
+    std::fputs(kUsage, stdout);
+    return kExitComplete;
+  }
+  const std::optional<std::string> output = PrepareOutputDirectory(arguments->output_directory);
+  if (!output) {
+    return kExitError;
+  }
+
+  const InterruptFlags interrupts;
+  const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+  ConsoleOutput console(WriteStdout, terminal, terminal ? TerminalWidth() : 0);
+  int status = kExitComplete;
+
+  for (const std::string& address : arguments->addresses) {
+    if (interrupts.StopRequested()) {
+      status = kExitStopped;
+      break;
+    }
+    const platform::LoadedPage page = platform::LoadPage(address);
+    if (!page.ok()) {
+      Complain(address + ": " + page.error);
+      status = kExitError;
+      continue;
+    }
+
+    platform::FetchOptions fetch_options;
+    fetch_options.transfer.referer = page.final_url;
+    fetch_options.abandon = &interrupts.Abandon();
+    fetch_options.progress = [&console](std::int64_t received, std::int64_t) {
+      console.Transferred(received, ConsoleOutput::Clock::now());
+    };
+    platform::CurlImageFetcher fetcher(fetch_options);
+    ConsoleHost host(page.document.get(), page.final_url, {*output, false}, console, interrupts);
+    download::DownloadJob(host, fetcher);
+    console.Line(host.Result());
+
+    if (host.Result() == download::kResultStopped) {
+      status = kExitStopped;
+      break;
+    }
+    if (host.Result() == download::kResultError) {
+      status = kExitError;
+    }
+  }
+  return status;
 }
 
 }  // namespace vexel::cli

@@ -209,11 +209,13 @@ void SampleSite::Register(httplib::Server& server) {
   // Browsers and the downloader fetch a whole chapter over one connection.
   server.set_keep_alive_max_count(1000000);
 
-  server.set_logger([this](const httplib::Request& request, const httplib::Response&) {
-    if (request.path.rfind("/stats", 0) == 0 && options_.stats_route) {
-      return;
+  // Counted before the answer goes out, so a client that has its answer can
+  // read the counts that include it.
+  server.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
+    if (!(options_.stats_route && request.path.rfind("/stats", 0) == 0)) {
+      Count(request.remote_addr, request.remote_port, request.path.ends_with(".png"));
     }
-    Count(request.remote_addr, request.remote_port, request.path.ends_with(".png"));
+    return httplib::Server::HandlerResponse::Unhandled;
   });
 
   if (options_.stats_route) {

@@ -70,8 +70,9 @@ class SampleSite {
   // False when the pages could not be converted to GBK (no converter).
   bool ok() const { return ok_; }
 
-  // Adds the site's routes and logger to `server` and lets a connection carry
-  // any number of requests. The site must outlive the server's use of it.
+  // Adds the site's routes and a pre-routing handler that counts requests to
+  // `server`, and lets a connection carry any number of requests. The site
+  // must outlive the server's use of it.
   void Register(httplib::Server& server);
 
   const std::vector<SampleComic>& Comics() const { return comics_; }

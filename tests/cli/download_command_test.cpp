@@ -1,0 +1,192 @@
+// vexel-dl URL... run as a separate process against servers on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "examples/sample_site.h"
+#include "tests/cli/download_process.h"
+#include "tests/platform/fetch_test_server.h"
+#include "tests/platform/file_temp_dir.h"
+
+namespace vexel::cli {
+namespace {
+
+using testing::ListTree;
+using testing::ReadWholeFile;
+using testing::RunProcess;
+using testing::TempDir;
+
+testing::ProcessResult Dl(std::vector<std::string> args, const std::string& directory = "",
+                          const std::function<void(const std::string&, pid_t)>& on_output = {}) {
+  args.insert(args.begin(), VEXEL_DL_PATH);
+  return RunProcess(args, directory, on_output, std::chrono::seconds(30));
+}
+
+class SampleSiteCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(site_.ok()); }
+
+  std::string PageLines(int comic, int chapter, int pages, const char* result = "成功") {
+    std::string lines;
+    const std::string base = "http://127.0.0.1:" + std::to_string(site_.Port()) + "/comic/" +
+                             std::to_string(comic) + "/pics/ch" + std::to_string(chapter) + "/";
+    for (int page = 1; page <= pages; ++page) {
+      lines += "下载图片[" + base + std::to_string(page) + ".png]..." + result + "\n";
+    }
+    return lines;
+  }
+
+  sample::SampleSiteServer site_;
+  TempDir out_;
+};
+
+TEST_F(SampleSiteCommandTest, DownloadsAChapterIntoAFolderNamedAfterIt) {
+  const auto run = Dl({"-o", out_.path(), site_.ChapterAddress(1, 1)});
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(run.out, "共有5张图片\n" + PageLines(1, 1, 5) + "下载全部完成\n下载完成\n");
+  EXPECT_EQ(run.err, "");
+  std::set<std::string> expected{"星际旅人- 第1话/"};
+  for (int page = 1; page <= 5; ++page) {
+    const std::string name = "星际旅人- 第1话/" + std::to_string(page) + ".png";
+    expected.insert(name);
+    EXPECT_EQ(ReadWholeFile(out_ / name), site_.Site().PageImage(1, 1, page));
+  }
+  EXPECT_EQ(ListTree(out_.path()), expected);
+}
+
+TEST_F(SampleSiteCommandTest, DefaultOutputIsTheCurrentDirectoryAndTitlesLoseSpaceGreater) {
+  const auto run = Dl({site_.ChapterAddress(2, 2)}, out_.path());
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(ListTree(out_.path()),
+            (std::set<std::string>{"山城故事- 番外-重逢/", "山城故事- 番外-重逢/1.png",
+                                   "山城故事- 番外-重逢/2.png", "山城故事- 番外-重逢/3.png",
+                                   "山城故事- 番外-重逢/4.png"}));
+}
+
+TEST_F(SampleSiteCommandTest, SeveralChaptersAndAFailedLoadGiveTheErrorStatus) {
+  const std::string missing = site_.BaseAddress() + "comic/9/1.html";
+  const auto run =
+      Dl({"-o", out_.path(), site_.ChapterAddress(2, 2), missing, site_.ChapterAddress(1, 1)});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_NE(run.err.find(missing), std::string::npos) << run.err;
+  EXPECT_EQ(run.out, "共有4张图片\n" + PageLines(2, 2, 4) + "下载全部完成\n下载完成\n" +
+                         "共有5张图片\n" + PageLines(1, 1, 5) + "下载全部完成\n下载完成\n");
+}
+
+TEST_F(SampleSiteCommandTest, PageWithoutAChapterLineEndsInTheErrorOutcome) {
+  const auto run = Dl({"-o", out_.path(), site_.BaseAddress()});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.out, "下载出错\n下载出错\n");
+  EXPECT_TRUE(ListTree(out_.path()).empty());
+}
+
+TEST_F(SampleSiteCommandTest, ServerThatCannotBeReachedIsALoadError) {
+  // Port 1 on the loopback address has no listener.
+  const auto run = Dl({"-o", out_.path(), "http://127.0.0.1:1/comic/1/1.html"});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("http://127.0.0.1:1/comic/1/1.html"), std::string::npos);
+}
+
+TEST_F(SampleSiteCommandTest, OutputDirectoryIsCreatedOrRefused) {
+  auto run = Dl({"-o", out_ / "new/deeper", site_.ChapterAddress(2, 2)});
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_TRUE(std::filesystem::exists(out_ / "new/deeper/山城故事- 番外-重逢/4.png"));
+
+  testing::WriteWholeFile(out_ / "file", "x");
+  run = Dl({"-o", out_ / "file/sub", site_.ChapterAddress(2, 2)});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.out, "");
+}
+
+TEST(DownloadCommandUsageTest, UsageErrorsAndHelp) {
+  auto run = Dl({});
+  EXPECT_EQ(run.exit_status, 2);
+  EXPECT_NE(run.err.find("usage: vexel-dl"), std::string::npos);
+  run = Dl({"--bogus", "http://127.0.0.1:1/"});
+  EXPECT_EQ(run.exit_status, 2);
+  run = Dl({"-o"});
+  EXPECT_EQ(run.exit_status, 2);
+  run = Dl({"--help"});
+  EXPECT_EQ(run.exit_status, 0);
+  for (const char* text :
+       {"Exit status", "0  every chapter complete", "1  error", "2  usage", "3  stopped"}) {
+    EXPECT_NE(run.out.find(text), std::string::npos) << text;
+  }
+}
+
+// A chapter of three pages whose images take a while, or never finish.
+class SlowSiteCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    local_.server.Get("/c/1.html", [](const httplib::Request&, httplib::Response& response) {
+      response.set_content(
+          "<html><body><div class=\"stauts_left\">您正在看：慢 > 第1话 >共3页</div>"
+          "<img class=\"ImgComic\" src=\"pics/1.png\"></body></html>",
+          "text/html; charset=utf-8");
+    });
+    local_.server.Get(R"(/c/pics/(\d)\.png)", [this](const httplib::Request&,
+                                                     httplib::Response& response) {
+      if (stall_) {
+        response.set_content_provider(
+            1000, "image/png", [this](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+              if (offset == 0) {
+                sink.write("partial", 7);
+                return true;
+              }
+              local_.WaitForRelease(std::chrono::seconds(120));
+              return false;
+            });
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(400));
+      response.set_content("picture", "image/png");
+    });
+    ASSERT_TRUE(local_.Start());
+  }
+
+  bool stall_ = false;
+  testing::LocalServer local_;
+  TempDir out_;
+};
+
+TEST_F(SlowSiteCommandTest, FirstCtrlCLetsThePageUnderWayFinishThenStops) {
+  bool sent = false;
+  const auto run = Dl({"-o", out_.path(), local_.Url("/c/1.html")}, "",
+                      [&sent](const std::string& out, pid_t pid) {
+                        if (!sent && out.find("下载图片[") != std::string::npos) {
+                          sent = true;
+                          ::kill(pid, SIGINT);
+                        }
+                      });
+  EXPECT_EQ(run.exit_status, 3) << run.err;
+  EXPECT_EQ(run.out, "共有3张图片\n下载图片[" + local_.Url("/c/pics/1.png") +
+                         "]...成功\n下载已终止\n下载已终止\n");
+  EXPECT_EQ(ListTree(out_.path()), (std::set<std::string>{"慢- 第1话/", "慢- 第1话/1.png"}));
+}
+
+TEST_F(SlowSiteCommandTest, SecondCtrlCAbandonsTheTransferAtOnce) {
+  stall_ = true;
+  int sent = 0;
+  const auto run = Dl({"-o", out_.path(), local_.Url("/c/1.html")}, "",
+                      [&sent](const std::string& out, pid_t pid) {
+                        if (sent == 0 && out.find("下载图片[") != std::string::npos) {
+                          ::kill(pid, SIGINT);
+                          // Two signals sent together could merge into one.
+                          std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                          ::kill(pid, SIGINT);
+                          sent = 2;
+                        }
+                      });
+  // Without the abandon the transfer would stall past the run's time limit
+  // and the process would be killed.
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.exit_status, 3) << run.err;
+  EXPECT_EQ(run.out, "共有3张图片\n下载图片[" + local_.Url("/c/pics/1.png") +
+                         "]...失败\n下载已终止\n下载已终止\n");
+  EXPECT_EQ(ListTree(out_.path()), std::set<std::string>{"慢- 第1话/"});
+}
+
+}  // namespace
+}  // namespace vexel::cli

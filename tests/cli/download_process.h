@@ -1,0 +1,108 @@
+// Runs a program as a child process with its standard output and error
+// captured, optionally sending it signals once its output shows a given text.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace vexel::testing {
+
+struct ProcessResult {
+  int exit_status = -1;  // -1 when it did not exit normally
+  int signal = 0;
+  std::string out;
+  std::string err;
+};
+
+// `on_output` is called after every read with the output so far and the
+// child's pid, so a test can signal it at the right moment. The child is
+// killed when it outlives `limit`.
+inline ProcessResult RunProcess(
+    const std::vector<std::string>& argv, const std::string& directory,
+    const std::function<void(const std::string&, pid_t)>& on_output = {},
+    std::chrono::seconds limit = std::chrono::seconds(60)) {
+  ProcessResult result;
+  int out_pipe[2];
+  int err_pipe[2];
+  if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
+    return result;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], STDERR_FILENO);
+  if (!directory.empty()) {
+    posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+  }
+  std::vector<char*> args;
+  for (const std::string& arg : argv) {
+    args.push_back(const_cast<char*>(arg.c_str()));
+  }
+  args.push_back(nullptr);
+  pid_t pid = -1;
+  const int spawned = ::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out_pipe[1]);
+  ::close(err_pipe[1]);
+  if (spawned != 0) {
+    ::close(out_pipe[0]);
+    ::close(err_pipe[0]);
+    return result;
+  }
+
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  int open_pipes = 2;
+  char buffer[4096];
+  while (open_pipes > 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      break;
+    }
+    if (::poll(fds, 2, 100) <= 0) {
+      continue;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP)) == 0) {
+        continue;
+      }
+      const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (got <= 0) {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_pipes;
+        continue;
+      }
+      (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(got));
+      if (i == 0 && on_output) {
+        on_output(result.out, pid);
+      }
+    }
+  }
+  for (const pollfd& fd : fds) {
+    if (fd.fd >= 0) {
+      ::close(fd.fd);
+    }
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) {
+    result.exit_status = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result.signal = WTERMSIG(status);
+  }
+  return result;
+}
+
+}  // namespace vexel::testing

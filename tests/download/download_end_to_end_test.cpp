@@ -1,0 +1,118 @@
+// The whole job against the sample site: the real page loader, the real
+// document, the real fetcher and files on disk.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "download/download_job.h"
+#include "examples/sample_site.h"
+#include "platform/curl_image_fetcher.h"
+#include "platform/page_loader.h"
+#include "tests/download/job_fakes.h"
+#include "tests/platform/file_temp_dir.h"
+
+namespace vexel::download {
+namespace {
+
+using testing::ListTree;
+using testing::ReadWholeFile;
+using testing::TempDir;
+
+class EndToEndTest : public ::testing::Test {
+ protected:
+  // Loads `address`, then runs the job on it as the window would.
+  bool Download(sample::SampleSiteServer& site, const std::string& address) {
+    EXPECT_TRUE(site.ok());
+    platform::LoadedPage page = platform::LoadPage(address);
+    EXPECT_TRUE(page.ok()) << page.error;
+    host.document = page.document.get();
+    host.page_address = page.final_url;
+    platform::FetchOptions options;
+    options.transfer.referer = page.final_url;
+    options.cache_directory = cache.path();
+    platform::CurlImageFetcher fetcher(options);
+    return DownloadJob(host, fetcher);
+  }
+
+  std::string Lines(const sample::SampleSiteServer& site, int comic, int chapter, int pages,
+                    const std::set<int>& failed = {}) const {
+    std::string lines;
+    for (int page = 1; page <= pages; ++page) {
+      lines += "下载图片[http://127.0.0.1:" + std::to_string(site.Port()) + "/comic/" +
+               std::to_string(comic) + "/pics/ch" + std::to_string(chapter) + "/" +
+               std::to_string(page) + ".png]..." + (failed.contains(page) ? "失败" : "成功") +
+               "\r\n";
+    }
+    return lines;
+  }
+
+  TempDir out;
+  TempDir cache;
+  testing::RecordingHost host;
+
+  EndToEndTest() { host.output = {out.slash(), false}; }
+};
+
+TEST_F(EndToEndTest, ChapterIsStoredPageByPageOverOneConnection) {
+  sample::SampleSiteServer site;
+  EXPECT_TRUE(Download(site, site.ChapterAddress(1, 2)));
+  EXPECT_EQ(host.log, "共有8张图片\r\n" + Lines(site, 1, 2, 8) + "下载全部完成\r\n");
+  EXPECT_EQ(host.results, std::vector<std::string>{"下载完成"});
+  for (int page = 1; page <= 8; ++page) {
+    EXPECT_EQ(ReadWholeFile(out / ("星际旅人- 第2话/" + std::to_string(page) + ".png")),
+              site.Site().PageImage(1, 2, page));
+  }
+  EXPECT_EQ(ListTree(out.path()).size(), 9U);
+  EXPECT_TRUE(ListTree(cache.path()).empty());
+  const sample::SiteStats stats = site.Site().Stats();
+  EXPECT_EQ(stats.image_requests, 8U);
+  EXPECT_EQ(stats.image_connections, 1U);
+}
+
+TEST_F(EndToEndTest, AnyPageViewOfTheChapterGivesTheWholeChapter) {
+  sample::SampleSiteServer site;
+  EXPECT_TRUE(Download(site, site.ChapterAddress(2, 2) + "?p=3"));
+  EXPECT_EQ(host.log, "共有4张图片\r\n" + Lines(site, 2, 2, 4) + "下载全部完成\r\n");
+  EXPECT_TRUE(std::filesystem::exists(out / "山城故事- 番外-重逢/4.png"));
+}
+
+TEST_F(EndToEndTest, MissingImageFailsItsPageOnly) {
+  sample::SampleSiteOptions options;
+  options.missing_pages = {2, 5};
+  sample::SampleSiteServer site(options);
+  EXPECT_TRUE(Download(site, site.ChapterAddress(1, 1)));
+  EXPECT_EQ(host.log, "共有5张图片\r\n" + Lines(site, 1, 1, 5, {2, 5}) + "下载全部完成\r\n");
+  EXPECT_EQ(host.results, std::vector<std::string>{"下载完成"});
+  EXPECT_EQ(ListTree(out.path()),
+            (std::set<std::string>{"星际旅人- 第1话/", "星际旅人- 第1话/1.png",
+                                   "星际旅人- 第1话/3.png", "星际旅人- 第1话/4.png"}));
+}
+
+TEST_F(EndToEndTest, SiteThatRequiresTheRefererGetsIt) {
+  sample::SampleSiteOptions options;
+  options.require_referer = true;
+  sample::SampleSiteServer site(options);
+  EXPECT_TRUE(Download(site, site.ChapterAddress(2, 1)));
+  EXPECT_EQ(host.log, "共有6张图片\r\n" + Lines(site, 2, 1, 6) + "下载全部完成\r\n");
+}
+
+TEST_F(EndToEndTest, FolderThatCannotBeWrittenFailsEveryPageAndStillCompletes) {
+  sample::SampleSiteServer site;
+  testing::WriteWholeFile(out / "file", "x");
+  host.output = {out / "file/", false};
+  EXPECT_TRUE(Download(site, site.ChapterAddress(2, 2)));
+  EXPECT_EQ(host.log, "共有4张图片\r\n" + Lines(site, 2, 2, 4, {1, 2, 3, 4}) + "下载全部完成\r\n");
+  EXPECT_EQ(host.results, std::vector<std::string>{"下载完成"});
+  EXPECT_EQ(ListTree(out.path()), std::set<std::string>{"file"});
+}
+
+TEST_F(EndToEndTest, ASecondRunReplacesTheFirstRunsFiles) {
+  sample::SampleSiteServer site;
+  std::filesystem::create_directory(out / "山城故事- 番外-重逢");
+  testing::WriteWholeFile(out / "山城故事- 番外-重逢/2.png", "stale");
+  EXPECT_TRUE(Download(site, site.ChapterAddress(2, 2)));
+  EXPECT_EQ(ReadWholeFile(out / "山城故事- 番外-重逢/2.png"), site.Site().PageImage(2, 2, 2));
+}
+
+}  // namespace
+}  // namespace vexel::download
