@@ -55,6 +55,24 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 }
 
 bool CopyContents(int from, int to) {
+  // The kernel copies without bringing the bytes into this process; file
+  // systems or kernels that cannot say so, and the loop below does it.
+  for (;;) {
+    const ssize_t copied = ::copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
+    if (copied == 0) {
+      return true;
+    }
+    if (copied < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP &&
+          errno != EPERM) {
+        return false;
+      }
+      break;
+    }
+  }
   std::array<char, 64 * 1024> buffer{};
   for (;;) {
     const ssize_t got = ::read(from, buffer.data(), buffer.size());
