@@ -1,10 +1,10 @@
 #include "platform/curl_image_fetcher.h"
 
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "platform/user_directories.h"
@@ -13,7 +13,9 @@ namespace vexel::platform {
 namespace {
 
 struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
+  void operator()(std::FILE* file) const {
+    std::fclose(file);
+  }  // NOLINT(cppcoreguidelines-owning-memory)
 };
 using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 

@@ -21,6 +21,8 @@ class UniqueFd {
   ~UniqueFd() { Close(); }
   UniqueFd(const UniqueFd&) = delete;
   UniqueFd& operator=(const UniqueFd&) = delete;
+  UniqueFd(UniqueFd&&) = delete;
+  UniqueFd& operator=(UniqueFd&&) = delete;
 
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
@@ -73,7 +75,7 @@ bool CopyContents(int from, int to) {
       break;
     }
   }
-  std::array<char, 64 * 1024> buffer{};
+  std::array<char, std::size_t{64} * 1024> buffer{};
   for (;;) {
     const ssize_t got = ::read(from, buffer.data(), buffer.size());
     if (got == 0) {

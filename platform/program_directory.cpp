@@ -1,7 +1,7 @@
 #include "platform/program_directory.h"
 
-#include <limits.h>
 #include <unistd.h>
+#include <climits>
 
 #include <array>
 

@@ -75,7 +75,7 @@ std::string ParseUserDirsDownload(const std::string& file_text, const std::strin
       if (home.empty()) {
         continue;
       }
-      value = home + value.substr(5);
+      value.replace(0, 5, home);
     }
     if (!value.empty() && value[0] == '/') {
       result = value;
