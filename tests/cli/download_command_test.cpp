@@ -17,6 +17,16 @@ using testing::ReadWholeFile;
 using testing::RunProcess;
 using testing::TempDir;
 
+// The children keep their cache files in a folder of the test's own.
+class PrivateCache : public ::testing::Environment {
+ public:
+  void SetUp() override { ::setenv("XDG_CACHE_HOME", cache_.path().c_str(), 1); }
+
+ private:
+  TempDir cache_;
+};
+const auto* const kPrivateCache = ::testing::AddGlobalTestEnvironment(new PrivateCache);
+
 testing::ProcessResult Dl(std::vector<std::string> args, const std::string& directory = "",
                           const std::function<void(const std::string&, pid_t)>& on_output = {}) {
   args.insert(args.begin(), VEXEL_DL_PATH);
