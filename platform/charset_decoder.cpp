@@ -268,62 +268,55 @@ std::string DecodeWithIconv(std::string_view bytes, const char* iconv_name, bool
     return RepairUtf8(bytes);  // no converter on this system: read as UTF-8
   }
   const IconvHandle handle(opened);
-  std::string out(bytes.size() + bytes.size() / 2 + 16, '\0');
-  std::size_t used = 0;
-  const auto ensure_room = [&](std::size_t room) {
-    if (out.size() - used < room) {
-      out.resize(std::max(out.size() * 2, used + room));
-    }
-  };
-  const auto put = [&](std::string_view text) {
-    ensure_room(text.size());
-    out.replace(used, text.size(), text);
-    used += text.size();
-  };
+  // Converted through a small buffer and appended, so that only the bytes
+  // written are ever touched: the reservation (room for every two-byte
+  // character to become three) costs address space, not memory.
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 2 + 16);
+  std::array<char, 16384> chunk{};
   // iconv's interface takes non-const input, but never writes through it.
   char* in = const_cast<char*>(bytes.data());
   std::size_t in_left = bytes.size();
-  while (in_left > 0) {
-    char* out_pointer = out.data() + used;
-    std::size_t out_left = out.size() - used;
-    const std::size_t result = iconv(handle.get(), &in, &in_left, &out_pointer, &out_left);
+  bool input_done = false;
+  while (true) {
+    char* chunk_pointer = chunk.data();
+    std::size_t chunk_left = chunk.size();
+    // With the input consumed, one last call returns a stateful encoding to
+    // its initial shift state.
+    const std::size_t result =
+        input_done ? iconv(handle.get(), nullptr, nullptr, &chunk_pointer, &chunk_left)
+                   : iconv(handle.get(), &in, &in_left, &chunk_pointer, &chunk_left);
     const int error = errno;
-    used = out.size() - out_left;
+    out.append(chunk.data(), chunk.size() - chunk_left);
     if (result != static_cast<std::size_t>(-1)) {
-      break;
+      if (input_done) {
+        break;
+      }
+      input_done = true;
+      continue;
     }
     if (error == E2BIG) {
-      ensure_room(out.size());
-    } else if (error == EILSEQ) {
+      continue;  // the chunk is full: go round again
+    }
+    if (input_done) {
+      break;
+    }
+    if (error == EILSEQ) {
       if (windows1252) {
         // The five bytes windows-1252 leaves undefined are C1 controls in
         // browsers; glibc refuses them.
-        std::string c1;
-        AppendCodePoint(static_cast<unsigned char>(*in), c1);
-        put(c1);
+        AppendCodePoint(static_cast<unsigned char>(*in), out);
       } else {
-        put(kReplacement);
+        out.append(kReplacement);
       }
       ++in;
       --in_left;
     } else {
-      put(kReplacement);  // a sequence cut off by the end of the input
+      out.append(kReplacement);  // a sequence cut off by the end of the input
       in_left = 0;
+      input_done = true;
     }
   }
-  // Return a stateful encoding to its initial shift state.
-  while (true) {
-    char* out_pointer = out.data() + used;
-    std::size_t out_left = out.size() - used;
-    const std::size_t result = iconv(handle.get(), nullptr, nullptr, &out_pointer, &out_left);
-    const int error = errno;
-    used = out.size() - out_left;
-    if (result != static_cast<std::size_t>(-1) || error != E2BIG) {
-      break;
-    }
-    ensure_room(out.size());
-  }
-  out.resize(used);
   return out;
 }
 

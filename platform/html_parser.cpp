@@ -9,76 +9,12 @@
 #include <vector>
 
 #include "platform/charset_decoder.h"
+#include "platform/gumbo_arena.h"
 #include "platform/markup_limits.h"
 #include "platform/tree_builder.h"
 
 namespace vexel::platform {
 namespace {
-
-// Every block gumbo allocates carries a link in a list, so that the whole
-// parse is freed by walking that list. gumbo_destroy_output would instead
-// recurse once per tree level, and nothing bounds the depth gumbo builds
-// (the adoption agency can re-open formatting elements past any estimate).
-class GumboHeap {
- public:
-  GumboHeap() = default;
-  ~GumboHeap() {
-    Link* link = head_.next;
-    while (link != &head_) {
-      Link* next = link->next;
-      std::free(link);  // NOLINT(cppcoreguidelines-no-malloc): gumbo's blocks are malloc'd
-      link = next;
-    }
-  }
-  GumboHeap(const GumboHeap&) = delete;
-  GumboHeap& operator=(const GumboHeap&) = delete;
-  GumboHeap(GumboHeap&&) = delete;
-  GumboHeap& operator=(GumboHeap&&) = delete;
-
-  GumboOptions Options() {
-    GumboOptions options = kGumboDefaultOptions;
-    options.allocator = &Allocate;
-    options.deallocator = &Deallocate;
-    options.userdata = this;
-    // Parse errors are not wanted, and recording them costs memory on broken
-    // pages (one record per bad byte).
-    options.max_errors = 0;
-    return options;
-  }
-
- private:
-  struct alignas(std::max_align_t) Link {
-    Link* previous;
-    Link* next;
-  };
-
-  static void* Allocate(void* userdata, std::size_t size) {
-    auto* heap = static_cast<GumboHeap*>(userdata);
-    // NOLINTNEXTLINE(cppcoreguidelines-no-malloc): gumbo expects malloc semantics
-    void* block = std::malloc(sizeof(Link) + size);
-    if (block == nullptr) {
-      return nullptr;
-    }
-    auto* link = static_cast<Link*>(block);
-    link->previous = &heap->head_;
-    link->next = heap->head_.next;
-    heap->head_.next->previous = link;
-    heap->head_.next = link;
-    return link + 1;
-  }
-
-  static void Deallocate(void* /*userdata*/, void* pointer) {
-    if (pointer == nullptr) {
-      return;
-    }
-    Link* link = static_cast<Link*>(pointer) - 1;
-    link->previous->next = link->next;
-    link->next->previous = link->previous;
-    std::free(link);  // NOLINT(cppcoreguidelines-no-malloc)
-  }
-
-  Link head_{&head_, &head_};
-};
 
 void LowerAscii(std::string& text) {
   for (char& c : text) {
@@ -112,46 +48,65 @@ std::string_view ElementName(const GumboElement& element, std::string& scratch) 
   return scratch;
 }
 
-// Walks gumbo's tree with an explicit stack and replays it into the builder.
-void Convert(const GumboNode& root, TreeBuilder& builder) {
+// Walks gumbo's tree with an explicit stack and replays it into the builder,
+// freeing each part of gumbo's tree once it has been copied (the arena is
+// draining, so the memory goes back to the system as slabs empty).
+void Convert(GumboNode& root, TreeBuilder& builder, GumboArena& arena) {
   struct Frame {
-    const GumboVector* children;
+    GumboNode* node;
     unsigned int next;
   };
   std::vector<Frame> frames;
-  frames.push_back({&root.v.document.children, 0});
+  frames.push_back({&root, 0});
   std::vector<HtmlAttributeView> attributes;
   std::string name_scratch;
   while (!frames.empty()) {
     Frame& frame = frames.back();
-    if (frame.next >= frame.children->length) {
+    GumboVector& children =
+        frame.node == &root ? root.v.document.children : frame.node->v.element.children;
+    if (frame.next >= children.length) {
+      GumboNode* finished = frame.node;
       frames.pop_back();
-      if (!frames.empty()) {
-        builder.CloseElement();  // every frame above the root is an element
+      if (finished != &root) {
+        builder.CloseElement();
+        arena.Free(children.data);
+        arena.Free(finished);
       }
       continue;
     }
-    const auto* node = static_cast<const GumboNode*>(frame.children->data[frame.next++]);
+    auto* node = static_cast<GumboNode*>(children.data[frame.next++]);
     switch (node->type) {
       case GUMBO_NODE_ELEMENT:
       case GUMBO_NODE_TEMPLATE: {
-        const GumboElement& element = node->v.element;
+        GumboElement& element = node->v.element;
         attributes.clear();
         for (unsigned int i = 0; i < element.attributes.length; ++i) {
           const auto* attribute = static_cast<const GumboAttribute*>(element.attributes.data[i]);
           attributes.push_back({attribute->name, attribute->value});
         }
         builder.OpenElementFrom(ElementName(element, name_scratch), attributes);
-        frames.push_back({&element.children, 0});
+        for (unsigned int i = 0; i < element.attributes.length; ++i) {
+          auto* attribute = static_cast<GumboAttribute*>(element.attributes.data[i]);
+          arena.Free(const_cast<char*>(attribute->name));
+          arena.Free(const_cast<char*>(attribute->value));
+          arena.Free(attribute);
+        }
+        arena.Free(element.attributes.data);
+        element.attributes = {nullptr, 0, 0};
+        frames.push_back({node, 0});
         break;
       }
       case GUMBO_NODE_TEXT:
       case GUMBO_NODE_WHITESPACE:
       case GUMBO_NODE_CDATA:
-        builder.AddText(node->v.text.text);
-        break;
       case GUMBO_NODE_COMMENT:
-        builder.AddComment(node->v.text.text);
+        if (node->type == GUMBO_NODE_COMMENT) {
+          builder.AddComment(node->v.text.text);
+        } else {
+          builder.AddText(node->v.text.text);
+        }
+        arena.Free(const_cast<char*>(node->v.text.text));
+        arena.Free(node);
         break;
       case GUMBO_NODE_DOCUMENT:
         break;
@@ -176,21 +131,24 @@ ParseOutcome ParseHtml(std::string_view utf8_markup, std::string url) {
     utf8_markup = repaired;
   }
   const MarkupLimits limits{kMaxStartTags, kMaxNestingDepth, kMaxAttributesPerElement};
-  outcome.error = CheckMarkupLimits(utf8_markup, limits);
+  MarkupCensus census;
+  outcome.error = CheckMarkupLimits(utf8_markup, limits, &census);
   if (!outcome.error.empty()) {
     return outcome;
   }
 
-  GumboHeap heap;
-  const GumboOptions options = heap.Options();
-  const GumboOutput* output =
-      gumbo_parse_with_options(&options, utf8_markup.data(), utf8_markup.size());
+  GumboArena arena;
+  const GumboOptions options = arena.Options();
+  GumboOutput* output = gumbo_parse_with_options(&options, utf8_markup.data(), utf8_markup.size());
   if (output == nullptr || output->document == nullptr) {
     outcome.error = "the HTML parser gave no document";
     return outcome;
   }
   TreeBuilder builder;
-  Convert(*output->document, builder);
+  // Texts and values are never longer than the markup they come from.
+  builder.Reserve(census.start_tags, census.attributes, utf8_markup.size());
+  arena.BeginDraining();
+  Convert(*output->document, builder, arena);
   outcome.document = builder.Finish(std::move(url));
   return outcome;
 }

@@ -486,6 +486,7 @@ std::string CheckMarkupLimits(std::string_view markup, const MarkupLimits& limit
     pos = SkipAttributes(markup, name_end, attributes, self_closing);
     ++counted.start_tags;
     counted.max_attributes = std::max(counted.max_attributes, attributes);
+    counted.attributes += attributes;
     if (counted.start_tags > limits.max_start_tags) {
       error = "page has more than " + std::to_string(limits.max_start_tags) + " start tags";
       break;

@@ -27,6 +27,7 @@ struct MarkupCensus {
   std::size_t start_tags = 0;
   std::size_t max_depth = 0;       // deepest estimated nesting seen (up to the first refusal)
   std::size_t max_attributes = 0;  // most attributes on one start tag
+  std::size_t attributes = 0;      // attributes on all start tags together
 };
 
 // Empty when `markup` is within `limits`; otherwise a one-line reason. The

@@ -1,5 +1,6 @@
 #include "platform/page_loader.h"
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <system_error>
@@ -46,14 +47,27 @@ std::string OneLine(std::string text) {
 }
 
 struct Receiver {
+  CURL* curl;
   std::string* body;
   std::size_t limit;
   bool too_large = false;
+  bool reserved = false;
 };
 
 std::size_t Receive(char* data, std::size_t size, std::size_t count, void* userdata) {
   auto* receiver = static_cast<Receiver*>(userdata);
   const std::size_t bytes = size * count;
+  if (!receiver->reserved) {
+    // With the length known the body is received into one block, instead of
+    // one that doubles (and briefly exists twice) as it grows.
+    receiver->reserved = true;
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(receiver->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) ==
+            CURLE_OK &&
+        length > 0) {
+      receiver->body->reserve(std::min(static_cast<std::size_t>(length), receiver->limit));
+    }
+  }
   if (bytes > receiver->limit - receiver->body->size()) {
     receiver->too_large = true;
     return 0;  // makes curl stop with CURLE_WRITE_ERROR
@@ -116,8 +130,8 @@ FetchedPage FetchPage(std::string_view source, const PageLoadOptions& options) {
   TransferOptions transfer = options.transfer;
   transfer.allow_file_scheme = true;
   std::array<char, CURL_ERROR_SIZE> detail{};
-  Receiver receiver{&page.bytes, options.max_bytes};
   CURL* curl = handle.get();
+  Receiver receiver{curl, &page.bytes, options.max_bytes};
   CURLcode result = ApplyTransferOptions(curl, transfer);
   const auto set = [&](CURLoption option, auto value) {
     if (result == CURLE_OK) {
@@ -172,8 +186,12 @@ LoadedPage LoadPage(std::string_view source, const PageLoadOptions& options) {
     loaded.error = std::move(fetched.error);
     return loaded;
   }
-  ParseOutcome parsed = ParseHtmlBytes(fetched.bytes, CharsetFromContentType(fetched.content_type),
-                                       fetched.final_url);
+  // The fetch has capped the size already (max_bytes); the parser checks the
+  // decoded text against its own limit. The page's own bytes are let go once decoded; only the text
+  // is parsed.
+  std::string text = DecodeToUtf8(fetched.bytes, CharsetFromContentType(fetched.content_type));
+  std::string().swap(fetched.bytes);
+  ParseOutcome parsed = ParseHtml(text, fetched.final_url);
   if (!parsed.ok()) {
     loaded.error = "cannot read " + fetched.final_url + ": " + parsed.error;
     return loaded;

@@ -1,5 +1,6 @@
 #include "platform/tree_builder.h"
 
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <limits>
@@ -45,8 +46,14 @@ void TreeBuilder::Reset() {
   }
 }
 
-void TreeBuilder::ReserveText(std::size_t bytes) {
-  document_->text_.reserve(std::min<std::size_t>(bytes, std::numeric_limits<std::uint32_t>::max()));
+void TreeBuilder::Reserve(std::size_t elements, std::size_t attributes, std::size_t text_bytes) {
+  constexpr std::size_t kLimit = std::numeric_limits<std::uint32_t>::max();
+  HtmlDocument& document = *document_;
+  // About one text node per element, plus the parser's implied elements.
+  document.nodes_.reserve(std::min(2 * elements + 16, kLimit));
+  document.elements_.reserve(std::min(elements + 8, kLimit));
+  document.attributes_.reserve(std::min(attributes, kLimit));
+  document.text_.reserve(std::min(text_bytes, kLimit));
 }
 
 std::uint32_t TreeBuilder::InternTag(std::string_view tag) {

@@ -55,8 +55,10 @@ class TreeBuilder {
 
   // Open elements right now.
   std::size_t Depth() const { return open_.size(); }
-  // Lets a source that knows its size avoid regrowing the text store.
-  void ReserveText(std::size_t bytes);
+  // Lets a source that knows roughly how much is coming (elements,
+  // attributes, bytes of text and values) build without regrowing its
+  // tables. Unused room is address space only: its pages are never touched.
+  void Reserve(std::size_t elements, std::size_t attributes, std::size_t text_bytes);
 
   // Closes whatever is still open and hands over the document; the builder
   // then starts afresh.
