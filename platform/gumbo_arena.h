@@ -33,8 +33,9 @@ class GumboArena {
   // The arena must outlive every use of the parse's output.
   GumboOptions Options();
 
-  // gumbo's allocator and deallocator. Freeing null, a block twice, or after
-  // its slab has been released does nothing.
+  // gumbo's allocator and deallocator. Freeing null does nothing, and so does
+  // freeing a small block (up to 8 KiB) a second time or after its slab has
+  // been released; larger blocks go back to malloc when freed.
   void* Allocate(std::size_t size);
   void Free(void* block);
 
