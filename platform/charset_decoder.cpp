@@ -263,9 +263,10 @@ struct IconvCloser {
 using IconvHandle = std::unique_ptr<std::remove_pointer_t<iconv_t>, IconvCloser>;
 
 std::string DecodeWithIconv(std::string_view bytes, const char* iconv_name, bool windows1252) {
-  const iconv_t opened = iconv_open("UTF-8", iconv_name);
-  if (opened == reinterpret_cast<iconv_t>(-1)) {
-    return RepairUtf8(bytes);  // no converter on this system: read as UTF-8
+  iconv_t opened = iconv_open("UTF-8", iconv_name);
+  // (iconv_t)-1 is iconv_open's failure value.
+  if (opened == reinterpret_cast<iconv_t>(-1)) {  // NOLINT(performance-no-int-to-ptr)
+    return RepairUtf8(bytes);                     // no converter on this system: read as UTF-8
   }
   const IconvHandle handle(opened);
   // Converted through a small buffer and appended, so that only the bytes

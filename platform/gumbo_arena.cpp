@@ -8,6 +8,10 @@
 #include <cstring>
 #include <new>
 
+// An allocator hands out raw memory and finds headers by address arithmetic;
+// the ownership and pointer-cast checks do not fit it.
+// NOLINTBEGIN(cppcoreguidelines-owning-memory, performance-no-int-to-ptr)
+
 namespace vexel::platform {
 namespace {
 
@@ -21,9 +25,11 @@ constexpr std::uint32_t kLive = 0x4556494CU;   // "LIVE"
 constexpr std::uint32_t kFreed = 0x45455246U;  // "FREE"
 constexpr std::uint32_t kLargeClass = 0xFFFFFFFFU;
 
-// Slabs are carved from 4 MiB regions, each mapped with room to align its
-// slabs to their size, so a block finds its slab by masking its address.
-constexpr std::size_t kRegionBytes = std::size_t{4} << 20;
+// Slabs are carved from regions, each mapped with room to align its slabs to
+// their size, so a block finds its slab by masking its address. Regions start
+// small (most pages are small) and grow to 4 MiB.
+constexpr std::size_t kFirstRegionBytes = std::size_t{1} << 20;
+constexpr std::size_t kLargestRegionBytes = std::size_t{4} << 20;
 constexpr std::size_t kSlabHeaderBytes = 64;
 
 // Block sizes (prefix included), each a multiple of 16 so that blocks keep
@@ -95,7 +101,9 @@ GumboArena::Slab* GumboArena::NewSlab(std::uint32_t size_class) {
   static_assert(sizeof(Slab) <= kSlabHeaderBytes);
   if (region_next_ == nullptr ||
       static_cast<std::size_t>(region_end_ - region_next_) < kSlabBytes) {
-    const std::size_t length = kRegionBytes + kSlabBytes;
+    const std::size_t region_bytes = std::min(
+        kFirstRegionBytes << std::min<std::size_t>(regions_.size(), 2), kLargestRegionBytes);
+    const std::size_t length = region_bytes + kSlabBytes;
     void* mapped =
         mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapped == MAP_FAILED) {
@@ -220,3 +228,5 @@ void GumboArena::BeginDraining() {
 }
 
 }  // namespace vexel::platform
+
+// NOLINTEND(cppcoreguidelines-owning-memory, performance-no-int-to-ptr)

@@ -139,15 +139,14 @@ bool HtmlDocument::IsLastRowOfTable(std::uint32_t row) const {
   }
   for (std::uint32_t i = NextSibling(row); i < nodes_[table].end;) {
     const Node& node = nodes_[i];
-    if (node.kind != NodeKind::Element) {
-      ++i;
-    } else if ((node.flags & kRendered) == 0 || node.display == html::Display::Table) {
-      i = node.end;  // hidden, or the rows of a nested table
-    } else if (node.display == html::Display::TableRow) {
+    const bool element = node.kind == NodeKind::Element;
+    if (element && (node.flags & kRendered) != 0 && node.display == html::Display::TableRow) {
       return false;
-    } else {
-      ++i;
     }
+    // Skip what is hidden, and the rows of a nested table.
+    const bool skip =
+        element && ((node.flags & kRendered) == 0 || node.display == html::Display::Table);
+    i = skip ? node.end : i + 1;
   }
   return true;
 }

@@ -47,9 +47,9 @@ std::string OneLine(std::string text) {
 }
 
 struct Receiver {
-  CURL* curl;
-  std::string* body;
-  std::size_t limit;
+  CURL* curl = nullptr;
+  std::string* body = nullptr;
+  std::size_t limit = 0;
   bool too_large = false;
   bool reserved = false;
 };

@@ -33,7 +33,8 @@ TreeBuilder::TreeBuilder(TreeBuilder&&) noexcept = default;
 TreeBuilder& TreeBuilder::operator=(TreeBuilder&&) noexcept = default;
 
 void TreeBuilder::Reset() {
-  document_.reset(new HtmlDocument());  // the constructor is private to the builder
+  // The constructor is private to the builder, so make_unique cannot call it.
+  document_.reset(new HtmlDocument());  // NOLINT(cppcoreguidelines-owning-memory)
   open_.clear();
   tag_ids_.clear();
   attribute_ids_.clear();
@@ -116,7 +117,9 @@ bool TreeBuilder::ChildRendered(bool is_element, std::uint32_t child_tag_flags) 
   return true;
 }
 
-void TreeBuilder::OpenElement(std::string_view tag, std::vector<HtmlAttribute> attributes,
+// The vector is taken by value so that callers can move a list they built.
+void TreeBuilder::OpenElement(std::string_view tag,
+                              std::vector<HtmlAttribute> attributes,  // NOLINT(performance-*)
                               bool rendered) {
   std::vector<HtmlAttributeView> views;
   views.reserve(attributes.size());
