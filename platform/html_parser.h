@@ -7,7 +7,7 @@
 // an error instead of being parsed:
 //   - 32 MiB of markup (after decoding to UTF-8);
 //   - 1,000,000 start tags;
-//   - 512 levels of open elements (estimated the way the parser closes them,
+//   - 2,048 levels of open elements (estimated the way the parser closes them,
 //     erring on the side of counting too many);
 //   - 1,000 attributes on one element.
 // gumbo's output lives in an allocator of our own that frees it in one sweep,
@@ -25,7 +25,7 @@ namespace vexel::platform {
 
 inline constexpr std::size_t kMaxMarkupBytes = std::size_t{32} << 20;
 inline constexpr std::size_t kMaxStartTags = 1'000'000;
-inline constexpr std::size_t kMaxNestingDepth = 512;
+inline constexpr std::size_t kMaxNestingDepth = 2048;
 inline constexpr std::size_t kMaxAttributesPerElement = 1'000;
 
 struct ParseOutcome {

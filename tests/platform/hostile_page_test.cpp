@@ -25,13 +25,13 @@ TEST(HostilePage, HundredThousandLevelsOfMarkupAreRefused) {
                            "<div><table><tr><td></div>", "<svg><g>"}) {
     const ParseOutcome outcome = ParseHtml(Repeat(unit, 100'000) + "x");
     EXPECT_FALSE(outcome.ok()) << unit;
-    EXPECT_EQ(outcome.error, "page nests elements more than 512 levels deep") << unit;
+    EXPECT_EQ(outcome.error, "page nests elements more than 2048 levels deep") << unit;
   }
   // Just inside the limit the page parses.
-  const ParseOutcome inside = ParseHtml(Repeat("<div>", 500) + "deep" + Repeat("</div>", 500));
+  const ParseOutcome inside = ParseHtml(Repeat("<div>", 2000) + "deep" + Repeat("</div>", 2000));
   ASSERT_TRUE(inside.ok()) << inside.error;
-  EXPECT_EQ(inside.document->ElementCount(), 503);
-  EXPECT_EQ(inside.document->ElementAt(502)->Read(ElementProperty::InnerText), "deep");
+  EXPECT_EQ(inside.document->ElementCount(), 2003);
+  EXPECT_EQ(inside.document->ElementAt(2002)->Read(ElementProperty::InnerText), "deep");
 }
 
 TEST(HostilePage, HundredThousandLevelsBuiltDirectlyAreReadWithoutRecursion) {
