@@ -4,8 +4,7 @@
 # its connection too), then prints:
 #   - the wall-time ratio vexel-dl / curl (goal: at most 1.25),
 #   - the TCP connections vexel-dl opened for the images and in all
-#     (goal: one for the whole chapter; the chapter page itself is loaded
-#     over a connection of its own),
+#     (goal: one for the whole chapter, its page included),
 #   - vexel-dl's peak resident memory (goal: under 30 MB).
 # Each tool runs RUNS times (default 5); the medians are compared.
 #   bench/download_bench.sh [BUILD_DIR]     (default: build/release)

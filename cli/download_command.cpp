@@ -17,6 +17,7 @@
 #include "cli/interrupt_flags.h"
 #include "download/download_job.h"
 #include "download/outcome_texts.h"
+#include "platform/curl_handle.h"
 #include "platform/curl_image_fetcher.h"
 #include "platform/page_loader.h"
 
@@ -182,13 +183,17 @@ int RunDownloadCommand(std::span<const std::string_view> args) {
   const bool terminal = ::isatty(STDOUT_FILENO) == 1;
   ConsoleOutput console(WriteStdout, terminal, terminal ? TerminalWidth() : 0);
   int status = kExitComplete;
+  // Declared before every transfer that uses it, so it is cleaned up last.
+  const platform::CurlShare connections = platform::MakeConnectionShare();
 
   for (const std::string& address : arguments->addresses) {
     if (interrupts.StopRequested()) {
       status = kExitStopped;
       break;
     }
-    const platform::LoadedPage page = platform::LoadPage(address);
+    platform::PageLoadOptions load_options;
+    load_options.transfer.share = connections.get();
+    const platform::LoadedPage page = platform::LoadPage(address, load_options);
     if (!page.ok()) {
       Complain(address + ": " + page.error);
       status = kExitError;
@@ -197,6 +202,7 @@ int RunDownloadCommand(std::span<const std::string_view> args) {
 
     platform::FetchOptions fetch_options;
     fetch_options.transfer.referer = page.final_url;
+    fetch_options.transfer.share = connections.get();
     fetch_options.abandon = &interrupts.Abandon();
     fetch_options.progress = [&console](std::int64_t received, std::int64_t) {
       console.Transferred(received, ConsoleOutput::Clock::now());

@@ -14,4 +14,15 @@ CurlEasy MakeCurlEasy() {
   return CurlEasy(curl_easy_init());
 }
 
+CurlShare MakeConnectionShare() {
+  EnsureCurlGlobalInit();
+  CurlShare share(curl_share_init());
+  if (share &&
+      (curl_share_setopt(share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT) != CURLSHE_OK ||
+       curl_share_setopt(share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS) != CURLSHE_OK)) {
+    share.reset();
+  }
+  return share;
+}
+
 }  // namespace vexel::platform

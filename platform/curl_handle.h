@@ -16,6 +16,9 @@ struct CurlSlistDeleter {
 struct CurlUrlDeleter {
   void operator()(CURLU* url) const { curl_url_cleanup(url); }
 };
+struct CurlShareDeleter {
+  void operator()(CURLSH* share) const { curl_share_cleanup(share); }
+};
 struct CurlStringDeleter {
   void operator()(char* text) const { curl_free(text); }
 };
@@ -23,6 +26,7 @@ struct CurlStringDeleter {
 using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
 using CurlSlist = std::unique_ptr<curl_slist, CurlSlistDeleter>;
 using CurlUrl = std::unique_ptr<CURLU, CurlUrlDeleter>;
+using CurlShare = std::unique_ptr<CURLSH, CurlShareDeleter>;
 using CurlString = std::unique_ptr<char, CurlStringDeleter>;
 
 // curl_global_init is not thread-safe; this runs it exactly once per process,
@@ -32,5 +36,11 @@ void EnsureCurlGlobalInit();
 // A new easy handle (global initialisation included), or null when libcurl
 // cannot allocate one.
 CurlEasy MakeCurlEasy();
+
+// A share object through which easy handles of one thread use one connection
+// cache, so that a chapter page and its images travel over one connection.
+// Every handle that uses it must be cleaned up before it; null when libcurl
+// cannot allocate one (transfers then simply use their own connections).
+CurlShare MakeConnectionShare();
 
 }  // namespace vexel::platform

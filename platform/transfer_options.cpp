@@ -20,6 +20,7 @@ CURLcode ApplyTransferOptions(CURL* handle, const TransferOptions& options) {
       set(CURLOPT_LOW_SPEED_LIMIT, 1L),
       set(CURLOPT_LOW_SPEED_TIME, options.stall_timeout_seconds),
       set(CURLOPT_ACCEPT_ENCODING, ""),
+      set(CURLOPT_SHARE, options.share),
   };
   for (const CURLcode result : results) {
     if (result != CURLE_OK) {

@@ -23,6 +23,9 @@ struct TransferOptions {
   // stall and fails.
   long stall_timeout_seconds = 60;
   bool allow_file_scheme = false;  // only the page loader reads local files
+  // Not owned. Transfers given the same share (on one thread) reuse each
+  // other's connections; see MakeConnectionShare.
+  CURLSH* share = nullptr;
 };
 
 // Applies redirects (at most 10, http and https only, plus file when allowed),
