@@ -1,0 +1,374 @@
+#include "app/downloader_dlg.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QUrl>
+
+#include <algorithm>
+#include <system_error>
+
+#include "app/about_dlg.h"
+#include "app/app_icon.h"
+#include "app/browser_profile.h"
+#include "app/explorer.h"
+#include "app/live_page_document.h"
+#include "download/download_job.h"
+
+namespace vexel::app {
+namespace {
+
+// The window's first size: 449 x 281 dialog units of a 9-point dialog font.
+constexpr int kInitialWidth = 786;
+constexpr int kInitialHeight = 527;
+
+// The strip at the top: the address box, then three 64-pixel buttons with
+// 1-pixel gaps, the last ending at the right edge; the lower pane starts two
+// pixels below the strip.
+constexpr int kStripHeight = 24;
+constexpr int kButtonWidth = 64;
+constexpr int kOpenFromRight = 194;
+constexpr int kBackFromRight = 129;
+constexpr int kDownloadFromRight = 64;
+constexpr int kAddressBoxShorterBy = 195;
+constexpr int kPaneTop = 26;
+
+// The program's title: its file's name without directory and extension.
+QString ProgramTitle() {
+  return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+}
+
+// Widths and heights below zero are taken as zero, as the window system does.
+void Place(QWidget* widget, int x, int y, int width, int height) {
+  widget->setGeometry(x, y, std::max(width, 0), std::max(height, 0));
+}
+
+}  // namespace
+
+// The job's view of the window. Every call comes from the worker thread; the
+// window changes go through the gate in the order the job makes them.
+class CDownloaderDlg::JobHost : public download::DownloadHost {
+ public:
+  explicit JobHost(CDownloaderDlg& dialog)
+      : dialog_(dialog), document_(*dialog.browser_view_, dialog.gate_) {}
+
+  void ClearLog() override {
+    dialog_.OnUi([this] { dialog_.log_view_->clear(); });
+  }
+  void AppendLog(std::string_view text) override {
+    dialog_.OnUi([this, line = std::string(text)] { dialog_.AppendLogText(line); });
+  }
+  bool StopRequested() override { return dialog_.stop_requested_.load(); }
+  void SetResultText(std::string_view text) override { dialog_.result_text_ = text; }
+  PageDocument* Document() override { return &document_; }
+  std::string PageAddress() override {
+    std::string address;
+    dialog_.OnUi([this, &address] {
+      address = dialog_.browser_view_->url().toString(QUrl::FullyEncoded).toStdString();
+    });
+    return address;
+  }
+  download::OutputDirectory ChooseOutputDirectory() override {
+    return dialog_.options_.choose_output_directory();
+  }
+
+ private:
+  CDownloaderDlg& dialog_;
+  LivePageDocument document_;
+};
+
+CDownloaderDlg::CDownloaderDlg(BrowserProfile& profile, DialogOptions options, QWidget* parent)
+    : QDialog(parent),
+      profile_(profile),
+      options_(std::move(options)),
+      site_home_url_(QString::fromStdString(options_.site_home_url)),
+      gate_(this) {
+  setWindowTitle(QStringLiteral("Vexel漫画下载器"));
+  // A resizable main window with minimize and maximize boxes, in the task bar.
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+  setSizeGripEnabled(false);
+  resize(kInitialWidth, kInitialHeight);
+  CreateControls();
+  InitDialog();
+}
+
+CDownloaderDlg::~CDownloaderDlg() {
+  // Normally the window only goes once its worker has finished. If it is
+  // destroyed during a job all the same, the job is told to end, every wait of
+  // the worker is released, and the thread is joined before anything it uses
+  // goes away.
+  if (worker_.joinable()) {
+    stop_requested_ = true;
+    abandon_ = true;
+    gate_.Close();
+    worker_.join();
+  }
+}
+
+void CDownloaderDlg::CreateControls() {
+  // Created in tab order.
+  address_box_ = new QLineEdit(this);
+  address_box_->setObjectName(QString::number(kAddressBoxId));
+
+  open_button_ = new QPushButton(QStringLiteral("打开"), this);
+  open_button_->setObjectName(QString::number(kOpenButtonId));
+
+  browser_view_ = new CExplorer(profile_.Profile(), this);
+  browser_view_->setObjectName(QString::number(kBrowserViewId));
+
+  download_button_ = new QPushButton(QStringLiteral("下载"), this);
+  download_button_->setObjectName(QString::number(kDownloadButtonId));
+
+  log_view_ = new QPlainTextEdit(this);
+  log_view_->setObjectName(QString::number(kLogViewId));
+  log_view_->setReadOnly(true);
+  log_view_->setEnabled(false);  // for its whole life: only the job writes it
+  log_view_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  log_view_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  log_view_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  log_view_->setUndoRedoEnabled(false);
+  log_view_->hide();
+
+  back_button_ = new QPushButton(QStringLiteral("后退"), this);
+  back_button_->setObjectName(QString::number(kBackButtonId));
+
+  // No button is the dialog's default: Enter in the address box opens the
+  // address instead of pressing a button or ending the program.
+  for (QPushButton* button : {open_button_, download_button_, back_button_}) {
+    button->setAutoDefault(false);
+    button->setDefault(false);
+  }
+
+  connect(open_button_, &QPushButton::clicked, this, [this] { OnOpen(); });
+  connect(download_button_, &QPushButton::clicked, this, [this] { OnDownload(); });
+  connect(back_button_, &QPushButton::clicked, this, [this] { OnBack(); });
+  connect(address_box_, &QLineEdit::returnPressed, this, [this] { OnOpen(); });
+  connect(browser_view_, &CExplorer::NewWindowRequested, this,
+          [this](const QUrl& address) { OnNewWindow(address); });
+  connect(browser_view_, &CExplorer::BackStateChanged, this,
+          [this](bool enable) { OnBackStateChange(enable); });
+}
+
+void CDownloaderDlg::InitDialog() {
+  // The window's menu (its context menu here): a separator, then the about
+  // item, also on F1.
+  system_menu_ = new QMenu(this);
+  system_menu_->addSeparator();
+  auto* about = new QAction(QStringLiteral("关于Vexel漫画下载器(&A)..."), this);
+  about->setShortcut(QKeySequence(Qt::Key_F1));
+  about->setShortcutContext(Qt::WindowShortcut);
+  connect(about, &QAction::triggered, this, [this] { OnSysCommand(kAboutCommand); });
+  system_menu_->addAction(about);
+  addAction(about);  // so F1 works without opening the menu
+
+  setWindowIcon(ProgramIcon());
+
+  address_box_->setText(site_home_url_);
+  downloading_ = false;
+  LayoutControls();
+  OnOpen();
+}
+
+QWidget* CDownloaderDlg::Control(int id) const {
+  return findChild<QWidget*>(QString::number(id), Qt::FindDirectChildrenOnly);
+}
+
+void CDownloaderDlg::LayoutControls() {
+  const QRect client = rect();
+  const int left = client.left();
+  const int top = client.top();
+  const int right = client.left() + client.width();
+  const int bottom = client.top() + client.height();
+  const bool downloading = downloading_.load();  // read once: one arrangement
+
+  Place(open_button_, right - kOpenFromRight, top, kButtonWidth, kStripHeight);
+  Place(back_button_, right - kBackFromRight, top, kButtonWidth, kStripHeight);
+  Place(download_button_, right - kDownloadFromRight, top, kButtonWidth, kStripHeight);
+  Place(address_box_, left, top, (right - left) - kAddressBoxShorterBy, kStripHeight);
+  if (!downloading) {
+    Place(browser_view_, left, kPaneTop, right - left, (bottom - top) - kPaneTop);
+    log_view_->hide();
+    address_box_->setEnabled(true);
+  } else {
+    Place(log_view_, left, kPaneTop, right - left, (bottom - top) - kPaneTop);
+    // Parked outside the client area rather than hidden, so that the page
+    // stays loaded and laid out for the job.
+    Place(browser_view_, -100, -100, 10, 10);
+    log_view_->show();
+    address_box_->setEnabled(false);
+  }
+}
+
+void CDownloaderDlg::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  if (size_notifications_to_skip_ > 0) {
+    --size_notifications_to_skip_;
+    return;
+  }
+  LayoutControls();
+}
+
+void CDownloaderDlg::OnOpen() { browser_view_->Navigate(address_box_->text()); }
+
+void CDownloaderDlg::OnBack() { browser_view_->GoBack(); }
+
+void CDownloaderDlg::OnBackStateChange(bool enable) { back_button_->setEnabled(enable); }
+
+void CDownloaderDlg::OnNewWindow(const QUrl& address) {
+  const QString text = address.toString();
+  if (text.isEmpty()) return;
+  // The page opens inside the view, never in a window of its own. An address
+  // of the site also goes to the address box: the first bytes, as many as the
+  // home page's address has, must equal it exactly.
+  const QByteArray bytes = text.toUtf8();
+  const QByteArray home = site_home_url_.toUtf8();
+  if (bytes.left(home.size()) == home) address_box_->setText(text);
+  browser_view_->Navigate(text);
+}
+
+void CDownloaderDlg::OnDownload() {
+  if (downloading_) {
+    stop_requested_ = true;
+    download_button_->setEnabled(false);
+    return;
+  }
+  // A worker that has finished its job but not yet its last window changes
+  // still owns the thread; the press that caught it there has nothing to do.
+  if (worker_running_) return;
+  stop_requested_ = false;
+  // The window counts as downloading before the thread exists, so a second
+  // press can only ever ask for a stop.
+  downloading_ = true;
+  worker_running_ = true;
+  try {
+    worker_ = std::thread([this] { DownloadWorker(); });
+  } catch (const std::system_error&) {
+    // No thread, no job: the window simply stays idle.
+    downloading_ = false;
+    worker_running_ = false;
+  }
+}
+
+bool CDownloaderDlg::OnUi(std::function<void()> change) { return gate_.Run(std::move(change)); }
+
+void CDownloaderDlg::DownloadWorker() {
+  downloading_ = true;
+  OnUi([this] { download_button_->setText(QStringLiteral("停止")); });
+  OnUi([this] { open_button_->setEnabled(false); });
+  OnUi([this] { address_box_->setEnabled(false); });
+  OnUi([this] { LayoutControls(); });
+
+  {
+    JobHost host(*this);
+    FetcherSetup setup;
+    setup.user_agent = profile_.UserAgent();
+    setup.referer = host.PageAddress();
+    const CookieJar& cookies = profile_.Cookies();
+    setup.cookies_for = [&cookies](const std::string& address) {
+      return cookies.CookiesFor(address);
+    };
+    setup.abandon = &abandon_;
+    std::unique_ptr<platform::ImageFetcher> fetcher = options_.make_fetcher(setup);
+    download::DownloadJob(host, *fetcher);
+  }
+
+  // Skipped, like every later change, once the window is closing.
+  OnUi([this, text = QString::fromStdString(result_text_)] { ShowOutcome(text); });
+  downloading_ = false;
+  OnUi([this] { download_button_->setText(QStringLiteral("下载")); });
+  OnUi([this] { download_button_->setEnabled(true); });
+  OnUi([this] { open_button_->setEnabled(true); });
+  OnUi([this] { address_box_->setEnabled(true); });
+  OnUi([this] { LayoutControls(); });
+
+  // Not through the gate: this one must arrive even when the window is
+  // closing, since that is what finally lets it close.
+  QMetaObject::invokeMethod(
+      this, [this] { OnWorkerDone(); }, Qt::QueuedConnection);
+}
+
+void CDownloaderDlg::ShowOutcome(const QString& text) {
+  QMessageBox box(QMessageBox::NoIcon, ProgramTitle(), text, QMessageBox::Ok, this);
+  outcome_box_ = &box;
+  box.exec();
+  outcome_box_ = nullptr;
+}
+
+void CDownloaderDlg::AppendLogText(std::string_view text) {
+  // The job ends its lines with "\r\n"; the pane keeps plain line breaks.
+  QString piece = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+  piece.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  QTextCursor cursor = log_view_->textCursor();
+  cursor.movePosition(QTextCursor::End);
+  log_view_->setTextCursor(cursor);
+  log_view_->ensureCursorVisible();
+  cursor.insertText(piece);
+  log_view_->setTextCursor(cursor);
+  log_view_->ensureCursorVisible();
+}
+
+void CDownloaderDlg::OnWorkerDone() {
+  // The worker posts this as its very last act, so the join is immediate.
+  if (worker_.joinable()) worker_.join();
+  worker_running_ = false;
+  emit WorkerFinished();
+  if (close_pending_) {
+    close_pending_ = false;
+    QDialog::done(close_result_);
+  }
+}
+
+void CDownloaderDlg::RequestCloseDuringJob() {
+  close_pending_ = true;
+  stop_requested_ = true;
+  abandon_ = true;
+  // Releases the worker from any wait on this thread; from now on it makes no
+  // window change, shows no outcome box, and only reports that it is done.
+  gate_.Close();
+  if (outcome_box_ != nullptr) outcome_box_->reject();
+  hide();
+}
+
+void CDownloaderDlg::done(int result) {
+  if (worker_running_) {
+    close_result_ = result;
+    RequestCloseDuringJob();
+    return;
+  }
+  QDialog::done(result);
+}
+
+void CDownloaderDlg::closeEvent(QCloseEvent* event) {
+  if (worker_running_) {
+    event->ignore();
+    close_result_ = QDialog::Rejected;
+    RequestCloseDuringJob();
+    return;
+  }
+  QDialog::closeEvent(event);
+}
+
+void CDownloaderDlg::contextMenuEvent(QContextMenuEvent* event) {
+  system_menu_->exec(event->globalPos());
+}
+
+void CDownloaderDlg::OnSysCommand(unsigned command) {
+  if ((command & 0xFFF0u) == kAboutCommand) {
+    CAboutDlg about(this);
+    about.exec();
+  }
+}
+
+}  // namespace vexel::app

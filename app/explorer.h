@@ -1,0 +1,45 @@
+// CExplorer: the browser view of the main window (control 1002), a Qt
+// WebEngine view with the few operations the program performs through it.
+#pragma once
+
+#include <QString>
+#include <QUrl>
+#include <QWebEngineProfile>
+#include <QWebEngineView>
+
+#include <atomic>
+
+namespace vexel::app {
+
+class CExplorer : public QWebEngineView {
+  Q_OBJECT
+
+ public:
+  // The view's page uses `profile`, which must outlive the view.
+  CExplorer(QWebEngineProfile* profile, QWidget* parent);
+  ~CExplorer() override;
+
+  // Starts loading `address` exactly as given: not trimmed, not validated, no
+  // scheme added; an address the engine cannot use is the engine's to handle.
+  void Navigate(const QString& address);
+  // One step back in the view's history; nothing when there is none.
+  void GoBack();
+  // True while a page loads. Kept by the user-interface thread from the load
+  // signals; safe to read from any thread.
+  bool GetBusy() const { return busy_.load(std::memory_order_acquire); }
+  bool CanGoBack() const;
+
+ signals:
+  // The page asked for a new window (a link with a target, window.open):
+  // `address` is the address it wants opened.
+  void NewWindowRequested(const QUrl& address);
+  // Whether back navigation is possible, after every change of the history.
+  void BackStateChanged(bool enable);
+
+ private:
+  void ReportBackState();
+
+  std::atomic<bool> busy_{false};
+};
+
+}  // namespace vexel::app

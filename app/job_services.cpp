@@ -1,0 +1,21 @@
+#include "app/job_services.h"
+
+#include "download/output_directory.h"
+#include "platform/curl_image_fetcher.h"
+
+namespace vexel::app {
+
+std::unique_ptr<platform::ImageFetcher> MakeCurlImageFetcher(const FetcherSetup& setup) {
+  platform::FetchOptions options;
+  options.transfer.user_agent = setup.user_agent;
+  options.transfer.referer = setup.referer;
+  options.cookies_for = setup.cookies_for;
+  options.abandon = setup.abandon;
+  return std::make_unique<platform::CurlImageFetcher>(std::move(options));
+}
+
+download::OutputDirectory ProgramOutputDirectory() {
+  return download::ChooseProgramOutputDirectory();
+}
+
+}  // namespace vexel::app

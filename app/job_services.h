@@ -1,0 +1,39 @@
+// What the window hands to each download job besides itself: the image
+// fetcher and the rule for where chapter folders go. Both can be replaced, so
+// tests and the benchmark can watch the fetches or redirect the output.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "download/download_host.h"
+#include "platform/image_fetcher.h"
+
+namespace vexel::app {
+
+// Everything a fetcher for one job needs to behave like the browser view.
+struct FetcherSetup {
+  std::string user_agent;  // the view's
+  std::string referer;     // the chapter page's address
+  // The view's cookies for an image address ("a=b; c=d"); callable from the
+  // worker thread.
+  std::function<std::string(const std::string& address)> cookies_for;
+  // Set when the window closes: the transfer under way gives up.
+  const std::atomic<bool>* abandon = nullptr;
+};
+
+using FetcherFactory =
+    std::function<std::unique_ptr<platform::ImageFetcher>(const FetcherSetup& setup)>;
+using OutputDirectoryRule = std::function<download::OutputDirectory()>;
+
+// The program's own fetcher: libcurl into the user's cache folder, then into
+// place.
+std::unique_ptr<platform::ImageFetcher> MakeCurlImageFetcher(const FetcherSetup& setup);
+
+// Beside the program, or the user's download folder where the program's
+// directory cannot be written.
+download::OutputDirectory ProgramOutputDirectory();
+
+}  // namespace vexel::app

@@ -1,0 +1,184 @@
+#include "app/live_page_document.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonValue>
+#include <QUrl>
+#include <QVariant>
+#include <QWebEnginePage>
+#include <QWebEngineScript>
+
+#include <utility>
+
+#include "app/explorer.h"
+#include "app/page_snapshot.h"
+#include "app/ui_call_gate.h"
+#include "platform/tree_builder.h"
+
+namespace vexel::app {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Feeds the snapshot into the same builder that parsed markup goes through,
+// so the queries see one rendering whichever way the tree was made.
+class BuilderSink : public SnapshotSink {
+ public:
+  void OpenElement(std::string_view tag, std::span<const SnapshotAttribute> attributes,
+                   bool rendered) override {
+    views_.clear();
+    for (const SnapshotAttribute& attribute : attributes) {
+      views_.push_back({attribute.name, attribute.value});
+    }
+    builder_.OpenElementFrom(tag, views_, rendered);
+  }
+  void CloseElement() override { builder_.CloseElement(); }
+  void AddText(std::string_view text) override { builder_.AddText(text); }
+  void AddComment(std::string_view text) override { builder_.AddComment(text); }
+
+  platform::TreeBuilder& builder() { return builder_; }
+
+ private:
+  platform::TreeBuilder builder_;
+  std::vector<platform::HtmlAttributeView> views_;
+};
+
+// The action script: its one argument is [index, TAG, kind, value]. It
+// answers "done", "refused" (the element kept its old state), "gone" (no
+// element with that index and tag any more) or "fault" (the page threw).
+constexpr char16_t kActionScript[] =
+    uR"JS((function (a) {
+  var e = document.getElementsByTagName('*')[a[0]];
+  if (!e || e.tagName.toUpperCase() !== a[1]) return 'gone';
+  try {
+    if (a[2] === 'click') { e.click(); return 'done'; }
+    if (a[2] === 'select') { e.selectedIndex = a[3]; return e.selectedIndex === a[3] ? 'done' : 'refused'; }
+    if (a[2] === 'set') { e.value = a[3]; return 'done'; }
+  } catch (x) { return 'fault'; }
+  return 'fault';
+})()JS";
+
+QString ActionScript(long index, const std::string& tag, const char* kind,
+                     const QJsonValue& value) {
+  const QJsonArray argument{static_cast<double>(index), QString::fromStdString(tag),
+                            QString::fromLatin1(kind), value};
+  return QString::fromUtf16(kActionScript) +
+         QString::fromUtf8(QJsonDocument(argument).toJson(QJsonDocument::Compact)) + u')';
+}
+
+}  // namespace
+
+// An element of the snapshot that reads from the snapshot and acts on the
+// live page.
+class LivePageDocument::LiveElement : public PageElement {
+ public:
+  LiveElement(LivePageDocument& owner, PageElement& snapshot, long index)
+      : owner_(owner), snapshot_(snapshot), index_(index) {}
+
+  void ReadProperty(ElementProperty property, std::string& out) const override {
+    snapshot_.ReadProperty(property, out);
+  }
+
+  ActionOutcome Click() override {
+    return Act("click", QJsonValue()) == u"done" ? ActionDone : ActionFailed;
+  }
+
+  ActionOutcome SetSelectedIndex(long index) override {
+    if (Tag() != "SELECT") return ActionNotApplicable;
+    return Outcome(Act("select", QJsonValue(static_cast<double>(index))));
+  }
+
+  ActionOutcome SetValue(std::string_view value) override {
+    if (Tag() != "INPUT") return ActionNotApplicable;
+    const QString text = QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size()));
+    return Outcome(Act("set", QJsonValue(text)));
+  }
+
+ private:
+  std::string Tag() const { return snapshot_.Read(ElementProperty::TagName); }
+
+  QString Act(const char* kind, const QJsonValue& value) {
+    return owner_.RunScript(ActionScript(index_, Tag(), kind, value)).value_or(QString());
+  }
+
+  // A page that threw while selecting or setting could not take the action;
+  // one that ignored it, or lost the element, refused it.
+  static ActionOutcome Outcome(const QString& answer) {
+    if (answer == u"done") return ActionDone;
+    if (answer == u"fault") return ActionNotApplicable;
+    return ActionFailed;
+  }
+
+  LivePageDocument& owner_;
+  PageElement& snapshot_;
+  long index_;
+};
+
+LivePageDocument::LivePageDocument(CExplorer& view, UiCallGate& gate) : view_(view), gate_(gate) {}
+
+LivePageDocument::~LivePageDocument() = default;
+
+bool LivePageDocument::IsBusy() { return view_.GetBusy(); }
+
+std::optional<QString> LivePageDocument::RunScript(const QString& script) {
+  CExplorer* view = &view_;
+  return gate_.Await<QString>(
+      [view, script](std::function<void(QString)> done) {
+        view->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld,
+                                    [done](const QVariant& value) { done(value.toString()); });
+      },
+      std::chrono::duration_cast<std::chrono::milliseconds>(kScriptTimeout));
+}
+
+long LivePageDocument::ElementCount() {
+  elements_.clear();
+  snapshot_.reset();
+  times_ = {};
+
+  // The address is read together with the snapshot, on the same turn of the
+  // user-interface thread, so both belong to the same page.
+  struct Answer {
+    QString tree;
+    QString address;
+  };
+  CExplorer* view = &view_;
+  const Clock::time_point start = Clock::now();
+  std::optional<Answer> answer = gate_.Await<Answer>(
+      [view](std::function<void(Answer)> done) {
+        const QString address = view->url().toString(QUrl::FullyEncoded);
+        view->page()->runJavaScript(SnapshotScript(), QWebEngineScript::ApplicationWorld,
+                                    [done, address](const QVariant& value) {
+                                      done(Answer{value.toString(), address});
+                                    });
+      },
+      std::chrono::duration_cast<std::chrono::milliseconds>(kScriptTimeout));
+  const Clock::time_point received = Clock::now();
+  if (!answer) return 0;
+
+  BuilderSink sink;
+  if (!ReadSnapshot(answer->tree, sink)) return 0;
+  snapshot_ = sink.builder().Finish(answer->address.toStdString());
+  times_.script = std::chrono::duration_cast<std::chrono::microseconds>(received - start);
+  times_.build = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - received);
+  times_.characters = static_cast<std::size_t>(answer->tree.size());
+  if (snapshot_ == nullptr) return 0;
+
+  const long count = snapshot_->ElementCount();
+  elements_.resize(static_cast<std::size_t>(count > 0 ? count : 0));
+  return count;
+}
+
+PageElement* LivePageDocument::ElementAt(long index) {
+  if (snapshot_ == nullptr || index < 0 || static_cast<std::size_t>(index) >= elements_.size()) {
+    return nullptr;
+  }
+  std::unique_ptr<LiveElement>& slot = elements_[static_cast<std::size_t>(index)];
+  if (slot == nullptr) {
+    PageElement* element = snapshot_->ElementAt(index);
+    if (element == nullptr) return nullptr;
+    slot = std::make_unique<LiveElement>(*this, *element, index);
+  }
+  return slot.get();
+}
+
+}  // namespace vexel::app

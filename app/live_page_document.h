@@ -1,0 +1,66 @@
+// PageDocument over the page shown in the browser view.
+//
+// The queries run on the download worker thread, but the browser engine can
+// only be driven from the user-interface thread, and each of its answers is a
+// round trip to the page's renderer process. So each evaluation takes one
+// snapshot of the page when it asks for the element count, builds an
+// in-memory document from it on the worker thread, and reads every property
+// from that. Actions (click, select, set) go to the live element with the
+// same index, after checking that it still has the same tag.
+#pragma once
+
+#include <QString>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "query/page_document.h"
+
+namespace vexel::app {
+
+class CExplorer;
+class UiCallGate;
+
+class LivePageDocument : public PageDocument {
+ public:
+  // The longest a page script may take before the read counts as failed; a
+  // page that is torn down under a script never answers.
+  static constexpr std::chrono::seconds kScriptTimeout{30};
+
+  // Used from the worker thread only. `view` and `gate` must outlive it.
+  LivePageDocument(CExplorer& view, UiCallGate& gate);
+  ~LivePageDocument() override;
+  LivePageDocument(const LivePageDocument&) = delete;
+  LivePageDocument& operator=(const LivePageDocument&) = delete;
+
+  bool IsBusy() override;
+  // Takes a new snapshot; 0 when none could be taken.
+  long ElementCount() override;
+  PageElement* ElementAt(long index) override;
+
+  // Timings of the last snapshot, for the benchmark.
+  struct SnapshotTimes {
+    std::chrono::microseconds script{0};  // script run and transfer to this process
+    std::chrono::microseconds build{0};   // building the in-memory document
+    std::size_t characters = 0;           // length of the snapshot string
+  };
+  const SnapshotTimes& LastSnapshotTimes() const { return times_; }
+
+  // Runs `script` in the page (in the program's own script world) and returns
+  // its value as text, or nothing when the page did not answer.
+  std::optional<QString> RunScript(const QString& script);
+
+ private:
+  class LiveElement;
+
+  std::unique_ptr<PageDocument> snapshot_;
+  std::vector<std::unique_ptr<LiveElement>> elements_;
+  CExplorer& view_;
+  UiCallGate& gate_;
+  SnapshotTimes times_;
+};
+
+}  // namespace vexel::app

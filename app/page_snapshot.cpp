@@ -1,0 +1,167 @@
+#include "app/page_snapshot.h"
+
+#include <QStringEncoder>
+
+#include <string>
+#include <vector>
+
+namespace vexel::app {
+namespace {
+
+// The walk is iterative: a page nested a hundred thousand levels deep would
+// overflow the script engine's stack in a recursive one. Below an element
+// that has no boxes (display: none, the head), nothing has boxes, so its
+// subtree is marked without asking again; an element with display: contents
+// has no boxes of its own but its children do, so it counts as rendered.
+// The script runs in the program's own script world, so nothing the page has
+// redefined (Array.prototype.push and the like) can change the walk.
+constexpr char16_t kScript[] =
+    uR"JS((function () {
+  var out = [];
+  function field(s) { out.push(s.length, ':', s); }
+  var hiddenRoot = null;
+  var n = document.firstChild;
+  while (n) {
+    var type = n.nodeType;
+    if (type === 1) {
+      var rendered = false;
+      if (hiddenRoot === null) {
+        rendered = n.getClientRects().length > 0;
+        if (!rendered) {
+          rendered = getComputedStyle(n).display === 'contents';
+          if (!rendered && n.firstChild) hiddenRoot = n;
+        }
+      }
+      out.push('E', rendered ? '1' : '0');
+      field(n.localName);
+      var attrs = n.attributes;
+      out.push(attrs.length, ':');
+      for (var i = 0; i < attrs.length; i++) {
+        field(attrs[i].name);
+        field(attrs[i].value);
+      }
+      if (n.firstChild) { n = n.firstChild; continue; }
+      out.push(')');
+    } else if (type === 3 || type === 4) {
+      out.push('T');
+      field(n.data);
+    } else if (type === 8) {
+      out.push('C');
+      field(n.data);
+    }
+    while (n !== null && n.nextSibling === null) {
+      n = n.parentNode;
+      if (n === null || n === document) { n = null; break; }
+      out.push(')');
+      if (n === hiddenRoot) hiddenRoot = null;
+    }
+    if (n !== null) n = n.nextSibling;
+  }
+  return out.join('');
+})())JS";
+
+// Walks the records. Fields are converted to UTF-8 into buffers that are
+// reused from record to record, so a page of many thousand elements costs no
+// allocation per field.
+class Reader {
+ public:
+  explicit Reader(QStringView text) : text_(text) {}
+
+  bool AtEnd() const { return pos_ >= text_.size(); }
+  QChar Next() { return text_[pos_++]; }
+
+  // A decimal number followed by ':', no larger than what is left to read.
+  bool Count(qsizetype& value) {
+    value = 0;
+    qsizetype digits = 0;
+    while (pos_ < text_.size() && text_[pos_] >= u'0' && text_[pos_] <= u'9') {
+      value = value * 10 + (text_[pos_].unicode() - u'0');
+      if (value > text_.size()) return false;
+      ++pos_;
+      ++digits;
+    }
+    if (digits == 0 || pos_ >= text_.size() || text_[pos_] != u':') return false;
+    ++pos_;
+    return true;
+  }
+
+  // Appends the next field's text, as UTF-8, to `out`.
+  bool Field(std::string& out) {
+    qsizetype length = 0;
+    if (!Count(length) || length > text_.size() - pos_) return false;
+    const QStringView field = text_.sliced(pos_, length);
+    pos_ += length;
+    const std::size_t old_size = out.size();
+    out.resize(old_size + static_cast<std::size_t>(encoder_.requiredSpace(length)));
+    encoder_.resetState();
+    char* end = encoder_.appendToBuffer(out.data() + old_size, field);
+    out.resize(static_cast<std::size_t>(end - out.data()));
+    return true;
+  }
+
+ private:
+  QStringView text_;
+  qsizetype pos_ = 0;
+  QStringEncoder encoder_{QStringEncoder::Utf8};
+};
+
+}  // namespace
+
+const QString& SnapshotScript() {
+  static const QString script = QString::fromUtf16(kScript);
+  return script;
+}
+
+bool ReadSnapshot(QStringView snapshot, SnapshotSink& sink) {
+  Reader reader(snapshot);
+  std::string texts;              // the tag and attribute texts of one element, back to back
+  std::vector<std::size_t> ends;  // where each of those texts ends in `texts`
+  std::vector<SnapshotAttribute> attributes;
+  std::size_t open = 0;
+  bool ok = true;
+  while (ok && !reader.AtEnd()) {
+    const QChar kind = reader.Next();
+    if (kind == u'E') {
+      const QChar flag = reader.AtEnd() ? QChar() : reader.Next();
+      texts.clear();
+      ends.clear();
+      qsizetype count = 0;
+      ok = (flag == u'0' || flag == u'1') && reader.Field(texts) && reader.Count(count);
+      ends.push_back(texts.size());
+      for (qsizetype i = 0; ok && i < 2 * count; ++i) {
+        ok = reader.Field(texts);
+        ends.push_back(texts.size());
+      }
+      if (!ok) break;
+      // Views only now that `texts` has stopped growing.
+      const std::string_view all(texts);
+      attributes.clear();
+      for (std::size_t i = 1; i + 1 < ends.size(); i += 2) {
+        attributes.push_back({all.substr(ends[i - 1], ends[i] - ends[i - 1]),
+                              all.substr(ends[i], ends[i + 1] - ends[i])});
+      }
+      sink.OpenElement(all.substr(0, ends[0]), attributes, flag == u'1');
+      ++open;
+    } else if (kind == u')') {
+      ok = open > 0;
+      if (!ok) break;
+      sink.CloseElement();
+      --open;
+    } else if (kind == u'T' || kind == u'C') {
+      texts.clear();
+      ok = reader.Field(texts);
+      if (!ok) break;
+      if (kind == u'T') {
+        sink.AddText(texts);
+      } else {
+        sink.AddComment(texts);
+      }
+    } else {
+      ok = false;
+    }
+  }
+  for (; open > 0; --open) sink.CloseElement();
+  return ok;
+}
+
+}  // namespace vexel::app

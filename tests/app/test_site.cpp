@@ -1,0 +1,153 @@
+#include "tests/app/test_site.h"
+
+#include <httplib.h>
+
+#include <cstdlib>
+
+namespace vexel::app::testing {
+namespace {
+
+constexpr std::size_t kImageBytes = 1000;
+constexpr std::size_t kHeldBack = 900;
+
+const char* const kHtml = "text/html; charset=utf-8";
+
+std::string Page(const std::string& title, const std::string& body) {
+  return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>" + title +
+         "</title></head><body>" + body + "</body></html>";
+}
+
+std::string ChapterPage(int pages) {
+  return Page("chapter",
+              "<div class=\"nav\"><a href=\"/home/\">首页</a></div>"
+              "<div class=\"stauts_left\">您正在看：测试章节 >共" +
+                  std::to_string(pages) +
+                  "页</div>"
+                  "<div><img class=\"ImgComic\" alt=\"1\" src=\"pics/1.png\"></div>");
+}
+
+}  // namespace
+
+TestSite::TestSite() : server_(std::make_unique<httplib::Server>()) {
+  httplib::Server& server = *server_;
+  // The browser keeps its connections open; enough workers and a short idle
+  // time keep held image requests from starving the page requests.
+  server.new_task_queue = [] { return new httplib::ThreadPool(24); };
+  server.set_keep_alive_timeout(1);
+
+  server.Get("/home/", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(
+        Page("home", "<p id=\"here\">home</p><a id=\"next\" href=\"next.html\">next</a>"), kHtml);
+  });
+  server.Get("/home/next.html", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(Page("next", "<p id=\"here\">next</p>"), kHtml);
+  });
+  server.Get(R"(/chapter/(\d+)\.html)", [](const httplib::Request& req, httplib::Response& res) {
+    res.set_content(ChapterPage(std::atoi(req.matches[1].str().c_str())), kHtml);
+  });
+  server.Get(R"(/chapter/pics/(\d+)\.png)",
+             [this](const httplib::Request& req, httplib::Response& res) {
+               const std::string number = req.matches[1].str();
+               bool hold = false;
+               {
+                 std::lock_guard lock(mutex_);
+                 image_requests_.push_back(
+                     {req.path, req.get_header_value("User-Agent"), req.get_header_value("Cookie"),
+                      req.get_header_value("Referer"), std::chrono::steady_clock::now()});
+                 hold = holding_ && std::atoi(number.c_str()) >= hold_from_;
+                 ++in_flight_;
+               }
+               std::string body(kImageBytes, number.back());
+               res.set_content_provider(
+                   kImageBytes, "image/png",
+                   [this, body, hold](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                     if (offset == 0 && hold) {
+                       sink.write(body.data(), kImageBytes - kHeldBack);
+                       return true;
+                     }
+                     if (hold) {
+                       std::unique_lock lock(mutex_);
+                       released_.wait(lock, [this] { return !holding_ || stopping_; });
+                       if (stopping_) return false;
+                     }
+                     sink.write(body.data() + offset, kImageBytes - offset);
+                     return true;
+                   },
+                   [this](bool) {
+                     std::lock_guard lock(mutex_);
+                     --in_flight_;
+                   });
+             });
+  server.Get("/popup.html", [](const httplib::Request& req, httplib::Response& res) {
+    const std::string to = req.get_param_value("to");
+    res.set_content(Page("popup", "<a id=\"pop\" target=\"_blank\" href=\"" + to + "\">pop</a>"),
+                    kHtml);
+  });
+  server.Get("/controls.html", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(
+        Page("controls",
+             "<button id=\"go\" onclick=\"document.title='clicked'\">go</button>"
+             "<select id=\"pick\"><option>a</option><option>b</option><option>c</option></select>"
+             "<input id=\"field\" value=\"old\"><textarea id=\"area\"></textarea>"
+             "<p id=\"shown\">seen</p><div id=\"gone\" style=\"display:none\"><span>unseen</span>"
+             "</div><!-- note -->"),
+        kHtml);
+  });
+  server.Get("/slow.html", [](const httplib::Request&, httplib::Response& res) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    res.set_content(Page("slow", "<p>slow</p>"), kHtml);
+  });
+  server.Get("/cookie.html", [](const httplib::Request&, httplib::Response& res) {
+    res.set_header("Set-Cookie", "session=abc123; Path=/");
+    res.set_content(Page("cookie", "<p>cookie set</p>"), kHtml);
+  });
+
+  const int port = server.bind_to_any_port("127.0.0.1");
+  if (port <= 0) return;  // Base() stays empty; the tests fail on it
+  base_ = "http://127.0.0.1:" + std::to_string(port) + "/";
+  thread_ = std::thread([this] { server_->listen_after_bind(); });
+  while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+TestSite::~TestSite() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  released_.notify_all();
+  server_->stop();
+  if (thread_.joinable()) thread_.join();
+}
+
+std::string TestSite::Url(const std::string& path) const { return base_ + path; }
+
+void TestSite::HoldImagesFrom(int first_page) {
+  std::lock_guard lock(mutex_);
+  holding_ = true;
+  hold_from_ = first_page;
+}
+
+void TestSite::Release() {
+  {
+    std::lock_guard lock(mutex_);
+    holding_ = false;
+  }
+  released_.notify_all();
+}
+
+std::vector<ImageRequest> TestSite::ImageRequests() const {
+  std::lock_guard lock(mutex_);
+  return image_requests_;
+}
+
+void TestSite::ClearImageRequests() {
+  std::lock_guard lock(mutex_);
+  image_requests_.clear();
+}
+
+int TestSite::ImagesInFlight() const {
+  std::lock_guard lock(mutex_);
+  return in_flight_;
+}
+
+}  // namespace vexel::app::testing

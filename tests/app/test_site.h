@@ -1,0 +1,81 @@
+// A small site on 127.0.0.1 for the window tests, with pages the sample comic
+// site does not have: a chapter whose images can be held back (so a job can be
+// caught in the middle), pages that ask for new windows, a page with controls
+// for the action queries, and a page that sets a cookie. It records the
+// headers of every image request.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace httplib {
+class Server;
+}
+
+namespace vexel::app::testing {
+
+struct ImageRequest {
+  std::string path;
+  std::string user_agent;
+  std::string cookie;
+  std::string referer;
+  std::chrono::steady_clock::time_point when;
+};
+
+class TestSite {
+ public:
+  // Pages (UTF-8):
+  //   /home/                  the home page, with links to /home/next.html
+  //   /home/next.html         a second page
+  //   /chapter/N.html         a chapter of N pages titled "测试章节"; its images
+  //                           are /chapter/pics/K.png
+  //   /chapter/pics/K.png     image K: 1000 bytes "K" repeated; while the site
+  //                           is holding images, the first 100 bytes go out at
+  //                           once and the rest only once released
+  //   /popup.html?to=ADDRESS  a link with target=_blank to ADDRESS (id "pop")
+  //   /controls.html          a button (id "go") that writes "clicked" into
+  //                           the title, a select (id "pick") with options
+  //                           a, b, c, an input (id "field"), a text area (id
+  //                           "area"), hidden text and a display:none div
+  //   /cookie.html            sets cookie "session=abc123" on path /
+  //   /slow.html              a page that takes 800 ms to arrive
+  TestSite();
+  ~TestSite();
+  TestSite(const TestSite&) = delete;
+  TestSite& operator=(const TestSite&) = delete;
+
+  // "http://127.0.0.1:PORT/"
+  const std::string& Base() const { return base_; }
+  std::string Url(const std::string& path) const;  // path without a leading "/"
+
+  // Requests for images numbered `first_page` or more start holding their
+  // bodies back until Release().
+  void HoldImagesFrom(int first_page);
+  void Release();
+
+  std::vector<ImageRequest> ImageRequests() const;
+  void ClearImageRequests();
+  // Image requests whose bodies have not been sent in full (held, or cut off
+  // by the client).
+  int ImagesInFlight() const;
+
+ private:
+  std::unique_ptr<httplib::Server> server_;
+  std::thread thread_;
+  std::string base_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable released_;
+  bool holding_ = false;
+  int hold_from_ = 1;
+  bool stopping_ = false;
+  int in_flight_ = 0;
+  std::vector<ImageRequest> image_requests_;
+};
+
+}  // namespace vexel::app::testing

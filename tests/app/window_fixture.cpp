@@ -1,0 +1,103 @@
+#include "tests/app/window_fixture.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <QWebEnginePage>
+
+#include <memory>
+#include <optional>
+
+namespace vexel::app::testing {
+
+// Set by the test's main.
+BrowserProfile* g_profile = nullptr;
+std::string g_home;
+
+BrowserProfile& SharedProfile() { return *g_profile; }
+const std::string& TestHome() { return g_home; }
+
+std::unique_ptr<CDownloaderDlg> MakeWindow(const std::string& site_home,
+                                           const std::string& output_directory,
+                                           FetcherFactory make_fetcher) {
+  DialogOptions options;
+  options.site_home_url = site_home;
+  options.choose_output_directory = [output_directory] {
+    return download::OutputDirectory{output_directory, false};
+  };
+  if (make_fetcher) options.make_fetcher = std::move(make_fetcher);
+  return std::make_unique<CDownloaderDlg>(SharedProfile(), std::move(options));
+}
+
+bool WaitForPage(CExplorer* view, const QString& address, int timeout_ms) {
+  QElapsedTimer timer;
+  timer.start();
+  while (timer.elapsed() < timeout_ms) {
+    if (view->url().toString() == address && !view->GetBusy()) {
+      // The load signals lag the address by a little; settle on a script run.
+      if (RunScript(view, QStringLiteral("document.readyState")).toString() == u"complete") {
+        return true;
+      }
+    }
+    QTest::qWait(20);
+  }
+  return false;
+}
+
+QMessageBox* FindMessageBox() {
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    if (auto* box = qobject_cast<QMessageBox*>(widget); box != nullptr && box->isVisible()) {
+      return box;
+    }
+  }
+  return nullptr;
+}
+
+bool AnswerMessageBox(const std::function<void(QMessageBox*)>& inspect, int timeout_ms) {
+  bool answered = false;
+  QTimer watcher;
+  watcher.setInterval(10);
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    QMessageBox* box = FindMessageBox();
+    if (box == nullptr || answered) return;
+    answered = true;
+    watcher.stop();
+    inspect(box);
+    box->button(QMessageBox::Ok)->click();
+  });
+  watcher.start();
+  QElapsedTimer timer;
+  timer.start();
+  while (!answered && timer.elapsed() < timeout_ms) QTest::qWait(10);
+  return answered;
+}
+
+QLineEdit* AddressBox(const CDownloaderDlg& dialog) {
+  return qobject_cast<QLineEdit*>(dialog.Control(kAddressBoxId));
+}
+
+QPushButton* Button(const CDownloaderDlg& dialog, int id) {
+  return qobject_cast<QPushButton*>(dialog.Control(id));
+}
+
+QPlainTextEdit* LogView(const CDownloaderDlg& dialog) {
+  return qobject_cast<QPlainTextEdit*>(dialog.Control(kLogViewId));
+}
+
+QStringList LogLines(const CDownloaderDlg& dialog) {
+  QString text = LogView(dialog)->toPlainText();
+  QStringList lines = text.split(u'\n');
+  if (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
+  return lines;
+}
+
+QVariant RunScript(CExplorer* view, const QString& script) {
+  auto result = std::make_shared<std::optional<QVariant>>();
+  view->page()->runJavaScript(script, [result](const QVariant& value) { *result = value; });
+  QElapsedTimer timer;
+  timer.start();
+  while (!*result && timer.elapsed() < kLoadTimeoutMs) QTest::qWait(5);
+  return result->value_or(QVariant());
+}
+
+}  // namespace vexel::app::testing

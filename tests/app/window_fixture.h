@@ -1,0 +1,65 @@
+// Shared pieces of the window tests: the process set-up (offscreen, no
+// sandbox, a private home), the one browser profile of the run, and helpers to
+// make a window and wait for what it does.
+#pragma once
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QString>
+#include <QStringList>
+#include <QTest>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/browser_profile.h"
+#include "app/downloader_dlg.h"
+#include "app/explorer.h"
+
+namespace vexel::app::testing {
+
+// Generous waits: the browser engine starts slowly on a loaded machine.
+inline constexpr int kLoadTimeoutMs = 30000;
+inline constexpr int kJobTimeoutMs = 30000;
+
+// The profile every window of the run shares (made by the test's main).
+BrowserProfile& SharedProfile();
+// The private home folder of the run.
+const std::string& TestHome();
+
+// A window on `site_home` that stores chapters under `output_directory`
+// (ending in "/"). `make_fetcher` empty: the program's own fetcher.
+std::unique_ptr<CDownloaderDlg> MakeWindow(const std::string& site_home,
+                                           const std::string& output_directory,
+                                           FetcherFactory make_fetcher = {});
+
+// Waits until the view shows `address` (exactly, as QUrl::toString gives it)
+// and has finished loading.
+bool WaitForPage(CExplorer* view, const QString& address, int timeout_ms = kLoadTimeoutMs);
+
+// The visible message box, if any.
+QMessageBox* FindMessageBox();
+
+// The outcome box runs its own event loop inside the one the test waits in, so
+// the test cannot look at it after waiting: this waits for it, calls
+// `inspect` while it is shown, then presses its OK button. False when no box
+// came within `timeout_ms`.
+bool AnswerMessageBox(const std::function<void(QMessageBox*)>& inspect,
+                      int timeout_ms = kJobTimeoutMs);
+
+// Typed access to the six controls.
+QLineEdit* AddressBox(const CDownloaderDlg& dialog);
+QPushButton* Button(const CDownloaderDlg& dialog, int id);
+QPlainTextEdit* LogView(const CDownloaderDlg& dialog);
+
+// The log's lines (without their line breaks).
+QStringList LogLines(const CDownloaderDlg& dialog);
+
+// Runs `script` in the view's page and waits for its value (UI thread).
+QVariant RunScript(CExplorer* view, const QString& script);
+
+}  // namespace vexel::app::testing

@@ -1,0 +1,12 @@
+// The test classes of the window test program; each returns QTest::qExec's
+// status.
+#pragma once
+
+namespace vexel::app::testing {
+
+int RunSupportTests(int argc, char** argv);
+int RunShellTests(int argc, char** argv);
+int RunJobTests(int argc, char** argv);
+int RunLivePageTests(int argc, char** argv);
+
+}  // namespace vexel::app::testing
