@@ -21,10 +21,12 @@ QIcon ProgramIcon() {
   // Rendered here rather than through the SVG icon plugin, so the icon shows
   // even where that plugin is not installed. Not cached: a pixmap must not
   // outlive the application object.
-  const QIcon icon = [] {
+  QIcon icon = [] {
     QIcon result;
     QSvgRenderer renderer(QStringLiteral(":/vexel/vexel-downloader.svg"));
-    if (!renderer.isValid()) return result;
+    if (!renderer.isValid()) {
+      return result;
+    }
     for (int size : {16, 24, 32, 48, 64, 128, 256}) {
       QPixmap pixmap(size, size);
       pixmap.fill(Qt::transparent);

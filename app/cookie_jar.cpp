@@ -10,14 +10,22 @@ namespace {
 
 // Path match of RFC 6265 section 5.1.4.
 bool PathMatches(const std::string& request_path, const std::string& cookie_path) {
-  if (request_path == cookie_path) return true;
-  if (request_path.compare(0, cookie_path.size(), cookie_path) != 0) return false;
+  if (request_path == cookie_path) {
+    return true;
+  }
+  if (request_path.compare(0, cookie_path.size(), cookie_path) != 0) {
+    return false;
+  }
   return cookie_path.ends_with('/') || request_path[cookie_path.size()] == '/';
 }
 
 bool DomainMatches(const std::string& host, const std::string& domain, bool host_only) {
-  if (host == domain) return true;
-  if (host_only || host.size() <= domain.size()) return false;
+  if (host == domain) {
+    return true;
+  }
+  if (host_only || host.size() <= domain.size()) {
+    return false;
+  }
   return host.ends_with(domain) && host[host.size() - domain.size() - 1] == '.';
 }
 
@@ -31,7 +39,9 @@ CookieJar::Entry CookieJar::FromCookie(const QNetworkCookie& cookie) {
   // The engine marks a cookie for a whole domain with a leading dot and a
   // cookie for exactly one host without it.
   entry.host_only = !domain.startsWith(u'.');
-  if (!entry.host_only) domain.remove(0, 1);
+  if (!entry.host_only) {
+    domain.remove(0, 1);
+  }
   entry.domain = domain.toStdString();
   entry.path = cookie.path().isEmpty() ? std::string("/") : cookie.path().toStdString();
   entry.secure = cookie.isSecure();
@@ -71,29 +81,45 @@ void CookieJar::Remove(const QNetworkCookie& cookie) {
 std::string CookieJar::CookiesFor(const std::string& address, Clock::time_point now) const {
   const QUrl url(QString::fromStdString(address));
   const QString scheme = url.scheme().toLower();
-  if (!url.isValid() || (scheme != u"http" && scheme != u"https")) return {};
+  if (!url.isValid() || (scheme != u"http" && scheme != u"https")) {
+    return {};
+  }
   const std::string host = url.host().toLower().toStdString();
   QString request_path = url.path(QUrl::FullyEncoded);
-  if (request_path.isEmpty()) request_path = QStringLiteral("/");
+  if (request_path.isEmpty()) {
+    request_path = QStringLiteral("/");
+  }
   const std::string path = request_path.toStdString();
   const bool secure_request = scheme == u"https";
 
   std::vector<const Entry*> chosen;
   std::lock_guard lock(mutex_);
   for (const Entry& entry : entries_) {
-    if (entry.expires && entry.expiry <= now) continue;
-    if (entry.secure && !secure_request) continue;
-    if (!DomainMatches(host, entry.domain, entry.host_only)) continue;
-    if (!PathMatches(path, entry.path)) continue;
+    if (entry.expires && entry.expiry <= now) {
+      continue;
+    }
+    if (entry.secure && !secure_request) {
+      continue;
+    }
+    if (!DomainMatches(host, entry.domain, entry.host_only)) {
+      continue;
+    }
+    if (!PathMatches(path, entry.path)) {
+      continue;
+    }
     chosen.push_back(&entry);
   }
   std::stable_sort(chosen.begin(), chosen.end(), [](const Entry* a, const Entry* b) {
-    if (a->path.size() != b->path.size()) return a->path.size() > b->path.size();
+    if (a->path.size() != b->path.size()) {
+      return a->path.size() > b->path.size();
+    }
     return a->order < b->order;
   });
   std::string header;
   for (const Entry* entry : chosen) {
-    if (!header.empty()) header += "; ";
+    if (!header.empty()) {
+      header += "; ";
+    }
     header += entry->name;
     header += '=';
     header += entry->value;

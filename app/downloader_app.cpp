@@ -17,10 +17,14 @@ bool CDownloaderApp::InitInstance() {
   // QApplication has taken its own options (-platform and the like) out of
   // argv already; what is left is the program's.
   std::vector<std::string> args;
-  for (int i = 1; i < argc_; ++i) args.emplace_back(argv_[i]);
+  for (int i = 1; i < argc_; ++i) {
+    args.emplace_back(argv_[i]);
+  }
   const ParsedArguments parsed = ParseArguments(args);
   if (parsed.help || !parsed.ok) {
-    if (!parsed.ok) std::fprintf(stderr, "vexel-downloader: %s\n", parsed.error.c_str());
+    if (!parsed.ok) {
+      std::fprintf(stderr, "vexel-downloader: %s\n", parsed.error.c_str());
+    }
     std::fputs(std::string(Usage()).c_str(), parsed.ok ? stdout : stderr);
     exit_code_ = parsed.ok ? 0 : 2;
     return false;

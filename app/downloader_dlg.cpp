@@ -228,13 +228,17 @@ void CDownloaderDlg::OnBackStateChange(bool enable) { back_button_->setEnabled(e
 
 void CDownloaderDlg::OnNewWindow(const QUrl& address) {
   const QString text = address.toString();
-  if (text.isEmpty()) return;
+  if (text.isEmpty()) {
+    return;
+  }
   // The page opens inside the view, never in a window of its own. An address
   // of the site also goes to the address box: the first bytes, as many as the
   // home page's address has, must equal it exactly.
   const QByteArray bytes = text.toUtf8();
   const QByteArray home = site_home_url_.toUtf8();
-  if (bytes.left(home.size()) == home) address_box_->setText(text);
+  if (bytes.left(home.size()) == home) {
+    address_box_->setText(text);
+  }
   browser_view_->Navigate(text);
 }
 
@@ -246,7 +250,9 @@ void CDownloaderDlg::OnDownload() {
   }
   // A worker that has finished its job but not yet its last window changes
   // still owns the thread; the press that caught it there has nothing to do.
-  if (worker_running_) return;
+  if (worker_running_) {
+    return;
+  }
   stop_requested_ = false;
   // The window counts as downloading before the thread exists, so a second
   // press can only ever ask for a stop.
@@ -321,7 +327,9 @@ void CDownloaderDlg::AppendLogText(std::string_view text) {
 
 void CDownloaderDlg::OnWorkerDone() {
   // The worker posts this as its very last act, so the join is immediate.
-  if (worker_.joinable()) worker_.join();
+  if (worker_.joinable()) {
+    worker_.join();
+  }
   worker_running_ = false;
   emit WorkerFinished();
   if (close_pending_) {
@@ -337,7 +345,9 @@ void CDownloaderDlg::RequestCloseDuringJob() {
   // Releases the worker from any wait on this thread; from now on it makes no
   // window change, shows no outcome box, and only reports that it is done.
   gate_.Close();
-  if (outcome_box_ != nullptr) outcome_box_->reject();
+  if (outcome_box_ != nullptr) {
+    outcome_box_->reject();
+  }
   hide();
 }
 

@@ -84,12 +84,16 @@ class LivePageDocument::LiveElement : public PageElement {
   }
 
   ActionOutcome SetSelectedIndex(long index) override {
-    if (Tag() != "SELECT") return ActionNotApplicable;
+    if (Tag() != "SELECT") {
+      return ActionNotApplicable;
+    }
     return Outcome(Act("select", QJsonValue(static_cast<double>(index))));
   }
 
   ActionOutcome SetValue(std::string_view value) override {
-    if (Tag() != "INPUT") return ActionNotApplicable;
+    if (Tag() != "INPUT") {
+      return ActionNotApplicable;
+    }
     const QString text = QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size()));
     return Outcome(Act("set", QJsonValue(text)));
   }
@@ -104,8 +108,12 @@ class LivePageDocument::LiveElement : public PageElement {
   // A page that threw while selecting or setting could not take the action;
   // one that ignored it, or lost the element, refused it.
   static ActionOutcome Outcome(const QString& answer) {
-    if (answer == u"done") return ActionDone;
-    if (answer == u"fault") return ActionNotApplicable;
+    if (answer == u"done") {
+      return ActionDone;
+    }
+    if (answer == u"fault") {
+      return ActionNotApplicable;
+    }
     return ActionFailed;
   }
 
@@ -123,7 +131,7 @@ bool LivePageDocument::IsBusy() { return view_.GetBusy(); }
 std::optional<QString> LivePageDocument::RunScript(const QString& script) {
   CExplorer* view = &view_;
   return gate_.Await<QString>(
-      [view, script](std::function<void(QString)> done) {
+      [view, script](const std::function<void(QString)>& done) {
         view->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld,
                                     [done](const QVariant& value) { done(value.toString()); });
       },
@@ -144,7 +152,7 @@ long LivePageDocument::ElementCount() {
   CExplorer* view = &view_;
   const Clock::time_point start = Clock::now();
   std::optional<Answer> answer = gate_.Await<Answer>(
-      [view](std::function<void(Answer)> done) {
+      [view](const std::function<void(Answer)>& done) {
         const QString address = view->url().toString(QUrl::FullyEncoded);
         view->page()->runJavaScript(SnapshotScript(), QWebEngineScript::ApplicationWorld,
                                     [done, address](const QVariant& value) {
@@ -153,15 +161,21 @@ long LivePageDocument::ElementCount() {
       },
       std::chrono::duration_cast<std::chrono::milliseconds>(kScriptTimeout));
   const Clock::time_point received = Clock::now();
-  if (!answer) return 0;
+  if (!answer) {
+    return 0;
+  }
 
   BuilderSink sink;
-  if (!ReadSnapshot(answer->tree, sink)) return 0;
+  if (!ReadSnapshot(answer->tree, sink)) {
+    return 0;
+  }
   snapshot_ = sink.builder().Finish(answer->address.toStdString());
   times_.script = std::chrono::duration_cast<std::chrono::microseconds>(received - start);
   times_.build = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - received);
   times_.characters = static_cast<std::size_t>(answer->tree.size());
-  if (snapshot_ == nullptr) return 0;
+  if (snapshot_ == nullptr) {
+    return 0;
+  }
 
   const long count = snapshot_->ElementCount();
   elements_.resize(static_cast<std::size_t>(count > 0 ? count : 0));
@@ -175,7 +189,9 @@ PageElement* LivePageDocument::ElementAt(long index) {
   std::unique_ptr<LiveElement>& slot = elements_[static_cast<std::size_t>(index)];
   if (slot == nullptr) {
     PageElement* element = snapshot_->ElementAt(index);
-    if (element == nullptr) return nullptr;
+    if (element == nullptr) {
+      return nullptr;
+    }
     slot = std::make_unique<LiveElement>(*this, *element, index);
   }
   return slot.get();

@@ -76,11 +76,15 @@ class Reader {
     qsizetype digits = 0;
     while (pos_ < text_.size() && text_[pos_] >= u'0' && text_[pos_] <= u'9') {
       value = value * 10 + (text_[pos_].unicode() - u'0');
-      if (value > text_.size()) return false;
+      if (value > text_.size()) {
+        return false;
+      }
       ++pos_;
       ++digits;
     }
-    if (digits == 0 || pos_ >= text_.size() || text_[pos_] != u':') return false;
+    if (digits == 0 || pos_ >= text_.size() || text_[pos_] != u':') {
+      return false;
+    }
     ++pos_;
     return true;
   }
@@ -88,7 +92,9 @@ class Reader {
   // Appends the next field's text, as UTF-8, to `out`.
   bool Field(std::string& out) {
     qsizetype length = 0;
-    if (!Count(length) || length > text_.size() - pos_) return false;
+    if (!Count(length) || length > text_.size() - pos_) {
+      return false;
+    }
     const QStringView field = text_.sliced(pos_, length);
     pos_ += length;
     const std::size_t old_size = out.size();
@@ -132,7 +138,9 @@ bool ReadSnapshot(QStringView snapshot, SnapshotSink& sink) {
         ok = reader.Field(texts);
         ends.push_back(texts.size());
       }
-      if (!ok) break;
+      if (!ok) {
+        break;
+      }
       // Views only now that `texts` has stopped growing.
       const std::string_view all(texts);
       attributes.clear();
@@ -144,13 +152,17 @@ bool ReadSnapshot(QStringView snapshot, SnapshotSink& sink) {
       ++open;
     } else if (kind == u')') {
       ok = open > 0;
-      if (!ok) break;
+      if (!ok) {
+        break;
+      }
       sink.CloseElement();
       --open;
     } else if (kind == u'T' || kind == u'C') {
       texts.clear();
       ok = reader.Field(texts);
-      if (!ok) break;
+      if (!ok) {
+        break;
+      }
       if (kind == u'T') {
         sink.AddText(texts);
       } else {
@@ -160,7 +172,9 @@ bool ReadSnapshot(QStringView snapshot, SnapshotSink& sink) {
       ok = false;
     }
   }
-  for (; open > 0; --open) sink.CloseElement();
+  for (; open > 0; --open) {
+    sink.CloseElement();
+  }
   return ok;
 }
 

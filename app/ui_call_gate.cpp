@@ -15,11 +15,13 @@ bool UiCallGate::Run(std::function<void()> task) {
   if (QThread::currentThread() == ui_thread_) {
     // Already on the user-interface thread: waiting for a queued call here
     // would wait forever.
-    if (IsClosed()) return false;
+    if (IsClosed()) {
+      return false;
+    }
     task();
     return true;
   }
-  return Await<bool>([task = std::move(task)](std::function<void(bool)> done) {
+  return Await<bool>([task = std::move(task)](const std::function<void(bool)>& done) {
            task();
            done(true);
          })
@@ -27,15 +29,21 @@ bool UiCallGate::Run(std::function<void()> task) {
 }
 
 bool UiCallGate::Post(std::function<void()> task) {
-  if (context_ == nullptr || QThread::currentThread() == ui_thread_) return false;
-  if (IsClosed()) return false;
+  if (context_ == nullptr || QThread::currentThread() == ui_thread_) {
+    return false;
+  }
+  if (IsClosed()) {
+    return false;
+  }
   auto state = state_;
   return QMetaObject::invokeMethod(
       context_,
       [state, task = std::move(task)] {
         {
           std::lock_guard lock(state->mutex);
-          if (state->closed) return;
+          if (state->closed) {
+            return;
+          }
         }
         task();
       },
