@@ -29,27 +29,16 @@ if [ ! -x /usr/bin/time ]; then
 fi
 
 work=$(mktemp -d)
-site_pid=
+# shellcheck source=scripts/sample_site.sh
+. scripts/sample_site.sh
 cleanup() {
-  if [ -n "$site_pid" ]; then
-    kill "$site_pid" 2>/dev/null || true
-    wait "$site_pid" 2>/dev/null || true
-  fi
+  stop_sample_site
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-"$site" --port 0 --pages "$pages" --image-bytes "$image_bytes" --stats >"$work/site.out" &
-site_pid=$!
-for _ in $(seq 100); do
-  [ -s "$work/site.out" ] && break
-  sleep 0.05
-done
-base=$(head -n 1 "$work/site.out")
-if [ -z "$base" ]; then
-  echo "download_bench: the sample site did not start" >&2
-  exit 1
-fi
+start_sample_site "$site" "$work/site.out" --pages "$pages" --image-bytes "$image_bytes" --stats
+base=$sample_site_base
 chapter="${base}comic/1/3.html"
 
 curl_args=()

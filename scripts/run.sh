@@ -17,30 +17,17 @@ cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXEL_WE
 cmake --build "$build_dir" --target vexel-downloader vexel-dl vexel-sample-site
 
 work=$(mktemp -d)
-site_pid=
+# shellcheck source=scripts/sample_site.sh
+. scripts/sample_site.sh
 cleanup() {
-  if [ -n "$site_pid" ]; then
-    kill "$site_pid" 2>/dev/null || true
-    wait "$site_pid" 2>/dev/null || true
-  fi
+  stop_sample_site
   rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-"$build_dir/examples/vexel-sample-site" --port 0 >"$work/site.out" &
-site_pid=$!
-site=
-for _ in $(seq 200); do
-  site=$(head -n 1 "$work/site.out" 2>/dev/null || true)
-  [ -n "$site" ] && break
-  if ! kill -0 "$site_pid" 2>/dev/null; then break; fi
-  sleep 0.05
-done
-if [ -z "$site" ]; then
-  echo "run: the sample site did not start" >&2
-  exit 1
-fi
+start_sample_site "$build_dir/examples/vexel-sample-site" "$work/site.out"
+site=$sample_site_base
 echo "run: sample site at $site"
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
