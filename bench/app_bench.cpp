@@ -1,0 +1,398 @@
+// Figures of the window program against the bundled sample site, all on
+// 127.0.0.1: start-up until the home page is shown, the press of 下载 until
+// the first image is requested, the cost of one live-page snapshot, and the
+// resident memory of the program and its browser engine processes while idle.
+// It asserts nothing; it prints one line per figure (medians over RUNS runs).
+//   RUNS=5 build/release/bench/app_bench
+// It runs offscreen with a private home of its own, like the window tests.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QWebEnginePage>
+#include <QWebEngineScript>
+
+#include <httplib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "app/browser_profile.h"
+#include "app/downloader_dlg.h"
+#include "app/explorer.h"
+#include "app/live_page_document.h"
+#include "app/page_snapshot.h"
+#include "app/ui_call_gate.h"
+#include "examples/sample_site.h"
+#include "query/element_query.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using vexel::app::CDownloaderDlg;
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// One figure: a single value, or the median with the spread of several.
+void Print(const std::string& label, const std::vector<double>& values, const char* unit,
+           const char* goal = "") {
+  // A Chinese character takes three bytes but two columns.
+  const int width = 50 + static_cast<int>(std::count_if(label.begin(), label.end(), [](char c) {
+                      return static_cast<unsigned char>(c) >= 0xE0;
+                    }));
+  if (values.size() == 1) {
+    std::printf("%-*s %9.1f %s%s\n", width, label.c_str(), values[0], unit, goal);
+  } else {
+    auto [low, high] = std::minmax_element(values.begin(), values.end());
+    std::printf("%-*s %9.1f %s median (min %.1f, max %.1f, n=%zu)%s\n", width, label.c_str(),
+                Median(values), unit, *low, *high, values.size(), goal);
+  }
+  std::fflush(stdout);
+}
+
+// Serves events until `done` or `timeout_ms`; a 1 ms timer keeps the loop
+// waking up to look. Times are taken where things happen, not here.
+bool WaitUntil(const std::function<bool()>& done, int timeout_ms = 60000) {
+  QTimer tick;
+  tick.start(1);
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > timeout_ms) return false;
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
+  return true;
+}
+
+// Loads `address` in `view` and waits for its loadFinished(true); the time of
+// that signal, or nothing.
+std::optional<Clock::time_point> Load(vexel::app::CExplorer* view, const QString& address) {
+  std::optional<Clock::time_point> finished;
+  auto connection = QObject::connect(view, &QWebEngineView::loadFinished, [&](bool ok) {
+    if (ok) finished = Clock::now();
+  });
+  if (!address.isEmpty()) view->Navigate(address);
+  WaitUntil([&] { return finished.has_value(); });
+  QObject::disconnect(connection);
+  return finished;
+}
+
+// The program's own fetcher, with the times of the first fetch's start and end.
+struct FetchTimes {
+  std::atomic<bool> started{false};
+  Clock::time_point first_call, first_return;
+  std::vector<Clock::time_point> calls;  // worker thread only while a job runs
+};
+
+class TimedFetcher : public vexel::platform::ImageFetcher {
+ public:
+  TimedFetcher(std::unique_ptr<ImageFetcher> inner, FetchTimes& times)
+      : inner_(std::move(inner)), times_(times) {}
+  bool FetchImage(const std::string& address, const std::string& target) override {
+    const bool first = !times_.started.exchange(true);
+    times_.calls.push_back(Clock::now());
+    if (first) times_.first_call = times_.calls.back();
+    const bool fetched = inner_->FetchImage(address, target);
+    if (first) times_.first_return = Clock::now();
+    return fetched;
+  }
+
+ private:
+  std::unique_ptr<ImageFetcher> inner_;
+  FetchTimes& times_;
+};
+
+// Presses OK on the outcome box as soon as it shows, and notes when it did.
+void AnswerOutcomeBoxes(QTimer& watcher, std::optional<Clock::time_point>& shown) {
+  watcher.setInterval(2);
+  QObject::connect(&watcher, &QTimer::timeout, [&shown] {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      auto* box = qobject_cast<QMessageBox*>(widget);
+      if (box == nullptr || !box->isVisible()) continue;
+      shown = Clock::now();
+      box->button(QMessageBox::Ok)->click();
+    }
+  });
+  watcher.start();
+}
+
+// The `key` line of /proc/PID/`file` in kB (VmRSS of status, Pss of
+// smaps_rollup), 0 when the process is gone.
+double ProcKb(int pid, const char* file, const std::string& key) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(key, 0) == 0) return std::atof(line.c_str() + key.size());
+  }
+  return 0;
+}
+
+// Every descendant of this process (the engine's zygotes fork the renderers).
+std::vector<int> Descendants() {
+  std::map<int, int> parent_of;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), {});
+    const auto close = text.rfind(')');  // the command may hold spaces
+    if (close == std::string::npos) continue;
+    std::istringstream rest(text.substr(close + 2));
+    char state = 0;
+    int ppid = 0;
+    rest >> state >> ppid;
+    parent_of[std::stoi(name)] = ppid;
+  }
+  std::vector<int> found;
+  for (const auto& [pid, ppid] : parent_of) {
+    for (int up = ppid; up > 1; up = parent_of.count(up) ? parent_of[up] : 0) {
+      if (up == getpid()) {
+        found.push_back(pid);
+        break;
+      }
+    }
+  }
+  return found;
+}
+
+// The snapshot script's own run time inside the page, without handing its
+// string over: what is left of the snapshot's script time is the transfer.
+double InPageSnapshotMs(vexel::app::CExplorer* view) {
+  const QString script = QStringLiteral("(function () { var t = performance.now(); var s = ") +
+                         vexel::app::SnapshotScript() +
+                         QStringLiteral("; return performance.now() - t + s.length * 0; })()");
+  std::optional<double> value;
+  view->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld,
+                              [&value](const QVariant& result) { value = result.toDouble(); });
+  WaitUntil([&] { return value.has_value(); });
+  return value.value_or(0);
+}
+
+// One ElementQuery evaluation on a worker thread, as the download job runs it.
+struct SnapshotRun {
+  double evaluate_ms, script_ms, build_ms, characters;
+};
+
+SnapshotRun EvaluateOnWorker(vexel::app::LivePageDocument& document, const std::string& query) {
+  SnapshotRun run{};
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    std::string out;
+    const auto start = Clock::now();
+    vexel::ElementQuery(&document).Evaluate(query, out);
+    run.evaluate_ms = Ms(Clock::now() - start);
+    done = true;
+  });
+  WaitUntil([&] { return done.load(); });
+  worker.join();
+  const auto& times = document.LastSnapshotTimes();
+  run.script_ms = Ms(times.script);
+  run.build_ms = Ms(times.build);
+  run.characters = static_cast<double>(times.characters);
+  return run;
+}
+
+// ~1 MB of markup in 36,000 elements (18,000 rows of a DIV holding a SPAN),
+// served at /big.html on 127.0.0.1 by a thread of its own.
+class BigPageServer {
+ public:
+  BigPageServer() {
+    page_ = "<!DOCTYPE html><html><head><title>big</title></head><body>\n";
+    char row[80];
+    for (int i = 0; i < 18000; ++i) {
+      std::snprintf(row, sizeof row, "<div class=\"r\"><span>item %05d lorem ip</span></div>\n", i);
+      page_ += row;
+    }
+    page_ += "</body></html>\n";
+    server_.set_tcp_nodelay(true);
+    server_.Get("/big.html", [this](const httplib::Request&, httplib::Response& response) {
+      response.set_content(page_, "text/html; charset=utf-8");
+    });
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+  }
+  ~BigPageServer() {
+    server_.stop();
+    thread_.join();
+  }
+  std::string Address() const { return "http://127.0.0.1:" + std::to_string(port_) + "/big.html"; }
+
+ private:
+  std::string page_;
+  httplib::Server server_;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  char home_template[] = "/tmp/vexel-app-bench-XXXXXX";
+  if (mkdtemp(home_template) == nullptr) return 2;
+  const std::string home = home_template;
+  setenv("HOME", home.c_str(), 1);
+  for (const char* name : {"XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_CONFIG_HOME"}) {
+    setenv(name, (home + "/" + name).c_str(), 1);
+  }
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
+  setenv("QTWEBENGINE_CHROMIUM_FLAGS",
+         "--disable-gpu --disable-background-networking --disable-component-update", 0);
+  const char* runs_text = std::getenv("RUNS");
+  const int runs = std::max(runs_text != nullptr ? std::atoi(runs_text) : 5, 1);
+  // Every figure in one scope, so that the window, the profile, the servers
+  // and the application are gone before the private home is removed.
+  const int status = [&] {
+    const auto program_start = Clock::now();
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);
+    vexel::sample::SampleSiteServer site;
+    BigPageServer big_server;
+    const auto profile_start = Clock::now();
+    vexel::app::BrowserProfile profile;
+    Print("browser profile created", {Ms(Clock::now() - profile_start)}, "ms");
+
+    FetchTimes fetch_times;
+    std::string output = home + "/out0/";
+    vexel::app::DialogOptions options;
+    options.site_home_url = site.BaseAddress();
+    options.choose_output_directory = [&output] {
+      return vexel::download::OutputDirectory{output};
+    };
+    options.make_fetcher = [&fetch_times](const vexel::app::FetcherSetup& setup) {
+      return std::make_unique<TimedFetcher>(vexel::app::MakeCurlImageFetcher(setup), fetch_times);
+    };
+
+    // 1. Start-up: constructing and showing the window until its home page
+    // has loaded. The first window also starts the browser engine.
+    std::unique_ptr<CDownloaderDlg> dialog;
+    std::vector<double> warm;
+    for (int run = 0; run <= runs; ++run) {
+      dialog.reset();
+      const auto start = Clock::now();
+      dialog = std::make_unique<CDownloaderDlg>(profile, options);
+      dialog->show();
+      const auto loaded = Load(dialog->BrowserView(), QString());
+      if (!loaded) return std::fprintf(stderr, "app_bench: the home page did not load\n"), 1;
+      if (run == 0) {
+        Print("window -> home page loaded, first window", {Ms(*loaded - start)}, "ms");
+        Print("program start -> home page loaded", {Ms(*loaded - program_start)}, "ms");
+      } else {
+        warm.push_back(Ms(*loaded - start));
+      }
+    }
+    Print("window -> home page loaded, later windows", warm, "ms");
+
+    // 4. Memory while idle on the home page.
+    WaitUntil([] { return false; }, 5000);
+    const std::vector<int> children = Descendants();
+    const int self = getpid();
+    double engine_rss = 0, total_pss = ProcKb(self, "smaps_rollup", "Pss:");
+    for (int pid : children) {
+      engine_rss += ProcKb(pid, "status", "VmRSS:");
+      total_pss += ProcKb(pid, "smaps_rollup", "Pss:");
+    }
+    std::printf("%-50s %9zu\n", "idle, engine processes", children.size());
+    Print("idle RSS, this process", {ProcKb(self, "status", "VmRSS:") / 1024}, "MB");
+    Print("idle RSS, engine processes (sum)", {engine_rss / 1024}, "MB");
+    Print("idle PSS, this process + engine (shared split)", {total_pss / 1024}, "MB");
+
+    // 2. 下载 on a loaded chapter page until the first image fetch.
+    const QString chapter = QString::fromStdString(site.ChapterAddress(1, 1));
+    std::vector<double> to_fetch, to_site, first_fetch, whole_job, page_gap, after_last;
+    std::optional<Clock::time_point> outcome_shown;
+    QTimer box_watcher;
+    AnswerOutcomeBoxes(box_watcher, outcome_shown);
+    for (int run = 0; run < runs; ++run) {
+      if (!Load(dialog->BrowserView(), chapter)) return 1;
+      WaitUntil([] { return false; }, 200);  // let the page settle
+      output = home + "/out" + std::to_string(run + 1) + "/";
+      std::filesystem::create_directories(output);
+      fetch_times.started = false;
+      fetch_times.calls.clear();
+      outcome_shown.reset();
+      site.Site().ResetStats();
+      std::atomic<bool> stop_polling{false};
+      Clock::time_point site_saw{};
+      std::thread poller([&] {
+        while (!stop_polling && site.Site().Stats().image_requests == 0) {
+          std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        site_saw = Clock::now();
+      });
+      const auto pressed = Clock::now();
+      dialog->OnDownload();
+      const bool ended = WaitUntil([&] { return !dialog->WorkerRunning(); });
+      stop_polling = true;
+      poller.join();
+      if (!ended || !fetch_times.started || !outcome_shown) {
+        return std::fprintf(stderr, "app_bench: the download did not finish\n"), 1;
+      }
+      to_fetch.push_back(Ms(fetch_times.first_call - pressed));
+      to_site.push_back(Ms(site_saw - pressed));
+      first_fetch.push_back(Ms(fetch_times.first_return - fetch_times.first_call));
+      whole_job.push_back(Ms(*outcome_shown - pressed));
+      for (std::size_t i = 1; i < fetch_times.calls.size(); ++i) {
+        page_gap.push_back(Ms(fetch_times.calls[i] - fetch_times.calls[i - 1]));
+      }
+      after_last.push_back(Ms(*outcome_shown - fetch_times.calls.back()));
+    }
+    Print("press 下载 -> first image fetch starts", to_fetch, "ms", "  goal < 150 ms");
+    Print("press 下载 -> site sees first image request", to_site, "ms", "  goal < 150 ms");
+    Print("first image fetch, start -> stored", first_fetch, "ms");
+    Print("press 下载 -> outcome box (5 pages)", whole_job, "ms");
+    Print("one fetch start -> the next one's start", page_gap, "ms");
+    Print("last fetch start -> outcome box", after_last, "ms");
+
+    // 3. Snapshot cost of one evaluation, as the job's worker runs it.
+    vexel::app::UiCallGate gate(dialog.get());
+    vexel::app::LivePageDocument document(*dialog->BrowserView(), gate);
+    for (const auto& [name, address] :
+         {std::pair{std::string("chapter page"), chapter.toStdString()},
+          std::pair{std::string("1 MB page (36k elements)"), big_server.Address()}}) {
+      if (!Load(dialog->BrowserView(), QString::fromStdString(address))) return 1;
+      WaitUntil([] { return false; }, 200);
+      std::vector<double> evaluate, script, in_page, build, characters;
+      for (int run = 0; run < runs; ++run) {
+        const SnapshotRun result =
+            EvaluateOnWorker(document, "innerText element that tagName = TITLE");
+        evaluate.push_back(result.evaluate_ms);
+        script.push_back(result.script_ms);
+        build.push_back(result.build_ms);
+        characters.push_back(result.characters / 1000);
+        in_page.push_back(InPageSnapshotMs(dialog->BrowserView()));
+      }
+      Print(name + ": snapshot script+transfer", script, "ms");
+      Print(name + ": walk in the page", in_page, "ms");
+      Print(name + ": snapshot build", build, "ms");
+      Print(name + ": snapshot size", characters, "k chars");
+      Print(name + ": whole Evaluate", evaluate, "ms");
+    }
+
+    gate.Close();
+    return 0;
+  }();
+  std::error_code ignored;
+  std::filesystem::remove_all(home, ignored);
+  return status;
+}
