@@ -34,6 +34,7 @@ TestSite::TestSite() : server_(std::make_unique<httplib::Server>()) {
   // time keep held image requests from starving the page requests.
   server.new_task_queue = [] { return new httplib::ThreadPool(24); };
   server.set_keep_alive_timeout(1);
+  server.set_tcp_nodelay(true);  // no delayed-acknowledgement stall per request
 
   server.Get("/home/", [](const httplib::Request&, httplib::Response& res) {
     res.set_content(
