@@ -116,6 +116,8 @@ class LivePageTest : public QObject {
     QCOMPARE(body.result, QueryMatched);
     QVERIFY2(body.text.find("seen") != std::string::npos, body.text.c_str());
     QVERIFY2(body.text.find("unseen") == std::string::npos, body.text.c_str());
+    // A fixed-position element has no offset parent but is shown all the same.
+    QVERIFY2(body.text.find("pinned") != std::string::npos, body.text.c_str());
 
     Evaluated markup = Evaluate(*document_, "innerHTML element that tagName = BODY");
     QVERIFY(markup.text.find("<!-- note -->") != std::string::npos);

@@ -91,7 +91,7 @@ TestSite::TestSite() : server_(std::make_unique<httplib::Server>()) {
              "<select id=\"pick\"><option>a</option><option>b</option><option>c</option></select>"
              "<input id=\"field\" value=\"old\"><textarea id=\"area\"></textarea>"
              "<p id=\"shown\">seen</p><div id=\"gone\" style=\"display:none\"><span>unseen</span>"
-             "</div><!-- note -->"),
+             "</div><!-- note --><div style=\"position:fixed\">pinned</div>"),
         kHtml);
   });
   server.Get("/slow.html", [](const httplib::Request&, httplib::Response& res) {

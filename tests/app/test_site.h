@@ -41,7 +41,8 @@ class TestSite {
   //   /controls.html          a button (id "go") that writes "clicked" into
   //                           the title, a select (id "pick") with options
   //                           a, b, c, an input (id "field"), a text area (id
-  //                           "area"), hidden text and a display:none div
+  //                           "area"), hidden text, a display:none div and a
+  //                           fixed-position div
   //   /cookie.html            sets cookie "session=abc123" on path /
   //   /slow.html              a page that takes 800 ms to arrive
   TestSite();
