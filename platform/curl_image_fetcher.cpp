@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -131,8 +132,19 @@ bool CurlImageFetcher::Receive(const std::string& address, const std::string& ca
   CURL* handle = curl_.get();
   curl_easy_setopt(handle, CURLOPT_URL, address.c_str());
   if (options_.cookies_for) {
+    // A header of our own rather than CURLOPT_COOKIE: libcurl drops a custom
+    // Cookie header when a redirect leads to another host, port or scheme,
+    // where CURLOPT_COOKIE would follow the redirect anywhere. Text that
+    // could end the header line is never sent.
     const std::string cookies = options_.cookies_for(address);
-    curl_easy_setopt(handle, CURLOPT_COOKIE, cookies.empty() ? nullptr : cookies.c_str());
+    const bool sendable =
+        !cookies.empty() && std::none_of(cookies.begin(), cookies.end(), [](char c) {
+          return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+        });
+    CurlSlist header(sendable ? curl_slist_append(nullptr, ("Cookie: " + cookies).c_str())
+                              : nullptr);
+    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, header.get());
+    cookie_header_ = std::move(header);
   }
   sink_ = file.get();
   sink_failed_ = false;

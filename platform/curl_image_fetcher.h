@@ -16,12 +16,13 @@
 namespace vexel::platform {
 
 struct FetchOptions {
-  // User-Agent, Referer (the chapter page's address), timeouts. Cookies here
-  // are sent with every request unless `cookies_for` is set.
+  // User-Agent, Referer (the chapter page's address), timeouts.
   TransferOptions transfer;
   // Where bodies are received; empty: UserCacheDirectory() + "vexel/".
   std::string cache_directory;
-  // The Cookie header for one address ("a=1; b=2"); may be empty.
+  // The Cookie header for one address ("a=1; b=2"); may be empty. Sent to
+  // that address's host only, never along a redirect to another host, port
+  // or scheme.
   std::function<std::string(const std::string& address)> cookies_for;
   // When set, the transfer under way fails at once and later fetches fail
   // without connecting.
@@ -78,6 +79,7 @@ class CurlImageFetcher final : public ImageFetcher {
   FetchOptions options_;
   FileSystem& file_system_;
   CurlEasy curl_;
+  CurlSlist cookie_header_;  // the request under way's Cookie header, if any
   bool cache_ready_ = false;
   std::FILE* sink_ = nullptr;  // the cache file being received, owned by Receive
   bool sink_failed_ = false;

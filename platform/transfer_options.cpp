@@ -15,7 +15,6 @@ CURLcode ApplyTransferOptions(CURL* handle, const TransferOptions& options) {
       set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https"),
       set(CURLOPT_USERAGENT, options.user_agent.c_str()),
       set(CURLOPT_REFERER, options.referer.empty() ? nullptr : options.referer.c_str()),
-      set(CURLOPT_COOKIE, options.cookies.empty() ? nullptr : options.cookies.c_str()),
       set(CURLOPT_CONNECTTIMEOUT, options.connect_timeout_seconds),
       set(CURLOPT_LOW_SPEED_LIMIT, 1L),
       set(CURLOPT_LOW_SPEED_TIME, options.stall_timeout_seconds),

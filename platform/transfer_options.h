@@ -17,7 +17,6 @@ inline constexpr const char* kDefaultUserAgent =
 struct TransferOptions {
   std::string user_agent = kDefaultUserAgent;
   std::string referer;  // empty: no Referer header
-  std::string cookies;  // "name=value; name2=value2", empty: none
   long connect_timeout_seconds = 30;
   // A transfer that moves less than one byte per second for this long is a
   // stall and fails.
@@ -29,7 +28,7 @@ struct TransferOptions {
 };
 
 // Applies redirects (at most 10, http and https only, plus file when allowed),
-// the User-Agent, Referer and cookies, the connect and stall timeouts, and
+// the User-Agent and Referer, the connect and stall timeouts, and
 // turns off signals so the handle can be used from any thread. Returns the
 // first error from curl_easy_setopt, or CURLE_OK.
 CURLcode ApplyTransferOptions(CURL* handle, const TransferOptions& options);

@@ -145,6 +145,32 @@ TEST_F(FetchTest, SendsRefererUserAgentAndTheHostsCookies) {
   EXPECT_EQ(asked, std::vector<std::string>{Url("/img/2.png")});
 }
 
+// The view's session cookie for the site must not follow an image's redirect
+// to another server; a redirect on the same server keeps it.
+TEST_F(FetchTest, CookiesStayWithTheirHostAcrossRedirects) {
+  testing::LocalServer other;
+  std::string cookie_seen_elsewhere = "(no request)";
+  other.server.Get("/img/9.png", [&](const httplib::Request& request, httplib::Response& response) {
+    cookie_seen_elsewhere = request.get_header_value("Cookie");
+    response.set_content("elsewhere", "image/png");
+  });
+  ASSERT_TRUE(other.Start());
+  local_.server.Get("/away.png", [&other](const httplib::Request&, httplib::Response& response) {
+    response.set_redirect(other.Url("/img/9.png"));
+  });
+  options_.cookies_for = [](const std::string&) { return std::string("sid=42"); };
+  CurlImageFetcher fetcher(options_);
+
+  ASSERT_TRUE(fetcher.FetchImage(Url("/away.png"), out_ / "a.png"));
+  EXPECT_EQ(ReadWholeFile(out_ / "a.png"), "elsewhere");
+  EXPECT_EQ(cookie_seen_elsewhere, "");
+
+  ASSERT_TRUE(fetcher.FetchImage(Url("/moved.png"), out_ / "m.png"));
+  ASSERT_EQ(seen().size(), 2U);  // /moved.png, then /img/7.png on the same server
+  EXPECT_EQ(seen()[1].path, "/img/7.png");
+  EXPECT_EQ(seen()[1].cookie, "sid=42");
+}
+
 TEST_F(FetchTest, RefererIsWhatOpensAHotLinkProtectedImage) {
   CurlImageFetcher with_referer(options_);
   EXPECT_TRUE(with_referer.FetchImage(Url("/forbidden.png"), out_ / "a.png"));
