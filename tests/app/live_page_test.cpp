@@ -128,6 +128,20 @@ class LivePageTest : public QObject {
     QCOMPARE(Evaluate(*document_, "innerText element that id = moved").text, std::string("seen"));
   }
 
+  void loneSurrogatesCannotDerailTheSnapshot() {
+    // Half an emoji in an attribute and in a text node: the page still reads,
+    // each half as a replacement character.
+    RunScript(View(), QStringLiteral("var p = document.getElementById('shown');"
+                                     "p.setAttribute('title', 'a\\uD83Db');"
+                                     "p.appendChild(document.createTextNode('\\uDE00'));"));
+    Evaluated shown = Evaluate(*document_, "innerText element that id = shown");
+    QCOMPARE(shown.result, QueryMatched);
+    QCOMPARE(shown.text, std::string("seen\xEF\xBF\xBD"));
+    QCOMPARE(Evaluate(*document_, "title element that id = shown").text, std::string("a\xEF\xBF\xBD"
+                                                                                     "b"));
+    QCOMPARE(Evaluate(*document_, "innerText element that id = go").text, std::string("go"));
+  }
+
   void clickQueryActsOnTheLivePage() {
     QCOMPARE(Evaluate(*document_, "click element that id = nothing").result, QueryNoMatch);
     QCOMPARE(RunScript(View(), QStringLiteral("document.title")).toString(),
