@@ -54,6 +54,25 @@ void Place(QWidget* widget, int x, int y, int width, int height) {
   widget->setGeometry(x, y, std::max(width, 0), std::max(height, 0));
 }
 
+// Makes the real fetcher when the first image is asked for.
+class DeferredFetcher final : public platform::ImageFetcher {
+ public:
+  using Factory = std::function<std::unique_ptr<platform::ImageFetcher>()>;
+  explicit DeferredFetcher(Factory make) : make_(std::move(make)) {}
+
+  bool FetchImage(const std::string& address, const std::string& target) override {
+    if (fetcher_ == nullptr && make_) {
+      fetcher_ = make_();
+      make_ = nullptr;
+    }
+    return fetcher_ != nullptr && fetcher_->FetchImage(address, target);
+  }
+
+ private:
+  Factory make_;
+  std::unique_ptr<platform::ImageFetcher> fetcher_;
+};
+
 }  // namespace
 
 // The job's view of the window. Every call comes from the worker thread; the
@@ -72,7 +91,13 @@ class CDownloaderDlg::JobHost : public download::DownloadHost {
   bool StopRequested() override { return dialog_.stop_requested_.load(); }
   void SetResultText(std::string_view text) override { dialog_.result_text_ = text; }
   PageDocument* Document() override { return &document_; }
+  // The page the job's queries read, so that its image addresses resolve
+  // against it even when the view has gone on to another page since (Back
+  // stays usable during a job, and a page may redirect itself).
   std::string PageAddress() override {
+    if (!document_.SnapshotAddress().empty()) {
+      return document_.SnapshotAddress();
+    }
     std::string address;
     dialog_.OnUi([this, &address] {
       address = dialog_.browser_view_->url().toString(QUrl::FullyEncoded).toStdString();
@@ -278,16 +303,20 @@ void CDownloaderDlg::DownloadWorker() {
 
   {
     JobHost host(*this);
-    FetcherSetup setup;
-    setup.user_agent = profile_.UserAgent();
-    setup.referer = host.PageAddress();
     const CookieJar& cookies = profile_.Cookies();
-    setup.cookies_for = [&cookies](const std::string& address) {
-      return cookies.CookiesFor(address);
-    };
-    setup.abandon = &abandon_;
-    std::unique_ptr<platform::ImageFetcher> fetcher = options_.make_fetcher(setup);
-    download::DownloadJob(host, *fetcher);
+    // Made at the first image, once the queries have read the page: its
+    // Referer is then the address of the page they read.
+    DeferredFetcher fetcher([&] {
+      FetcherSetup setup;
+      setup.user_agent = profile_.UserAgent();
+      setup.referer = host.PageAddress();
+      setup.cookies_for = [&cookies](const std::string& address) {
+        return cookies.CookiesFor(address);
+      };
+      setup.abandon = &abandon_;
+      return options_.make_fetcher(setup);
+    });
+    download::DownloadJob(host, fetcher);
   }
 
   // Skipped, like every later change, once the window is closing.

@@ -169,7 +169,8 @@ long LivePageDocument::ElementCount() {
   if (!ReadSnapshot(answer->tree, sink)) {
     return 0;
   }
-  snapshot_ = sink.builder().Finish(answer->address.toStdString());
+  snapshot_address_ = answer->address.toStdString();
+  snapshot_ = sink.builder().Finish(snapshot_address_);
   times_.script = std::chrono::duration_cast<std::chrono::microseconds>(received - start);
   times_.build = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - received);
   times_.characters = static_cast<std::size_t>(answer->tree.size());

@@ -49,6 +49,11 @@ class LivePageDocument : public PageDocument {
   };
   const SnapshotTimes& LastSnapshotTimes() const { return times_; }
 
+  // The address of the page the last snapshot was taken of (read on the same
+  // turn of the user-interface thread as the tree); empty before the first
+  // snapshot. The view may have moved on since.
+  const std::string& SnapshotAddress() const { return snapshot_address_; }
+
   // Runs `script` in the page (in the program's own script world) and returns
   // its value as text, or nothing when the page did not answer.
   std::optional<QString> RunScript(const QString& script);
@@ -61,6 +66,7 @@ class LivePageDocument : public PageDocument {
   CExplorer& view_;
   UiCallGate& gate_;
   SnapshotTimes times_;
+  std::string snapshot_address_;
 };
 
 }  // namespace vexel::app

@@ -103,6 +103,7 @@ class LivePageTest : public QObject {
       return tags;
     });
     QCOMPARE(snapshot, live);
+    QCOMPARE(document_->SnapshotAddress(), site_->Url("controls.html"));
     QVERIFY(document_->LastSnapshotTimes().characters > 0);
   }
 
