@@ -41,7 +41,7 @@ bool CDownloaderApp::InitInstance() {
     DialogOptions options;
     options.site_home_url = parsed.options.site_home_url;
     CDownloaderDlg dialog(profile, std::move(options));
-    dialog.exec();
+    dialog.RunModal();
   }
   return false;
 }

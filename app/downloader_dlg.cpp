@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
@@ -204,6 +205,19 @@ void CDownloaderDlg::InitDialog() {
   downloading_ = false;
   LayoutControls();
   OnOpen();
+}
+
+int CDownloaderDlg::RunModal() {
+  const int result = exec();
+  // Closed during a job: the window hid at once, which ends exec(), but the
+  // job still has to notice the stop and let go of the page. Wait for it in
+  // an event loop, never by blocking this thread on the worker.
+  if (worker_running_) {
+    QEventLoop wait;
+    connect(this, &CDownloaderDlg::WorkerFinished, &wait, &QEventLoop::quit);
+    wait.exec();
+  }
+  return result;
 }
 
 QWidget* CDownloaderDlg::Control(int id) const {

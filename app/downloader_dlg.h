@@ -63,6 +63,11 @@ class CDownloaderDlg : public QDialog {
   CDownloaderDlg(BrowserProfile& profile, DialogOptions options, QWidget* parent = nullptr);
   ~CDownloaderDlg() override;
 
+  // Runs the window as the program's modal dialog until it is closed and,
+  // when that happened during a job, until the job has finished too. The
+  // user-interface thread keeps serving events all the while.
+  int RunModal();
+
   // The control with number `id` (1000 to 1005), or null.
   QWidget* Control(int id) const;
   CExplorer* BrowserView() const { return browser_view_; }
