@@ -81,7 +81,7 @@ class DeferredFetcher final : public platform::ImageFetcher {
 class CDownloaderDlg::JobHost : public download::DownloadHost {
  public:
   explicit JobHost(CDownloaderDlg& dialog)
-      : dialog_(dialog), document_(*dialog.browser_view_, dialog.gate_) {}
+      : dialog_(dialog), document_(*dialog.browser_view_, dialog.gate_, &dialog.stop_requested_) {}
 
   void ClearLog() override {
     dialog_.OnUi([this] { dialog_.log_view_->clear(); });
@@ -285,6 +285,7 @@ void CDownloaderDlg::OnDownload() {
   if (downloading_) {
     stop_requested_ = true;
     download_button_->setEnabled(false);
+    gate_.WakeWaiters();  // a read stuck on the page gives up now
     return;
   }
   // A worker that has finished its job but not yet its last window changes

@@ -122,7 +122,9 @@ class LivePageDocument::LiveElement : public PageElement {
   long index_;
 };
 
-LivePageDocument::LivePageDocument(CExplorer& view, UiCallGate& gate) : view_(view), gate_(gate) {}
+LivePageDocument::LivePageDocument(CExplorer& view, UiCallGate& gate,
+                                   const std::atomic<bool>* give_up)
+    : view_(view), gate_(gate), give_up_(give_up) {}
 
 LivePageDocument::~LivePageDocument() = default;
 
@@ -135,7 +137,7 @@ std::optional<QString> LivePageDocument::RunScript(const QString& script) {
         view->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld,
                                     [done](const QVariant& value) { done(value.toString()); });
       },
-      std::chrono::duration_cast<std::chrono::milliseconds>(kScriptTimeout));
+      std::chrono::duration_cast<std::chrono::milliseconds>(kScriptTimeout), give_up_);
 }
 
 long LivePageDocument::ElementCount() {
@@ -159,7 +161,7 @@ long LivePageDocument::ElementCount() {
                                       done(Answer{value.toString(), address});
                                     });
       },
-      std::chrono::duration_cast<std::chrono::milliseconds>(kScriptTimeout));
+      std::chrono::duration_cast<std::chrono::milliseconds>(kScriptTimeout), give_up_);
   const Clock::time_point received = Clock::now();
   if (!answer) {
     return 0;

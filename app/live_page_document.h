@@ -11,6 +11,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -30,8 +31,11 @@ class LivePageDocument : public PageDocument {
   // page that is torn down under a script never answers.
   static constexpr std::chrono::seconds kScriptTimeout{30};
 
-  // Used from the worker thread only. `view` and `gate` must outlive it.
-  LivePageDocument(CExplorer& view, UiCallGate& gate);
+  // Used from the worker thread only. `view` and `gate` must outlive it. When
+  // `give_up` is set (and the gate's waiters woken), a read that is waiting
+  // for the page fails at once: a page stuck in a script of its own would
+  // otherwise hold a stop request up for the whole script timeout.
+  LivePageDocument(CExplorer& view, UiCallGate& gate, const std::atomic<bool>* give_up = nullptr);
   ~LivePageDocument() override;
   LivePageDocument(const LivePageDocument&) = delete;
   LivePageDocument& operator=(const LivePageDocument&) = delete;
@@ -65,6 +69,7 @@ class LivePageDocument : public PageDocument {
   std::vector<std::unique_ptr<LiveElement>> elements_;
   CExplorer& view_;
   UiCallGate& gate_;
+  const std::atomic<bool>* give_up_;
   SnapshotTimes times_;
   std::string snapshot_address_;
 };

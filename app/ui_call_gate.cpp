@@ -58,6 +58,12 @@ void UiCallGate::Close() {
   state_->changed.notify_all();
 }
 
+void UiCallGate::WakeWaiters() {
+  // Taking the lock orders the flag's store before any waiter's next check.
+  { const std::lock_guard lock(state_->mutex); }
+  state_->changed.notify_all();
+}
+
 bool UiCallGate::IsClosed() const {
   std::lock_guard lock(state_->mutex);
   return state_->closed;

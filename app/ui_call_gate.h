@@ -14,6 +14,7 @@
 #include <QObject>
 #include <QThread>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -40,11 +41,13 @@ class UiCallGate {
 
   // Worker side. Runs `start` on the user-interface thread, handing it a
   // completion to call (there or later, from a callback) with the answer, and
-  // waits for that answer. Nothing when the gate closes first, or when
-  // `timeout` (if given) passes first.
+  // waits for that answer. Nothing when the gate closes first, when
+  // `timeout` (if given) passes first, or when `give_up` (if given) is set
+  // and WakeWaiters is called.
   template <typename T>
   std::optional<T> Await(std::function<void(std::function<void(T)>)> start,
-                         std::optional<std::chrono::milliseconds> timeout = std::nullopt) {
+                         std::optional<std::chrono::milliseconds> timeout = std::nullopt,
+                         const std::atomic<bool>* give_up = nullptr) {
     auto slot = std::make_shared<Slot<T>>();
     auto state = state_;
     auto complete = [state, slot](T value) {
@@ -59,7 +62,9 @@ class UiCallGate {
       return std::nullopt;
     }
     std::unique_lock lock(state->mutex);
-    auto ready = [&] { return slot->value.has_value() || state->closed; };
+    auto ready = [&] {
+      return slot->value.has_value() || state->closed || (give_up != nullptr && give_up->load());
+    };
     if (timeout) {
       state->changed.wait_for(lock, *timeout, ready);
     } else {
@@ -72,6 +77,9 @@ class UiCallGate {
   // User-interface side: releases every waiting worker call and fails all
   // later ones. Final.
   void Close();
+  // Any thread: makes waiting calls look at their give-up flag again (after
+  // it has been set).
+  void WakeWaiters();
   bool IsClosed() const;
 
  private:
