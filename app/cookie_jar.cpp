@@ -84,7 +84,8 @@ std::string CookieJar::CookiesFor(const std::string& address, Clock::time_point 
   if (!url.isValid() || (scheme != u"http" && scheme != u"https")) {
     return {};
   }
-  const std::string host = url.host().toLower().toStdString();
+  // The engine keeps the domains of international names in their ASCII form.
+  const std::string host = url.host(QUrl::EncodeUnicode).toLower().toStdString();
   QString request_path = url.path(QUrl::FullyEncoded);
   if (request_path.isEmpty()) {
     request_path = QStringLiteral("/");

@@ -266,15 +266,17 @@ void CDownloaderDlg::OnBack() { browser_view_->GoBack(); }
 void CDownloaderDlg::OnBackStateChange(bool enable) { back_button_->setEnabled(enable); }
 
 void CDownloaderDlg::OnNewWindow(const QUrl& address) {
-  const QString text = address.toString();
+  const QString text = address.toString(QUrl::FullyEncoded);
   if (text.isEmpty()) {
     return;
   }
   // The page opens inside the view, never in a window of its own. An address
   // of the site also goes to the address box: the first bytes, as many as the
-  // home page's address has, must equal it exactly.
+  // home page's address has, must equal it exactly. Both are compared in the
+  // engine's fully encoded form, so that a home address with escapes or
+  // non-ASCII letters in it still matches its own pages.
   const QByteArray bytes = text.toUtf8();
-  const QByteArray home = site_home_url_.toUtf8();
+  const QByteArray home = QUrl(site_home_url_).toString(QUrl::FullyEncoded).toUtf8();
   if (bytes.left(home.size()) == home) {
     address_box_->setText(text);
   }

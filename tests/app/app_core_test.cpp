@@ -37,6 +37,10 @@ TEST(CookieJar, SendsWhatABrowserWouldSendToAnAddress) {
   EXPECT_EQ(jar.CookiesFor("http://COMIC.example/"), "host=1; domain=2");
   EXPECT_EQ(jar.CookiesFor("ftp://comic.example/"), "");
   EXPECT_EQ(jar.CookiesFor("not an address"), "");
+
+  // The engine names an international domain in its ASCII form.
+  jar.Add(Cookie("idn", "5", "xn--wgv71a119e.example"));
+  EXPECT_EQ(jar.CookiesFor("http://日本語.example/1.jpg"), "idn=5");
 }
 
 TEST(CookieJar, KeepsSecureAndExpiryRulesAndFollowsTheStore) {
