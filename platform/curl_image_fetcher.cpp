@@ -15,8 +15,8 @@ namespace {
 
 struct FileCloser {
   void operator()(std::FILE* file) const {
-    std::fclose(file);
-  }  // NOLINT(cppcoreguidelines-owning-memory)
+    std::fclose(file);  // NOLINT(cppcoreguidelines-owning-memory)
+  }
 };
 using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
