@@ -31,7 +31,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   version->setTextFormat(Qt::PlainText);
   version->setGeometry(kVersionRect);
 
-  auto* copyright = new QLabel(QStringLiteral("Copyright (C) 2024 Vexel"), this);
+  auto* copyright = new QLabel(QStringLiteral("Copyright (C) 2026 Vexel"), this);
   copyright->setTextFormat(Qt::PlainText);
   copyright->setGeometry(kCopyrightRect);
 

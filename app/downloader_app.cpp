@@ -1,5 +1,9 @@
 #include "app/downloader_app.h"
 
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -35,6 +39,15 @@ bool CDownloaderApp::InitInstance() {
   // The program ends when its dialog ends, not when its last window hides
   // (the window hides at once when closed during a job, and ends later).
   setQuitOnLastWindowClosed(false);
+
+  // Qt's own texts (the message box's OK button and the like) in the user's
+  // language, as the rest of the desktop shows them; English where Qt has no
+  // translation for it.
+  QTranslator qt_texts;
+  if (qt_texts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                    QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    installTranslator(&qt_texts);
+  }
 
   BrowserProfile profile;
   {
