@@ -79,7 +79,9 @@ bool WaitUntil(const std::function<bool()>& done, int timeout_ms = 60000) {
   QElapsedTimer timer;
   timer.start();
   while (!done()) {
-    if (timer.elapsed() > timeout_ms) return false;
+    if (timer.elapsed() > timeout_ms) {
+      return false;
+    }
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   }
   return true;
@@ -90,9 +92,13 @@ bool WaitUntil(const std::function<bool()>& done, int timeout_ms = 60000) {
 std::optional<Clock::time_point> Load(vexel::app::CExplorer* view, const QString& address) {
   std::optional<Clock::time_point> finished;
   auto connection = QObject::connect(view, &QWebEngineView::loadFinished, [&](bool ok) {
-    if (ok) finished = Clock::now();
+    if (ok) {
+      finished = Clock::now();
+    }
   });
-  if (!address.isEmpty()) view->Navigate(address);
+  if (!address.isEmpty()) {
+    view->Navigate(address);
+  }
   WaitUntil([&] { return finished.has_value(); });
   QObject::disconnect(connection);
   return finished;
@@ -112,9 +118,13 @@ class TimedFetcher : public vexel::platform::ImageFetcher {
   bool FetchImage(const std::string& address, const std::string& target) override {
     const bool first = !times_.started.exchange(true);
     times_.calls.push_back(Clock::now());
-    if (first) times_.first_call = times_.calls.back();
+    if (first) {
+      times_.first_call = times_.calls.back();
+    }
     const bool fetched = inner_->FetchImage(address, target);
-    if (first) times_.first_return = Clock::now();
+    if (first) {
+      times_.first_return = Clock::now();
+    }
     return fetched;
   }
 
@@ -129,7 +139,9 @@ void AnswerOutcomeBoxes(QTimer& watcher, std::optional<Clock::time_point>& shown
   QObject::connect(&watcher, &QTimer::timeout, [&shown] {
     for (QWidget* widget : QApplication::topLevelWidgets()) {
       auto* box = qobject_cast<QMessageBox*>(widget);
-      if (box == nullptr || !box->isVisible()) continue;
+      if (box == nullptr || !box->isVisible()) {
+        continue;
+      }
       shown = Clock::now();
       box->button(QMessageBox::Ok)->click();
     }
@@ -142,7 +154,9 @@ void AnswerOutcomeBoxes(QTimer& watcher, std::optional<Clock::time_point>& shown
 double ProcKb(int pid, const char* file, const std::string& key) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
   for (std::string line; std::getline(in, line);) {
-    if (line.rfind(key, 0) == 0) return std::atof(line.c_str() + key.size());
+    if (line.rfind(key, 0) == 0) {
+      return std::strtod(line.c_str() + key.size(), nullptr);
+    }
   }
   return 0;
 }
@@ -152,11 +166,15 @@ std::vector<int> Descendants() {
   std::map<int, int> parent_of;
   for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
     const std::string name = entry.path().filename();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    if (name.find_first_not_of("0123456789") != std::string::npos) {
+      continue;
+    }
     std::ifstream stat(entry.path() / "stat");
     std::string text((std::istreambuf_iterator<char>(stat)), {});
     const auto close = text.rfind(')');  // the command may hold spaces
-    if (close == std::string::npos) continue;
+    if (close == std::string::npos) {
+      continue;
+    }
     std::istringstream rest(text.substr(close + 2));
     char state = 0;
     int ppid = 0;
@@ -165,7 +183,7 @@ std::vector<int> Descendants() {
   }
   std::vector<int> found;
   for (const auto& [pid, ppid] : parent_of) {
-    for (int up = ppid; up > 1; up = parent_of.count(up) ? parent_of[up] : 0) {
+    for (int up = ppid; up > 1; up = parent_of.contains(up) ? parent_of[up] : 0) {
       if (up == getpid()) {
         found.push_back(pid);
         break;
@@ -216,6 +234,10 @@ SnapshotRun EvaluateOnWorker(vexel::app::LivePageDocument& document, const std::
 // served at /big.html on 127.0.0.1 by a thread of its own.
 class BigPageServer {
  public:
+  BigPageServer(const BigPageServer&) = delete;
+  BigPageServer& operator=(const BigPageServer&) = delete;
+  BigPageServer(BigPageServer&&) = delete;
+  BigPageServer& operator=(BigPageServer&&) = delete;
   BigPageServer() {
     page_ = "<!DOCTYPE html><html><head><title>big</title></head><body>\n";
     char row[80];
@@ -248,7 +270,9 @@ class BigPageServer {
 
 int main(int argc, char** argv) {
   char home_template[] = "/tmp/vexel-app-bench-XXXXXX";
-  if (mkdtemp(home_template) == nullptr) return 2;
+  if (mkdtemp(home_template) == nullptr) {
+    return 2;
+  }
   const std::string home = home_template;
   setenv("HOME", home.c_str(), 1);
   for (const char* name : {"XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_CONFIG_HOME"}) {
@@ -259,13 +283,14 @@ int main(int argc, char** argv) {
   setenv("QTWEBENGINE_CHROMIUM_FLAGS",
          "--disable-gpu --disable-background-networking --disable-component-update", 0);
   const char* runs_text = std::getenv("RUNS");
-  const int runs = std::max(runs_text != nullptr ? std::atoi(runs_text) : 5, 1);
+  const int runs =
+      std::max(runs_text != nullptr ? static_cast<int>(std::strtol(runs_text, nullptr, 10)) : 5, 1);
   // Every figure in one scope, so that the window, the profile, the servers
   // and the application are gone before the private home is removed.
   const int status = [&] {
     const auto program_start = Clock::now();
     QApplication app(argc, argv);
-    app.setQuitOnLastWindowClosed(false);
+    QApplication::setQuitOnLastWindowClosed(false);
     vexel::sample::SampleSiteServer site;
     BigPageServer big_server;
     const auto profile_start = Clock::now();
@@ -293,7 +318,9 @@ int main(int argc, char** argv) {
       dialog = std::make_unique<CDownloaderDlg>(profile, options);
       dialog->show();
       const auto loaded = Load(dialog->BrowserView(), QString());
-      if (!loaded) return std::fprintf(stderr, "app_bench: the home page did not load\n"), 1;
+      if (!loaded) {
+        return std::fprintf(stderr, "app_bench: the home page did not load\n"), 1;
+      }
       if (run == 0) {
         Print("window -> home page loaded, first window", {Ms(*loaded - start)}, "ms");
         Print("program start -> home page loaded", {Ms(*loaded - program_start)}, "ms");
@@ -307,7 +334,8 @@ int main(int argc, char** argv) {
     WaitUntil([] { return false; }, 5000);
     const std::vector<int> children = Descendants();
     const int self = getpid();
-    double engine_rss = 0, total_pss = ProcKb(self, "smaps_rollup", "Pss:");
+    double engine_rss = 0;
+    double total_pss = ProcKb(self, "smaps_rollup", "Pss:");
     for (int pid : children) {
       engine_rss += ProcKb(pid, "status", "VmRSS:");
       total_pss += ProcKb(pid, "smaps_rollup", "Pss:");
@@ -319,12 +347,19 @@ int main(int argc, char** argv) {
 
     // 2. 下载 on a loaded chapter page until the first image fetch.
     const QString chapter = QString::fromStdString(site.ChapterAddress(1, 1));
-    std::vector<double> to_fetch, to_site, first_fetch, whole_job, page_gap, after_last;
+    std::vector<double> to_fetch;
+    std::vector<double> to_site;
+    std::vector<double> first_fetch;
+    std::vector<double> whole_job;
+    std::vector<double> page_gap;
+    std::vector<double> after_last;
     std::optional<Clock::time_point> outcome_shown;
     QTimer box_watcher;
     AnswerOutcomeBoxes(box_watcher, outcome_shown);
     for (int run = 0; run < runs; ++run) {
-      if (!Load(dialog->BrowserView(), chapter)) return 1;
+      if (!Load(dialog->BrowserView(), chapter)) {
+        return 1;
+      }
       WaitUntil([] { return false; }, 200);  // let the page settle
       output = home + "/out" + std::to_string(run + 1) + "/";
       std::filesystem::create_directories(output);
@@ -370,9 +405,15 @@ int main(int argc, char** argv) {
     for (const auto& [name, address] :
          {std::pair{std::string("chapter page"), chapter.toStdString()},
           std::pair{std::string("1 MB page (36k elements)"), big_server.Address()}}) {
-      if (!Load(dialog->BrowserView(), QString::fromStdString(address))) return 1;
+      if (!Load(dialog->BrowserView(), QString::fromStdString(address))) {
+        return 1;
+      }
       WaitUntil([] { return false; }, 200);
-      std::vector<double> evaluate, script, in_page, build, characters;
+      std::vector<double> evaluate;
+      std::vector<double> script;
+      std::vector<double> in_page;
+      std::vector<double> build;
+      std::vector<double> characters;
       for (int run = 0; run < runs; ++run) {
         const SnapshotRun result =
             EvaluateOnWorker(document, "innerText element that tagName = TITLE");

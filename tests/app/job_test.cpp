@@ -64,11 +64,15 @@ class JobTest : public QObject {
   std::unique_ptr<CDownloaderDlg> WindowOn(const std::string& home, const std::string& address) {
     auto window = MakeWindow(home, OutDir());
     window->show();
-    if (!WaitForPage(window->BrowserView(), QString::fromStdString(home))) return nullptr;
+    if (!WaitForPage(window->BrowserView(), QString::fromStdString(home))) {
+      return nullptr;
+    }
     if (address != home) {
       AddressBox(*window)->setText(QString::fromStdString(address));
       window->OnOpen();
-      if (!WaitForPage(window->BrowserView(), QString::fromStdString(address))) return nullptr;
+      if (!WaitForPage(window->BrowserView(), QString::fromStdString(address))) {
+        return nullptr;
+      }
     }
     // The view's own request for the page's image is not the job's.
     site_->ClearImageRequests();

@@ -29,7 +29,9 @@ auto OnWorker(Work work) {
     result.emplace(work());
     done = true;
   });
-  while (!done) QTest::qWait(5);
+  while (!done) {
+    QTest::qWait(5);
+  }
   thread.join();
   return std::move(*result);
 }
@@ -176,7 +178,9 @@ class LivePageTest : public QObject {
       const long count = document_->ElementCount();
       for (long i = 0; i < count; ++i) {
         PageElement* element = document_->ElementAt(i);
-        if (element != nullptr && element->Read(ElementProperty::Id) == "go") return element;
+        if (element != nullptr && element->Read(ElementProperty::Id) == "go") {
+          return element;
+        }
       }
       return nullptr;
     });
@@ -211,7 +215,9 @@ class LivePageTest : public QObject {
     timer.start();
     stop = true;
     gate_->WakeWaiters();
-    while (count.load() == -1) QTest::qWait(5);
+    while (count.load() == -1) {
+      QTest::qWait(5);
+    }
     worker.join();
     QCOMPARE(count.load(), 0L);
     QVERIFY(timer.elapsed() < 1500);
@@ -232,7 +238,9 @@ class LivePageTest : public QObject {
     QElapsedTimer timer;
     timer.start();
     gate.Close();
-    while (count.load() == -1) QTest::qWait(5);
+    while (count.load() == -1) {
+      QTest::qWait(5);
+    }
     worker.join();
     QCOMPARE(count.load(), 0L);
     QVERIFY(timer.elapsed() < 1500);

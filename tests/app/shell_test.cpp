@@ -41,7 +41,9 @@ class ShellTest : public QObject {
     auto window = MakeWindow(home_.toStdString(), TestHome() + "/out/");
     window->show();
     window->activateWindow();
-    if (!QTest::qWaitForWindowActive(window.get())) qWarning("window not active");
+    if (!QTest::qWaitForWindowActive(window.get())) {
+      qWarning("window not active");
+    }
     return window;
   }
 
@@ -84,7 +86,9 @@ class ShellTest : public QObject {
     for (QWidget* child : window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
       bool numbered = false;
       const int id = child->objectName().toInt(&numbered);
-      if (numbered) order << id;
+      if (numbered) {
+        order << id;
+      }
     }
     QCOMPARE(order, (QList<int>{1000, 1001, 1002, 1003, 1004, 1005}));
   }
@@ -187,7 +191,9 @@ class ShellTest : public QObject {
         auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget());
         QCOMPARE(about->windowTitle(), QStringLiteral("关于Vexel漫画下载器"));
         QStringList texts;
-        for (QLabel* label : about->findChildren<QLabel*>()) texts << label->text();
+        for (QLabel* label : about->findChildren<QLabel*>()) {
+          texts << label->text();
+        }
         QVERIFY(texts.contains(QStringLiteral("Vexel漫画下载器 0.01")));
         QVERIFY(std::any_of(texts.begin(), texts.end(),
                             [](const QString& t) { return t.contains(u"Copyright"); }));

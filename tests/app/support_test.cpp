@@ -24,7 +24,9 @@ class SupportTest : public QObject {
       work();
       done = true;
     });
-    while (!done) QTest::qWait(2);
+    while (!done) {
+      QTest::qWait(2);
+    }
     thread.join();
   }
 
@@ -42,7 +44,9 @@ class SupportTest : public QObject {
           on_ui.push_back(QThread::currentThread() == context.thread());
         }));
         // Each change has taken effect before the worker goes on.
-        if (static_cast<int>(order.size()) != i + 1) results.push_back(false);
+        if (static_cast<int>(order.size()) != i + 1) {
+          results.push_back(false);
+        }
       }
     });
     QCOMPARE(order, (std::vector<int>{0, 1, 2}));
@@ -55,7 +59,7 @@ class SupportTest : public QObject {
     UiCallGate gate(&context);
     std::optional<int> answer;
     OnWorker([&] {
-      answer = gate.Await<int>([&context](std::function<void(int)> done) {
+      answer = gate.Await<int>([&context](const std::function<void(int)>& done) {
         QTimer::singleShot(30, &context, [done] { done(42); });
       });
     });
@@ -68,7 +72,7 @@ class SupportTest : public QObject {
     std::atomic<bool> started{false};
     std::optional<std::optional<int>> answer;
     std::thread worker([&] {
-      answer = gate.Await<int>([&started](std::function<void(int)>) { started = true; });
+      answer = gate.Await<int>([&started](const std::function<void(int)>&) { started = true; });
     });
     QTRY_VERIFY(started.load());
     QTest::qWait(20);
@@ -116,7 +120,8 @@ class SupportTest : public QObject {
     UiCallGate gate(&context);
     std::optional<int> answer{1};
     OnWorker([&] {
-      answer = gate.Await<int>([](std::function<void(int)>) {}, std::chrono::milliseconds(50));
+      answer =
+          gate.Await<int>([](const std::function<void(int)>&) {}, std::chrono::milliseconds(50));
     });
     QVERIFY(!answer.has_value());
     QVERIFY(!gate.IsClosed());

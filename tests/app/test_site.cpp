@@ -2,6 +2,8 @@
 
 #include <httplib.h>
 
+#include <charconv>
+
 #include <cstdlib>
 
 namespace vexel::app::testing {
@@ -26,25 +28,35 @@ std::string ChapterPage(int pages) {
                   "<div><img class=\"ImgComic\" alt=\"1\" src=\"pics/1.png\"></div>");
 }
 
+// The digits a route's pattern matched; 0 for a number too large for int.
+int Number(const std::string& digits) {
+  int value = 0;
+  std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  return value;
+}
+
 }  // namespace
 
 TestSite::TestSite() : server_(std::make_unique<httplib::Server>()) {
   httplib::Server& server = *server_;
   // The browser keeps its connections open; enough workers and a short idle
   // time keep held image requests from starving the page requests.
-  server.new_task_queue = [] { return new httplib::ThreadPool(24); };
+  // httplib takes ownership of the queue it is handed.
+  server.new_task_queue = [] {
+    return new httplib::ThreadPool(24);  // NOLINT(cppcoreguidelines-owning-memory)
+  };
   server.set_keep_alive_timeout(1);
   server.set_tcp_nodelay(true);  // no delayed-acknowledgement stall per request
 
   server.Get("/home/", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content(
-        Page("home", "<p id=\"here\">home</p><a id=\"next\" href=\"next.html\">next</a>"), kHtml);
+    res.set_content(Page("home", R"(<p id="here">home</p><a id="next" href="next.html">next</a>)"),
+                    kHtml);
   });
   server.Get("/home/next.html", [](const httplib::Request&, httplib::Response& res) {
     res.set_content(Page("next", "<p id=\"here\">next</p>"), kHtml);
   });
   server.Get(R"(/chapter/(\d+)\.html)", [](const httplib::Request& req, httplib::Response& res) {
-    res.set_content(ChapterPage(std::atoi(req.matches[1].str().c_str())), kHtml);
+    res.set_content(ChapterPage(Number(req.matches[1].str())), kHtml);
   });
   server.Get(R"(/chapter/pics/(\d+)\.png)",
              [this](const httplib::Request& req, httplib::Response& res) {
@@ -55,7 +67,7 @@ TestSite::TestSite() : server_(std::make_unique<httplib::Server>()) {
                  image_requests_.push_back(
                      {req.path, req.get_header_value("User-Agent"), req.get_header_value("Cookie"),
                       req.get_header_value("Referer"), std::chrono::steady_clock::now()});
-                 hold = holding_ && std::atoi(number.c_str()) >= hold_from_;
+                 hold = holding_ && Number(number) >= hold_from_;
                  ++in_flight_;
                }
                std::string body(kImageBytes, number.back());
@@ -69,7 +81,9 @@ TestSite::TestSite() : server_(std::make_unique<httplib::Server>()) {
                      if (hold) {
                        std::unique_lock lock(mutex_);
                        released_.wait(lock, [this] { return !holding_ || stopping_; });
-                       if (stopping_) return false;
+                       if (stopping_) {
+                         return false;
+                       }
                      }
                      sink.write(body.data() + offset, kImageBytes - offset);
                      return true;
@@ -81,7 +95,7 @@ TestSite::TestSite() : server_(std::make_unique<httplib::Server>()) {
              });
   server.Get("/popup.html", [](const httplib::Request& req, httplib::Response& res) {
     const std::string to = req.get_param_value("to");
-    res.set_content(Page("popup", "<a id=\"pop\" target=\"_blank\" href=\"" + to + "\">pop</a>"),
+    res.set_content(Page("popup", R"(<a id="pop" target="_blank" href=")" + to + "\">pop</a>"),
                     kHtml);
   });
   server.Get("/controls.html", [](const httplib::Request&, httplib::Response& res) {
@@ -104,10 +118,14 @@ TestSite::TestSite() : server_(std::make_unique<httplib::Server>()) {
   });
 
   const int port = server.bind_to_any_port("127.0.0.1");
-  if (port <= 0) return;  // Base() stays empty; the tests fail on it
+  if (port <= 0) {
+    return;  // Base() stays empty; the tests fail on it
+  }
   base_ = "http://127.0.0.1:" + std::to_string(port) + "/";
   thread_ = std::thread([this] { server_->listen_after_bind(); });
-  while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  while (!server.is_running()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 TestSite::~TestSite() {
@@ -117,7 +135,9 @@ TestSite::~TestSite() {
   }
   released_.notify_all();
   server_->stop();
-  if (thread_.joinable()) thread_.join();
+  if (thread_.joinable()) {
+    thread_.join();
+  }
 }
 
 std::string TestSite::Url(const std::string& path) const { return base_ + path; }

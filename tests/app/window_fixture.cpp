@@ -25,7 +25,9 @@ std::unique_ptr<CDownloaderDlg> MakeWindow(const std::string& site_home,
   options.choose_output_directory = [output_directory] {
     return download::OutputDirectory{output_directory, false};
   };
-  if (make_fetcher) options.make_fetcher = std::move(make_fetcher);
+  if (make_fetcher) {
+    options.make_fetcher = std::move(make_fetcher);
+  }
   return std::make_unique<CDownloaderDlg>(SharedProfile(), std::move(options));
 }
 
@@ -59,7 +61,9 @@ bool AnswerMessageBox(const std::function<void(QMessageBox*)>& inspect, int time
   watcher.setInterval(10);
   QObject::connect(&watcher, &QTimer::timeout, [&] {
     QMessageBox* box = FindMessageBox();
-    if (box == nullptr || answered) return;
+    if (box == nullptr || answered) {
+      return;
+    }
     answered = true;
     watcher.stop();
     inspect(box);
@@ -68,7 +72,9 @@ bool AnswerMessageBox(const std::function<void(QMessageBox*)>& inspect, int time
   watcher.start();
   QElapsedTimer timer;
   timer.start();
-  while (!answered && timer.elapsed() < timeout_ms) QTest::qWait(10);
+  while (!answered && timer.elapsed() < timeout_ms) {
+    QTest::qWait(10);
+  }
   return answered;
 }
 
@@ -87,7 +93,9 @@ QPlainTextEdit* LogView(const CDownloaderDlg& dialog) {
 QStringList LogLines(const CDownloaderDlg& dialog) {
   QString text = LogView(dialog)->toPlainText();
   QStringList lines = text.split(u'\n');
-  if (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
+  if (!lines.isEmpty() && lines.back().isEmpty()) {
+    lines.removeLast();
+  }
   return lines;
 }
 
@@ -96,7 +104,9 @@ QVariant RunScript(CExplorer* view, const QString& script) {
   view->page()->runJavaScript(script, [result](const QVariant& value) { *result = value; });
   QElapsedTimer timer;
   timer.start();
-  while (!*result && timer.elapsed() < kLoadTimeoutMs) QTest::qWait(5);
+  while (!*result && timer.elapsed() < kLoadTimeoutMs) {
+    QTest::qWait(5);
+  }
   return result->value_or(QVariant());
 }
 

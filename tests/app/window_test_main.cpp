@@ -20,7 +20,9 @@ extern std::string g_home;
 int main(int argc, char** argv) {
   namespace testing = vexel::app::testing;
   char home_template[] = "/tmp/vexel-window-test-XXXXXX";
-  if (mkdtemp(home_template) == nullptr) return 2;
+  if (mkdtemp(home_template) == nullptr) {
+    return 2;
+  }
   const std::string home = home_template;
   testing::g_home = home;
   setenv("HOME", home.c_str(), 1);
@@ -36,7 +38,7 @@ int main(int argc, char** argv) {
   int status = 0;
   {
     QApplication app(argc, argv);
-    app.setQuitOnLastWindowClosed(false);
+    QApplication::setQuitOnLastWindowClosed(false);
     auto profile = std::make_unique<vexel::app::BrowserProfile>();
     testing::g_profile = profile.get();
     // VEXEL_WINDOW_TESTS=Shell,Job runs only those classes (for debugging).
@@ -44,10 +46,18 @@ int main(int argc, char** argv) {
     auto wanted = [only](const char* name) {
       return only == nullptr || std::string(only).find(name) != std::string::npos;
     };
-    if (wanted("Support")) status |= testing::RunSupportTests(argc, argv);
-    if (wanted("Shell")) status |= testing::RunShellTests(argc, argv);
-    if (wanted("Job")) status |= testing::RunJobTests(argc, argv);
-    if (wanted("LivePage")) status |= testing::RunLivePageTests(argc, argv);
+    if (wanted("Support")) {
+      status |= testing::RunSupportTests(argc, argv);
+    }
+    if (wanted("Shell")) {
+      status |= testing::RunShellTests(argc, argv);
+    }
+    if (wanted("Job")) {
+      status |= testing::RunJobTests(argc, argv);
+    }
+    if (wanted("LivePage")) {
+      status |= testing::RunLivePageTests(argc, argv);
+    }
     testing::g_profile = nullptr;
     profile.reset();
   }
