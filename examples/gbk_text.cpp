@@ -16,8 +16,9 @@ using IconvHandle = std::unique_ptr<std::remove_pointer_t<iconv_t>, IconvCloser>
 }  // namespace
 
 std::optional<std::string> Utf8ToGbk(std::string_view utf8) {
-  const iconv_t raw = iconv_open("GBK", "UTF-8");
-  if (raw == reinterpret_cast<iconv_t>(-1)) {
+  iconv_t raw = iconv_open("GBK", "UTF-8");
+  // iconv_open's documented failure value.
+  if (raw == reinterpret_cast<iconv_t>(-1)) {  // NOLINT(performance-no-int-to-ptr)
     return std::nullopt;
   }
   const IconvHandle converter(raw);

@@ -159,7 +159,8 @@ GrayImage DrawPageNumber(int number, std::uint8_t background) {
           for (int dx = 0; dx < kScale; ++dx) {
             const int x = left + static_cast<int>(d) * kAdvance + column * kScale + dx;
             const int y = top + row * kScale + dy;
-            image.pixels[static_cast<std::size_t>(y * kWidth + x)] = ink;
+            image.pixels[(static_cast<std::size_t>(y) * kWidth) + static_cast<std::size_t>(x)] =
+                ink;
           }
         }
       }

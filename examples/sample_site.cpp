@@ -101,7 +101,7 @@ std::string ChapterPage(const SampleComic& comic, int comic_number, const Sample
           SampleSite::ChapterPath(comic_number, chapter_number) + "\">" + EscapeHtml(chapter.name) +
           "</a> &gt;共" + std::to_string(chapter.pages) + "页</div>\n";
   html += PagerLinks(page, chapter.pages);
-  html += "<div class=\"comic\"><img class=\"ImgComic\" alt=\"" + page_name + "\" src=\"pics/ch" +
+  html += R"(<div class="comic"><img class="ImgComic" alt=")" + page_name + "\" src=\"pics/ch" +
           std::to_string(chapter_number) + "/" + std::to_string(page) + ".png\"></div>\n";
   html += PagerLinks(page, chapter.pages);
   return html + kPageFoot;

@@ -25,7 +25,9 @@ class PrivateCache : public ::testing::Environment {
  private:
   TempDir cache_;
 };
-const auto* const kPrivateCache = ::testing::AddGlobalTestEnvironment(new PrivateCache);
+// GoogleTest owns the environments it is given.
+const auto* const kPrivateCache = ::testing::AddGlobalTestEnvironment(
+    new PrivateCache);  // NOLINT(cppcoreguidelines-owning-memory)
 
 testing::ProcessResult Dl(std::vector<std::string> args, const std::string& directory = "",
                           const std::function<void(const std::string&, pid_t)>& on_output = {}) {

@@ -48,14 +48,14 @@ TEST(ConsoleOutputTest, TerminalStatusLineNeverGarblesTheLog) {
   console.Log("共有2张图片\r\n");
   console.Log("下载图片[http://h/1.png]...");
   console.PageStarted(1, 2, t0);
-  console.Transferred(1024 * 1024, t0 + milliseconds(500));
+  console.Transferred(std::int64_t{1024} * 1024, t0 + milliseconds(500));
   EXPECT_EQ(Screen(written), "共有2张图片\npage 1/2  1.0 MB  2.0 MB/s");
   console.Log("成功\r\n");
   EXPECT_EQ(Screen(written),
             "共有2张图片\n下载图片[http://h/1.png]...成功\npage 1/2  1.0 MB  2.0 MB/s");
   console.Log("下载图片[http://h/2.png]...");
   console.PageStarted(2, 2, t0 + milliseconds(600));
-  console.Transferred(1024 * 1024, t0 + milliseconds(1000));
+  console.Transferred(std::int64_t{1024} * 1024, t0 + milliseconds(1000));
   EXPECT_EQ(Screen(written).substr(Screen(written).rfind('\n') + 1), "page 2/2  2.0 MB  2.0 MB/s");
   console.Log("失败\r\n下载全部完成\r\n");
   console.Line("下载完成");
@@ -83,7 +83,7 @@ TEST(ConsoleOutputTest, RedrawsAreThrottled) {
   console.PageStarted(1, 1, t0);
   const std::size_t after_start = written.size();
   for (int i = 1; i <= 50; ++i) {
-    console.Transferred(i * 100, t0 + milliseconds(i));  // 50 updates within 50 ms
+    console.Transferred(std::int64_t{i} * 100, t0 + milliseconds(i));  // 50 updates within 50 ms
   }
   EXPECT_EQ(written.size(), after_start);
   console.Transferred(6000, t0 + milliseconds(150));

@@ -2,7 +2,7 @@
 // and UTF-8), standard input, and a server on 127.0.0.1.
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <stdlib.h>
+#include <cstdlib>
 
 #include <filesystem>
 #include <fstream>
@@ -30,7 +30,7 @@ class QueryCommandTest : public ::testing::Test {
       directory_ = pattern;
     }
     gbk_page_ = ToGbk(ChapterPageUtf8(
-        "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\" />"));
+        R"(<meta http-equiv="Content-Type" content="text/html; charset=gb2312" />)"));
     Save("chapter-gbk.html", gbk_page_);
     Save("chapter-utf8.html", ChapterPageUtf8("<meta charset=\"utf-8\">"));
   }
@@ -38,9 +38,14 @@ class QueryCommandTest : public ::testing::Test {
     std::error_code ignored;
     std::filesystem::remove_all(directory_, ignored);
   }
+
+ public:
   QueryCommandTest(const QueryCommandTest&) = delete;
   QueryCommandTest& operator=(const QueryCommandTest&) = delete;
+  QueryCommandTest(QueryCommandTest&&) = delete;
+  QueryCommandTest& operator=(QueryCommandTest&&) = delete;
 
+ protected:
   void Save(const std::string& name, const std::string& bytes) {
     std::ofstream(directory_ / name, std::ios::binary) << bytes;
   }

@@ -183,12 +183,12 @@ TEST_F(JobTest, NoChapterLineBusyPageOrNoPageIsAnError) {
 
 TEST_F(JobTest, ImageTagErrorsComeAfterTheCountLine) {
   const std::vector<std::string> tags = {
-      "<IMG class=ImgComic>",                           // no src="
-      "src=\"p/1.jpg\">IMG class=ImgComic",             // src=" at position 0
-      "<IMG class=ImgComic src=\"p/1.jpg\" >",          // no quote-greater
-      "<IMG class=ImgComic src=\"\">",                  // empty address
-      "<IMG class=ImgComic src=\"pics.d/1\">",          // no "." in the last segment
-      "<IMG class=ImgComic src=\"pics/1\" alt=\"a\">",  // runs on, still no "." after "/"
+      "<IMG class=ImgComic>",                          // no src="
+      "src=\"p/1.jpg\">IMG class=ImgComic",            // src=" at position 0
+      "<IMG class=ImgComic src=\"p/1.jpg\" >",         // no quote-greater
+      "<IMG class=ImgComic src=\"\">",                 // empty address
+      "<IMG class=ImgComic src=\"pics.d/1\">",         // no "." in the last segment
+      R"(<IMG class=ImgComic src="pics/1" alt="a">)",  // runs on, still no "." after "/"
   };
   for (const std::string& tag : tags) {
     FakeDocument page;

@@ -38,7 +38,7 @@ std::vector<std::string> PngChunks(const std::string& png) {
     at += 12 + length;
   }
   if (at != png.size()) {
-    types.push_back("trailing bytes");
+    types.emplace_back("trailing bytes");
   }
   return types;
 }
@@ -68,7 +68,7 @@ TEST(PngImageTest, PaddingReachesTheRequestedSizeExactly) {
   EXPECT_EQ(padded.size(), 100000U);
   EXPECT_EQ(PngChunks(padded), (std::vector<std::string>{"IHDR", "IDAT", "tEXt", "IEND"}));
   // A large image needs more than one stored block.
-  GrayImage big{400, 300, std::vector<std::uint8_t>(400 * 300, 0x80)};
+  GrayImage big{400, 300, std::vector<std::uint8_t>(std::size_t{400} * 300, 0x80)};
   EXPECT_EQ(PngChunks(EncodePng(big)), (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
 }
 
@@ -85,7 +85,7 @@ class SampleSiteTest : public ::testing::Test {
 
   httplib::Result Get(const std::string& path, const httplib::Headers& headers = {}) {
     httplib::Client client("127.0.0.1", server_.Port());
-    return client.Get(path.c_str(), headers);
+    return client.Get(path, headers);
   }
 
   SampleSiteServer server_;
@@ -171,7 +171,7 @@ TEST(SampleSiteOptionsTest, StatsCountConnectionsAndImageRequests) {
     httplib::Client client("127.0.0.1", server.Port());
     client.set_keep_alive(true);
     for (int page = 1; page <= 5; ++page) {
-      ASSERT_TRUE(client.Get(("/comic/1/pics/ch1/" + std::to_string(page) + ".png").c_str()));
+      ASSERT_TRUE(client.Get("/comic/1/pics/ch1/" + std::to_string(page) + ".png"));
     }
   }
   httplib::Client other("127.0.0.1", server.Port());

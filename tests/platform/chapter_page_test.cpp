@@ -22,7 +22,7 @@ constexpr const char* kChapterQuery =
 constexpr const char* kImageQuery =
     "outerHTML element that className = ImgComic AND outerHTML have IMG class=ImgComic";
 constexpr std::string_view kHttpEquivGb2312 =
-    "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\" />";
+    R"(<meta http-equiv="Content-Type" content="text/html; charset=gb2312" />)";
 
 struct Answer {
   QueryResult result;

@@ -29,7 +29,7 @@ TEST(GumboArena, BlocksOfEverySizeAreDistinctAlignedAndKeepTheirBytes) {
   GumboArena arena;
   std::vector<std::pair<void*, std::size_t>> blocks;
   for (int i = 0; i < 3000; ++i) {
-    const std::size_t size = static_cast<std::size_t>((i * 37) % 9000);  // some past 8 KiB
+    const auto size = static_cast<std::size_t>((i * 37) % 9000);  // some past 8 KiB
     void* block = arena.Allocate(size);
     ASSERT_NE(block, nullptr);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % 8, 0U);
@@ -47,6 +47,7 @@ TEST(GumboArena, BlocksOfEverySizeAreDistinctAlignedAndKeepTheirBytes) {
 TEST(GumboArena, FreedBlocksAreReusedWhileParsing) {
   GumboArena arena;
   std::vector<void*> blocks;
+  blocks.reserve(5000);
   for (int i = 0; i < 5000; ++i) {
     blocks.push_back(arena.Allocate(100));
   }

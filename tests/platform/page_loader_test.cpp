@@ -51,6 +51,8 @@ class LocalServer {
     thread_.join();
   }
   LocalServer(const LocalServer&) = delete;
+  LocalServer(LocalServer&&) = delete;
+  LocalServer& operator=(LocalServer&&) = delete;
   LocalServer& operator=(const LocalServer&) = delete;
 
   httplib::Server& Routes() { return server_; }
@@ -186,7 +188,7 @@ int ClosedPort() {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = 0;
   socklen_t length = sizeof(address);
-  bind(socket_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  EXPECT_EQ(bind(socket_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
   getsockname(socket_fd, reinterpret_cast<sockaddr*>(&address), &length);
   close(socket_fd);
   return ntohs(address.sin_port);
@@ -215,6 +217,8 @@ class TemporaryDirectory {
     std::filesystem::remove_all(path_, ignored);
   }
   TemporaryDirectory(const TemporaryDirectory&) = delete;
+  TemporaryDirectory(TemporaryDirectory&&) = delete;
+  TemporaryDirectory& operator=(TemporaryDirectory&&) = delete;
   TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
 
   const std::filesystem::path& Path() const { return path_; }
@@ -232,7 +236,7 @@ TEST(PageLoader, LocalFilesByPathAndByFileAddress) {
   const TemporaryDirectory directory;
   const std::filesystem::path file = directory.Path() / "第5话 #1.html";
   WriteFile(file, ToGbk(ChapterPageUtf8(
-                      "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">")));
+                      R"(<meta http-equiv="Content-Type" content="text/html; charset=gbk">)")));
   const std::string address = FileUrlFromPath(file.string());
   EXPECT_TRUE(address.ends_with("/%E7%AC%AC5%E8%AF%9D%20%231.html")) << address;
 

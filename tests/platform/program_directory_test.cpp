@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <ranges>
 
 #include "platform/user_directories.h"
 #include "tests/platform/file_temp_dir.h"
@@ -31,6 +32,11 @@ TEST(ProgramDirectoryTest, HoldsThisTestProgram) {
 // Sets environment variables for one test and puts them back afterwards.
 class ScopedEnv {
  public:
+  ScopedEnv() = default;
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+  ScopedEnv(ScopedEnv&&) = delete;
+  ScopedEnv& operator=(ScopedEnv&&) = delete;
   void Set(const char* name, const char* value) {
     const char* old = std::getenv(name);
     saved_.emplace_back(name, old != nullptr ? std::optional<std::string>(old) : std::nullopt);
@@ -41,11 +47,11 @@ class ScopedEnv {
     }
   }
   ~ScopedEnv() {
-    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-      if (it->second) {
-        ::setenv(it->first.c_str(), it->second->c_str(), 1);
+    for (auto& it : std::ranges::reverse_view(saved_)) {
+      if (it.second) {
+        ::setenv(it.first.c_str(), it.second->c_str(), 1);
       } else {
-        ::unsetenv(it->first.c_str());
+        ::unsetenv(it.first.c_str());
       }
     }
   }
