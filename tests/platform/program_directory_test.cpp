@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <ranges>
 
 #include "platform/user_directories.h"
 #include "tests/platform/file_temp_dir.h"
@@ -47,13 +47,14 @@ class ScopedEnv {
     }
   }
   ~ScopedEnv() {
-    for (auto& it : std::ranges::reverse_view(saved_)) {
-      if (it.second) {
-        ::setenv(it.first.c_str(), it.second->c_str(), 1);
+    // Last set, first restored.
+    std::for_each(saved_.rbegin(), saved_.rend(), [](const auto& saved) {
+      if (saved.second) {
+        ::setenv(saved.first.c_str(), saved.second->c_str(), 1);
       } else {
-        ::unsetenv(it.first.c_str());
+        ::unsetenv(saved.first.c_str());
       }
-    }
+    });
   }
 
  private:
