@@ -28,14 +28,8 @@ if [ ! -x /usr/bin/time ]; then
   exit 1
 fi
 
-work=$(mktemp -d)
 # shellcheck source=scripts/sample_site.sh
 . scripts/sample_site.sh
-cleanup() {
-  stop_sample_site
-  rm -rf "$work"
-}
-trap cleanup EXIT
 
 start_sample_site "$site" "$work/site.out" --pages "$pages" --image-bytes "$image_bytes" --stats
 base=$sample_site_base

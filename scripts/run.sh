@@ -16,14 +16,8 @@ build_dir=build/release
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXEL_WERROR=ON >/dev/null
 cmake --build "$build_dir" --target vexel-downloader vexel-dl vexel-sample-site
 
-work=$(mktemp -d)
 # shellcheck source=scripts/sample_site.sh
 . scripts/sample_site.sh
-cleanup() {
-  stop_sample_site
-  rm -rf "$work"
-}
-trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 start_sample_site "$build_dir/examples/vexel-sample-site" "$work/site.out"

@@ -1,4 +1,6 @@
-# Sourced by scripts that need the bundled sample site running.
+# Sourced by scripts that need the bundled sample site running. Sourcing it
+# makes a private work folder, $work, and arranges for the folder and the site
+# to go when the script exits.
 #   start_sample_site PROGRAM OUTPUT_FILE [site options...]
 # starts it on a free port of 127.0.0.1, sets sample_site_pid and
 # sample_site_base ("http://127.0.0.1:PORT/"), and fails when it does not come
@@ -28,3 +30,6 @@ stop_sample_site() {
     sample_site_pid=
   fi
 }
+
+work=$(mktemp -d)
+trap 'stop_sample_site; rm -rf "$work"' EXIT
