@@ -31,39 +31,59 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
+// A hostile page can nest thousands of elements that pass the cheap first
+// condition, each of whose markup or text holds most of the page; reading
+// them all would take minutes. An evaluation that has read this much
+// property text in its conditions gives up as finding nothing. Real pages
+// read a small fraction of it.
+constexpr std::size_t kConditionReadBudget = std::size_t{256} << 20;
+
+enum class Verdict { Pass, Fail, OverBudget };
+
 // Conditions are tested in written order and stop at the first failure, so
 // the later (usually costlier) properties are read only for candidates.
-bool PassesAll(const std::vector<Condition>& conditions, const PageElement& element,
-               std::string& buffer) {
+Verdict PassesAll(const std::vector<Condition>& conditions, const PageElement& element,
+                  std::string& buffer, std::size_t& bytes_read) {
   for (const Condition& condition : conditions) {
     std::string_view value;
     if (condition.property) {
       element.ReadProperty(*condition.property, buffer);
+      bytes_read += buffer.size();
+      if (bytes_read > kConditionReadBudget) {
+        return Verdict::OverBudget;
+      }
       value = text::TrimSpaces(buffer);
     }
     if (!ConditionHolds(condition, value)) {
-      return false;
+      return Verdict::Fail;
     }
   }
-  return true;
+  return Verdict::Pass;
 }
 
 PageElement* SelectElement(PageDocument& document, const ParsedQuery& parsed) {
   const long count = document.ElementCount();
   std::int64_t countdown = parsed.match_index;
   std::string buffer;
+  std::size_t bytes_read = 0;
   for (long i = 0; i < count; ++i) {
     PageElement* element = document.ElementAt(i);
     if (element == nullptr) {
       continue;
     }
-    if (!PassesAll(parsed.conditions, *element, buffer)) {
+    const Verdict verdict = PassesAll(parsed.conditions, *element, buffer, bytes_read);
+    if (verdict == Verdict::OverBudget) {
+      return nullptr;
+    }
+    if (verdict == Verdict::Fail) {
       continue;
     }
-    --countdown;
-    if (countdown < 0) {
+    // Tested before counting down, so that an index at the very bottom of
+    // the 64-bit range selects the first match instead of overflowing.
+    if (countdown <= 0) {
       return element;
     }
+    --countdown;
   }
   return nullptr;
 }

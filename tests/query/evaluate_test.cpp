@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "query/element_query.h"
 #include "tests/query/fake_document.h"
 
@@ -62,8 +64,33 @@ TEST_F(EvaluateTest, MatchIndexCountsMatchesInDocumentOrder) {
   EXPECT_EQ(Run("innerText element-1 that className = x"), QueryMatched);
   EXPECT_EQ(out, "first");
   EXPECT_EQ(Run("innerText element99999999999999999999 that className = x"), QueryNoMatch);
+  // The smallest index there is (and anything below, which saturates to it).
+  EXPECT_EQ(Run("innerText element-9223372036854775808 that className = x"), QueryMatched);
+  EXPECT_EQ(out, "first");
+  EXPECT_EQ(Run("innerText element-99999999999999999999 that className = x"), QueryMatched);
+  EXPECT_EQ(out, "first");
   EXPECT_EQ(Run("innerText element that "), QueryMatched);
   EXPECT_EQ(out, "zero");
+}
+
+// Nested elements that each carry most of a huge page: the evaluation gives
+// up after reading a bounded amount of text instead of serialising them all.
+TEST_F(EvaluateTest, ConditionReadsHaveABudget) {
+  const std::string megabyte(std::size_t{1} << 20, 'x');
+  for (int i = 0; i < 400; ++i) {
+    doc.Add("ImgComic", megabyte);
+  }
+  doc.Add("ImgComic", "needle");
+  doc.recording = true;
+  EXPECT_EQ(Run("innerText element that className = ImgComic AND innerText have needle"),
+            QueryNoMatch);
+  const auto reads = std::count_if(doc.calls.begin(), doc.calls.end(),
+                                   [](const std::string& c) { return c.ends_with(" innerText"); });
+  EXPECT_GT(reads, 200);
+  EXPECT_LT(reads, 300);
+  // The same page read up to its needle within the budget is found.
+  EXPECT_EQ(Run("innerText element200 that className = ImgComic"), QueryMatched);
+  EXPECT_EQ(out.size(), megabyte.size());
 }
 
 TEST_F(EvaluateTest, OperatorsCompareTrimmedTextWithTheOperand) {
