@@ -71,6 +71,12 @@ std::string SafeFolderName(std::string_view title) {
       c = '_';
     }
   }
+  // No hidden folders: a page must not be able to fill ".config" or
+  // ".bashrc.d" in the folder the user downloads into (often the home
+  // folder), and a hidden chapter would look lost.
+  if (safe.starts_with('.')) {
+    safe.front() = '_';
+  }
   return safe;
 }
 

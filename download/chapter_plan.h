@@ -44,8 +44,9 @@ struct AddressPattern {
 std::optional<AddressPattern> SplitImageAddress(std::string_view address);
 
 // A title that can only name one folder directly inside the output
-// directory: "/", NUL and the other control characters become "_", and the
-// special names "." and ".." become "_" and "__".
+// directory: "/", NUL and the other control characters become "_", the
+// special names "." and ".." become "_" and "__", and a leading "." of any
+// other title becomes "_", so that no chapter folder is hidden.
 std::string SafeFolderName(std::string_view title);
 
 // UrlPrefix + n + Extension: the page's address as the page states it.

@@ -101,11 +101,13 @@ TEST(SplitImageAddressTest, NoDotInLastSegmentIsAnError) {
 
 TEST(SafeFolderNameTest, NothingCanNameAPathOutsideOneFolder) {
   EXPECT_EQ(SafeFolderName("ABC- 第5话"), "ABC- 第5话");
-  EXPECT_EQ(SafeFolderName("../../etc"), ".._.._etc");
+  EXPECT_EQ(SafeFolderName("../../etc"), "_._.._etc");
   EXPECT_EQ(SafeFolderName("/abs"), "_abs");
   EXPECT_EQ(SafeFolderName("."), "_");
   EXPECT_EQ(SafeFolderName(".."), "__");
-  EXPECT_EQ(SafeFolderName("..."), "...");
+  EXPECT_EQ(SafeFolderName("..."), "_..");
+  EXPECT_EQ(SafeFolderName(".bashrc.d"), "_bashrc.d");  // never a hidden folder
+  EXPECT_EQ(SafeFolderName("第5话..."), "第5话...");
   EXPECT_EQ(SafeFolderName(std::string("A\tB\nC\x01"
                                        "D\x7F"
                                        "E\0F",

@@ -300,7 +300,7 @@ TEST_F(JobTest, UnsafeTitlesStayInsideTheOutputDirectory) {
   std::filesystem::create_directory(output);
   host.output = {output, false};
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"../../escape", ".._.._escape"},
+      {"../../escape", "_._.._escape"},
       {"/tmp/abs", "_tmp_abs"},
       {"..", "__"},
       {".", "_"},
