@@ -60,6 +60,22 @@ void ConsoleOutput::WriteLogText(std::string_view text) {
         continue;
       }
     }
+    if (terminal_) {
+      // The log carries text from the page (image addresses). On a terminal
+      // a control character in it could move the cursor, retitle the window
+      // or worse, so each one (C0 other than the line break, DEL, and C1 in
+      // its UTF-8 form) shows as "?". Pipes and files get the bytes as they
+      // are.
+      const auto byte = static_cast<unsigned char>(text[i]);
+      const bool c1 = byte == 0xC2 && i + 1 < text.size() &&
+                      static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                      static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+      if ((byte < 0x20 && text[i] != '\n') || byte == 0x7F || c1) {
+        converted += '?';
+        i += c1 ? 1 : 0;
+        continue;
+      }
+    }
     converted += text[i];
   }
   if (!terminal_) {

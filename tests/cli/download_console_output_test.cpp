@@ -64,6 +64,22 @@ TEST(ConsoleOutputTest, TerminalStatusLineNeverGarblesTheLog) {
             "下载全部完成\n下载完成\n");
 }
 
+// An image address from a hostile page must not reach the terminal as
+// escape sequences; a pipe gets the log's bytes unchanged.
+TEST(ConsoleOutputTest, ControlCharactersFromThePageNeverReachATerminal) {
+  const std::string line =
+      "下载图片[http://h/\x1b]0;owned\x07\x7f\xc2\x9b"
+      "2J\xc2\xa0x.png]...\r\n";
+  std::string shown;
+  ConsoleOutput terminal([&](std::string_view bytes) { shown += bytes; }, true, 200);
+  terminal.Log(line);
+  EXPECT_EQ(shown, "下载图片[http://h/?]0;owned???2J\xc2\xa0x.png]...\n");
+  std::string piped;
+  ConsoleOutput pipe([&](std::string_view bytes) { piped += bytes; }, false);
+  pipe.Log(line);
+  EXPECT_EQ(piped, line.substr(0, line.size() - 2) + "\n");
+}
+
 TEST(ConsoleOutputTest, StatusLineFitsTheTerminalAndShowsAStop) {
   std::string written;
   ConsoleOutput console([&](std::string_view bytes) { written += bytes; }, true, 20);
