@@ -31,6 +31,13 @@ TEST(ResolveAddressTest, SpacesAndNonAsciiArePercentEncodedOnce) {
             "http://img.example/%e4%b8%ad/1.jpg");
 }
 
+TEST(ResolveAddressTest, SurroundingSpaceAndControlCharactersAreCleanedAsABrowserDoes) {
+  EXPECT_EQ(ResolveAddress(kBase, " \tpics/1.jpg \n"), "http://127.0.0.1:8080/comic/1/pics/1.jpg");
+  EXPECT_EQ(ResolveAddress(kBase, "pi\r\ncs/\t1.jpg"), "http://127.0.0.1:8080/comic/1/pics/1.jpg");
+  EXPECT_EQ(ResolveAddress(kBase, "pics/\x1b]0;x\x07/1.jpg"),
+            "http://127.0.0.1:8080/comic/1/pics/%1B]0;x%07/1.jpg");
+}
+
 TEST(ResolveAddressTest, NothingWithoutAUsableBaseOrScheme) {
   EXPECT_FALSE(ResolveAddress("", "pics/1.png"));
   EXPECT_FALSE(ResolveAddress(kBase, "javascript:show(1).png"));
