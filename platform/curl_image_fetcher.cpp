@@ -32,11 +32,12 @@ std::uint64_t HashAddress(const std::string& address) {
 
 std::string TemporaryNameBeside(const std::string& target, unsigned attempt) {
   static std::atomic<unsigned> counter{0};
+  // Short and independent of the page's own name, so that a page whose name
+  // is close to the file system's limit still has room for it.
   const std::size_t slash = target.rfind('/');
   const std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
-  return target.substr(0, name_start) + "." + target.substr(name_start) + ".part-" +
-         std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
-         std::to_string(attempt);
+  return target.substr(0, name_start) + ".vexel-" + std::to_string(::getpid()) + "-" +
+         std::to_string(counter++) + "-" + std::to_string(attempt) + ".part";
 }
 
 }  // namespace

@@ -130,6 +130,13 @@ TEST_F(FetchTest, StoresTheBodyAndLeavesNothingElseBehind) {
   EXPECT_EQ(ListTree(out_.path()), std::set<std::string>{"1.png"});
 }
 
+TEST_F(FetchTest, ANameNearTheFileSystemsLimitStillHasRoomForItsTemporaryName) {
+  const std::string name = std::string(250, 'p') + ".png";  // 254 bytes
+  CurlImageFetcher fetcher(options_);
+  ASSERT_TRUE(fetcher.FetchImage(Url("/img/4.png"), out_ / name)) << fetcher.LastError();
+  EXPECT_EQ(ListTree(out_.path()), std::set<std::string>{name});
+}
+
 TEST_F(FetchTest, SendsRefererUserAgentAndTheHostsCookies) {
   std::vector<std::string> asked;
   options_.cookies_for = [&asked](const std::string& address) {
