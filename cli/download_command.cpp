@@ -194,6 +194,11 @@ int RunDownloadCommand(std::span<const std::string_view> args) {
     platform::PageLoadOptions load_options;
     load_options.transfer.share = connections.get();
     const platform::LoadedPage page = platform::LoadPage(address, load_options);
+    // Ctrl-C while the page was loading: no job, and no empty chapter folder.
+    if (interrupts.StopRequested()) {
+      status = kExitStopped;
+      break;
+    }
     if (!page.ok()) {
       Complain(address + ": " + page.error);
       status = kExitError;
