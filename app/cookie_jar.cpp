@@ -53,13 +53,17 @@ CookieJar::Entry CookieJar::FromCookie(const QNetworkCookie& cookie) {
   return entry;
 }
 
+// The store names a cookie by these four; a cookie added again with the same
+// ones replaces the old one.
+bool CookieJar::SameCookie(const Entry& a, const Entry& b) {
+  return a.name == b.name && a.domain == b.domain && a.host_only == b.host_only && a.path == b.path;
+}
+
 void CookieJar::Add(const QNetworkCookie& cookie) {
   Entry entry = FromCookie(cookie);
   std::lock_guard lock(mutex_);
-  auto same = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) {
-    return e.name == entry.name && e.domain == entry.domain && e.host_only == entry.host_only &&
-           e.path == entry.path;
-  });
+  auto same = std::find_if(entries_.begin(), entries_.end(),
+                           [&](const Entry& e) { return SameCookie(e, entry); });
   if (same != entries_.end()) {
     entry.order = same->order;  // an update keeps the cookie's place
     *same = std::move(entry);
@@ -72,10 +76,7 @@ void CookieJar::Add(const QNetworkCookie& cookie) {
 void CookieJar::Remove(const QNetworkCookie& cookie) {
   Entry entry = FromCookie(cookie);
   std::lock_guard lock(mutex_);
-  std::erase_if(entries_, [&](const Entry& e) {
-    return e.name == entry.name && e.domain == entry.domain && e.host_only == entry.host_only &&
-           e.path == entry.path;
-  });
+  std::erase_if(entries_, [&](const Entry& e) { return SameCookie(e, entry); });
 }
 
 std::string CookieJar::CookiesFor(const std::string& address, Clock::time_point now) const {

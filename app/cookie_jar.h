@@ -44,6 +44,7 @@ class CookieJar {
     unsigned long long order = 0;  // insertion order, for ties
   };
   static Entry FromCookie(const QNetworkCookie& cookie);
+  static bool SameCookie(const Entry& a, const Entry& b);
 
   mutable std::mutex mutex_;
   std::vector<Entry> entries_;

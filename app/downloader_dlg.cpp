@@ -1,7 +1,6 @@
 #include "app/downloader_dlg.h"
 
 #include <QAction>
-#include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -119,6 +118,7 @@ CDownloaderDlg::CDownloaderDlg(BrowserProfile& profile, DialogOptions options, Q
       profile_(profile),
       options_(std::move(options)),
       site_home_url_(QString::fromStdString(options_.site_home_url)),
+      site_home_encoded_(QUrl(site_home_url_).toString(QUrl::FullyEncoded)),
       gate_(this) {
   setWindowTitle(QStringLiteral("Vexel漫画下载器"));
   // A resizable main window with minimize and maximize boxes, in the task bar.
@@ -275,9 +275,7 @@ void CDownloaderDlg::OnNewWindow(const QUrl& address) {
   // home page's address has, must equal it exactly. Both are compared in the
   // engine's fully encoded form, so that a home address with escapes or
   // non-ASCII letters in it still matches its own pages.
-  const QByteArray bytes = text.toUtf8();
-  const QByteArray home = QUrl(site_home_url_).toString(QUrl::FullyEncoded).toUtf8();
-  if (bytes.left(home.size()) == home) {
+  if (text.startsWith(site_home_encoded_)) {
     address_box_->setText(text);
   }
   browser_view_->Navigate(text);
@@ -362,12 +360,9 @@ void CDownloaderDlg::AppendLogText(std::string_view text) {
   // The job ends its lines with "\r\n"; the pane keeps plain line breaks.
   QString piece = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
   piece.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  QTextCursor cursor = log_view_->textCursor();
-  cursor.movePosition(QTextCursor::End);
-  log_view_->setTextCursor(cursor);
-  log_view_->ensureCursorVisible();
-  cursor.insertText(piece);
-  log_view_->setTextCursor(cursor);
+  // Always at the end, and the end in view: the pane shows the newest text.
+  log_view_->moveCursor(QTextCursor::End);
+  log_view_->insertPlainText(piece);
   log_view_->ensureCursorVisible();
 }
 
@@ -404,16 +399,6 @@ void CDownloaderDlg::done(int result) {
     return;
   }
   QDialog::done(result);
-}
-
-void CDownloaderDlg::closeEvent(QCloseEvent* event) {
-  if (worker_running_) {
-    event->ignore();
-    close_result_ = QDialog::Rejected;
-    RequestCloseDuringJob();
-    return;
-  }
-  QDialog::closeEvent(event);
 }
 
 void CDownloaderDlg::contextMenuEvent(QContextMenuEvent* event) {

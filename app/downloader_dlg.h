@@ -99,7 +99,6 @@ class CDownloaderDlg : public QDialog {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
-  void closeEvent(QCloseEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  public:
@@ -127,6 +126,8 @@ class CDownloaderDlg : public QDialog {
   BrowserProfile& profile_;
   DialogOptions options_;
   QString site_home_url_;
+  // The same as the engine spells addresses, for the new-window prefix test.
+  QString site_home_encoded_;
 
   QLineEdit* address_box_ = nullptr;
   QPushButton* open_button_ = nullptr;

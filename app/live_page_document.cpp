@@ -130,14 +130,27 @@ LivePageDocument::~LivePageDocument() = default;
 
 bool LivePageDocument::IsBusy() { return view_.GetBusy(); }
 
-std::optional<QString> LivePageDocument::RunScript(const QString& script) {
+std::optional<LivePageDocument::PageAnswer> LivePageDocument::RunInPage(const QString& script) {
   CExplorer* view = &view_;
-  return gate_.Await<QString>(
-      [view, script](const std::function<void(QString)>& done) {
+  // The address is read on the same turn of the user-interface thread as the
+  // script is started, so both belong to the same page.
+  return gate_.Await<PageAnswer>(
+      [view, script](const std::function<void(PageAnswer)>& done) {
+        const QString address = view->url().toString(QUrl::FullyEncoded);
         view->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld,
-                                    [done](const QVariant& value) { done(value.toString()); });
+                                    [done, address](const QVariant& value) {
+                                      done(PageAnswer{value.toString(), address});
+                                    });
       },
       std::chrono::duration_cast<std::chrono::milliseconds>(kScriptTimeout), give_up_);
+}
+
+std::optional<QString> LivePageDocument::RunScript(const QString& script) {
+  std::optional<PageAnswer> answer = RunInPage(script);
+  if (!answer) {
+    return std::nullopt;
+  }
+  return std::move(answer->value);
 }
 
 long LivePageDocument::ElementCount() {
@@ -145,37 +158,22 @@ long LivePageDocument::ElementCount() {
   snapshot_.reset();
   times_ = {};
 
-  // The address is read together with the snapshot, on the same turn of the
-  // user-interface thread, so both belong to the same page.
-  struct Answer {
-    QString tree;
-    QString address;
-  };
-  CExplorer* view = &view_;
   const Clock::time_point start = Clock::now();
-  std::optional<Answer> answer = gate_.Await<Answer>(
-      [view](const std::function<void(Answer)>& done) {
-        const QString address = view->url().toString(QUrl::FullyEncoded);
-        view->page()->runJavaScript(SnapshotScript(), QWebEngineScript::ApplicationWorld,
-                                    [done, address](const QVariant& value) {
-                                      done(Answer{value.toString(), address});
-                                    });
-      },
-      std::chrono::duration_cast<std::chrono::milliseconds>(kScriptTimeout), give_up_);
+  const std::optional<PageAnswer> answer = RunInPage(SnapshotScript());
   const Clock::time_point received = Clock::now();
   if (!answer) {
     return 0;
   }
 
   BuilderSink sink;
-  if (!ReadSnapshot(answer->tree, sink)) {
+  if (!ReadSnapshot(answer->value, sink)) {
     return 0;
   }
   snapshot_address_ = answer->address.toStdString();
   snapshot_ = sink.builder().Finish(snapshot_address_);
   times_.script = std::chrono::duration_cast<std::chrono::microseconds>(received - start);
   times_.build = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - received);
-  times_.characters = static_cast<std::size_t>(answer->tree.size());
+  times_.characters = static_cast<std::size_t>(answer->value.size());
   if (snapshot_ == nullptr) {
     return 0;
   }

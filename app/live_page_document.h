@@ -64,6 +64,14 @@ class LivePageDocument : public PageDocument {
 
  private:
   class LiveElement;
+  struct PageAnswer {
+    QString value;    // the script's value as text
+    QString address;  // the view's address when the script was started
+  };
+
+  // Runs `script` in the page; nothing when the page did not answer in time,
+  // the gate closed, or the read was given up.
+  std::optional<PageAnswer> RunInPage(const QString& script);
 
   std::unique_ptr<PageDocument> snapshot_;
   std::vector<std::unique_ptr<LiveElement>> elements_;
