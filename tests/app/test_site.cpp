@@ -3,8 +3,10 @@
 #include <httplib.h>
 
 #include <charconv>
-
 #include <cstdlib>
+#include <thread>
+
+#include "tests/platform/fetch_test_server.h"
 
 namespace vexel::app::testing {
 namespace {
@@ -37,8 +39,8 @@ int Number(const std::string& digits) {
 
 }  // namespace
 
-TestSite::TestSite() : server_(std::make_unique<httplib::Server>()) {
-  httplib::Server& server = *server_;
+TestSite::TestSite() : local_(std::make_unique<vexel::testing::LocalServer>()) {
+  httplib::Server& server = local_->server;
   // The browser keeps its connections open; enough workers and a short idle
   // time keep held image requests from starving the page requests.
   // httplib takes ownership of the queue it is handed.
@@ -117,15 +119,10 @@ TestSite::TestSite() : server_(std::make_unique<httplib::Server>()) {
     res.set_content(Page("cookie", "<p>cookie set</p>"), kHtml);
   });
 
-  const int port = server.bind_to_any_port("127.0.0.1");
-  if (port <= 0) {
+  if (!local_->Start()) {
     return;  // Base() stays empty; the tests fail on it
   }
-  base_ = "http://127.0.0.1:" + std::to_string(port) + "/";
-  thread_ = std::thread([this] { server_->listen_after_bind(); });
-  while (!server.is_running()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  base_ = local_->Url("/");
 }
 
 TestSite::~TestSite() {
@@ -134,10 +131,7 @@ TestSite::~TestSite() {
     stopping_ = true;
   }
   released_.notify_all();
-  server_->stop();
-  if (thread_.joinable()) {
-    thread_.join();
-  }
+  local_.reset();
 }
 
 std::string TestSite::Url(const std::string& path) const { return base_ + path; }

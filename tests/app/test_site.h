@@ -10,11 +10,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
-namespace httplib {
-class Server;
+namespace vexel::testing {
+class LocalServer;
 }
 
 namespace vexel::app::testing {
@@ -66,8 +65,8 @@ class TestSite {
   int ImagesInFlight() const;
 
  private:
-  std::unique_ptr<httplib::Server> server_;
-  std::thread thread_;
+  // Stopped first of all in the destructor, once held requests are let go.
+  std::unique_ptr<vexel::testing::LocalServer> local_;
   std::string base_;
 
   mutable std::mutex mutex_;
