@@ -24,6 +24,7 @@
 
 #include "app/job_services.h"
 #include "app/ui_call_gate.h"
+#include "download/output_directory.h"
 
 class QLineEdit;
 class QMenu;
@@ -50,7 +51,9 @@ struct DialogOptions {
   // The site's home page: shown and opened at start-up, and the prefix that
   // decides whether a new-window request goes to the address box.
   std::string site_home_url;
-  OutputDirectoryRule choose_output_directory = ProgramOutputDirectory;
+  // Beside the program, or the user's download folder where the program's
+  // directory cannot be written.
+  OutputDirectoryRule choose_output_directory = download::ChooseProgramOutputDirectory;
   FetcherFactory make_fetcher = MakeCurlImageFetcher;
 };
 

@@ -1,6 +1,5 @@
 #include "app/job_services.h"
 
-#include "download/output_directory.h"
 #include "platform/curl_image_fetcher.h"
 
 namespace vexel::app {
@@ -12,10 +11,6 @@ std::unique_ptr<platform::ImageFetcher> MakeCurlImageFetcher(const FetcherSetup&
   options.cookies_for = setup.cookies_for;
   options.abandon = setup.abandon;
   return std::make_unique<platform::CurlImageFetcher>(std::move(options));
-}
-
-download::OutputDirectory ProgramOutputDirectory() {
-  return download::ChooseProgramOutputDirectory();
 }
 
 }  // namespace vexel::app

@@ -32,8 +32,4 @@ using OutputDirectoryRule = std::function<download::OutputDirectory()>;
 // place.
 std::unique_ptr<platform::ImageFetcher> MakeCurlImageFetcher(const FetcherSetup& setup);
 
-// Beside the program, or the user's download folder where the program's
-// directory cannot be written.
-download::OutputDirectory ProgramOutputDirectory();
-
 }  // namespace vexel::app
