@@ -25,6 +25,8 @@
 #include "app/explorer.h"
 #include "app/live_page_document.h"
 #include "download/download_job.h"
+#include "files/real_file_system.h"
+#include "net/resolve_address.h"
 
 namespace vexel::app {
 namespace {
@@ -55,9 +57,9 @@ void Place(QWidget* widget, int x, int y, int width, int height) {
 }
 
 // Makes the real fetcher when the first image is asked for.
-class DeferredFetcher final : public platform::ImageFetcher {
+class DeferredFetcher final : public download::ImageFetcher {
  public:
-  using Factory = std::function<std::unique_ptr<platform::ImageFetcher>()>;
+  using Factory = std::function<std::unique_ptr<download::ImageFetcher>()>;
   explicit DeferredFetcher(Factory make) : make_(std::move(make)) {}
 
   bool FetchImage(const std::string& address, const std::string& target) override {
@@ -70,7 +72,7 @@ class DeferredFetcher final : public platform::ImageFetcher {
 
  private:
   Factory make_;
-  std::unique_ptr<platform::ImageFetcher> fetcher_;
+  std::unique_ptr<download::ImageFetcher> fetcher_;
 };
 
 }  // namespace
@@ -331,7 +333,7 @@ void CDownloaderDlg::DownloadWorker() {
       setup.abandon = &abandon_;
       return options_.make_fetcher(setup);
     });
-    download::DownloadJob(host, fetcher);
+    download::DownloadJob(host, {fetcher, files::RealFileSystem(), net::CurlAddressResolver()});
   }
 
   // Skipped, like every later change, once the window is closing.

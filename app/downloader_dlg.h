@@ -24,7 +24,7 @@
 
 #include "app/job_services.h"
 #include "app/ui_call_gate.h"
-#include "download/output_directory.h"
+#include "files/program_output_directory.h"
 
 class QLineEdit;
 class QMenu;
@@ -53,7 +53,7 @@ struct DialogOptions {
   std::string site_home_url;
   // Beside the program, or the user's download folder where the program's
   // directory cannot be written.
-  OutputDirectoryRule choose_output_directory = download::ChooseProgramOutputDirectory;
+  OutputDirectoryRule choose_output_directory = files::ChooseProgramOutputDirectory;
   FetcherFactory make_fetcher = MakeCurlImageFetcher;
 };
 

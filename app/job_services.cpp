@@ -1,16 +1,16 @@
 #include "app/job_services.h"
 
-#include "platform/curl_image_fetcher.h"
+#include "net/curl_image_fetcher.h"
 
 namespace vexel::app {
 
-std::unique_ptr<platform::ImageFetcher> MakeCurlImageFetcher(const FetcherSetup& setup) {
-  platform::FetchOptions options;
+std::unique_ptr<download::ImageFetcher> MakeCurlImageFetcher(const FetcherSetup& setup) {
+  net::FetchOptions options;
   options.transfer.user_agent = setup.user_agent;
   options.transfer.referer = setup.referer;
   options.cookies_for = setup.cookies_for;
   options.abandon = setup.abandon;
-  return std::make_unique<platform::CurlImageFetcher>(std::move(options));
+  return std::make_unique<net::CurlImageFetcher>(std::move(options));
 }
 
 }  // namespace vexel::app

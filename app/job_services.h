@@ -9,7 +9,7 @@
 #include <string>
 
 #include "download/download_host.h"
-#include "platform/image_fetcher.h"
+#include "download/image_fetcher.h"
 
 namespace vexel::app {
 
@@ -25,11 +25,11 @@ struct FetcherSetup {
 };
 
 using FetcherFactory =
-    std::function<std::unique_ptr<platform::ImageFetcher>(const FetcherSetup& setup)>;
+    std::function<std::unique_ptr<download::ImageFetcher>(const FetcherSetup& setup)>;
 using OutputDirectoryRule = std::function<download::OutputDirectory()>;
 
 // The program's own fetcher: libcurl into the user's cache folder, then into
 // place.
-std::unique_ptr<platform::ImageFetcher> MakeCurlImageFetcher(const FetcherSetup& setup);
+std::unique_ptr<download::ImageFetcher> MakeCurlImageFetcher(const FetcherSetup& setup);
 
 }  // namespace vexel::app

@@ -13,7 +13,7 @@
 #include "app/explorer.h"
 #include "app/page_snapshot.h"
 #include "app/ui_call_gate.h"
-#include "platform/tree_builder.h"
+#include "html/tree_builder.h"
 
 namespace vexel::app {
 namespace {
@@ -36,11 +36,11 @@ class BuilderSink : public SnapshotSink {
   void AddText(std::string_view text) override { builder_.AddText(text); }
   void AddComment(std::string_view text) override { builder_.AddComment(text); }
 
-  platform::TreeBuilder& builder() { return builder_; }
+  html::TreeBuilder& builder() { return builder_; }
 
  private:
-  platform::TreeBuilder builder_;
-  std::vector<platform::HtmlAttributeView> views_;
+  html::TreeBuilder builder_;
+  std::vector<html::HtmlAttributeView> views_;
 };
 
 // The action script: its one argument is [index, TAG, kind, value]. It

@@ -111,7 +111,7 @@ struct FetchTimes {
   std::vector<Clock::time_point> calls;  // worker thread only while a job runs
 };
 
-class TimedFetcher : public vexel::platform::ImageFetcher {
+class TimedFetcher : public vexel::download::ImageFetcher {
  public:
   TimedFetcher(std::unique_ptr<ImageFetcher> inner, FetchTimes& times)
       : inner_(std::move(inner)), times_(times) {}

@@ -27,11 +27,11 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/charset_decoder.h"
-#include "platform/html_parser.h"
-#include "platform/page_loader.h"
+#include "html/charset_decoder.h"
+#include "html/html_parser.h"
+#include "net/page_loader.h"
 #include "query/element_query.h"
-#include "tests/platform/encode_text.h"
+#include "tests/support/encode_text.h"
 
 extern char** environ;
 
@@ -127,7 +127,7 @@ const Page& PageOf(std::size_t target) {
   Page& page = Pages()[target];
   if (page.gbk.empty()) {
     page.gbk = ChapterPage(target);
-    page.utf8 = vexel::platform::DecodeToUtf8(page.gbk, "gbk");
+    page.utf8 = vexel::html::DecodeToUtf8(page.gbk, "gbk");
     page.path = (std::filesystem::temp_directory_path() /
                  ("vexel-bench-chapter-" + std::to_string(target) + ".html"))
                     .string();
@@ -182,7 +182,7 @@ void BM_GumboBareParseNoErrors(benchmark::State& state) { GumboParse(state, Quie
 void BM_DecodeBuildQuery(benchmark::State& state) {
   const Page& page = PageOf(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
-    vexel::platform::ParseOutcome parsed = vexel::platform::ParseHtmlBytes(page.gbk, "gbk");
+    vexel::html::ParseOutcome parsed = vexel::html::ParseHtmlBytes(page.gbk, "gbk");
     if (!parsed.ok()) {
       state.SkipWithError(parsed.error.c_str());
       return;
@@ -196,7 +196,7 @@ void BM_DecodeBuildQuery(benchmark::State& state) {
 void BM_LoadBuildQuery(benchmark::State& state) {
   const Page& page = PageOf(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
-    vexel::platform::LoadedPage loaded = vexel::platform::LoadPage(page.path);
+    vexel::net::LoadedPage loaded = vexel::net::LoadPage(page.path);
     if (!loaded.ok()) {
       state.SkipWithError(loaded.error.c_str());
       return;
@@ -266,11 +266,11 @@ int MeasurePeak(const char* path, bool gumbo_only) {
   const std::string warm_up_path = std::string(path) + ".warm-up.html";
   std::ofstream(warm_up_path, std::ios::binary)
       << vexel::testing::ToGbk("<meta charset=gbk><p class=stauts_left>您正在看：a >共1页</p>");
-  const vexel::platform::LoadedPage warm_up = vexel::platform::LoadPage(warm_up_path);
+  const vexel::net::LoadedPage warm_up = vexel::net::LoadPage(warm_up_path);
   std::filesystem::remove(warm_up_path);
   std::string text;
   if (gumbo_only) {
-    text = vexel::platform::DecodeToUtf8(ReadFile(path), "gbk");
+    text = vexel::html::DecodeToUtf8(ReadFile(path), "gbk");
   }
   std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from here
   const long start = StatusKilobytes("VmRSS");
@@ -279,7 +279,7 @@ int MeasurePeak(const char* path, bool gumbo_only) {
     GumboOutput* output = gumbo_parse_with_options(&options, text.data(), text.size());
     benchmark::DoNotOptimize(output);
   } else {
-    vexel::platform::LoadedPage loaded = vexel::platform::LoadPage(path);
+    vexel::net::LoadedPage loaded = vexel::net::LoadPage(path);
     if (!loaded.ok() || !warm_up.ok()) {
       std::fprintf(stderr, "%s%s\n", loaded.error.c_str(), warm_up.error.c_str());
       return 1;
@@ -350,7 +350,7 @@ void PrintSummary(const SummaryReporter& reporter, const char* self) {
     const auto per_page = [&](long bytes) {
       return bytes >= 0 ? static_cast<double>(bytes) / static_cast<double>(page.gbk.size()) : -1.0;
     };
-    const vexel::platform::ParseOutcome parsed = vexel::platform::ParseHtmlBytes(page.gbk, "gbk");
+    const vexel::html::ParseOutcome parsed = vexel::html::ParseHtmlBytes(page.gbk, "gbk");
     std::printf("%8zuK %9ld %9.1f %9.1f %9.1f %7.2f %7.2f %9.1f %9.1f %7.1fx %7.1fx\n",
                 page.gbk.size() / 1024, parsed.ok() ? parsed.document->ElementCount() : -1L,
                 gumbo * 1e3, quiet * 1e3, path * 1e3, gumbo > 0 ? path / gumbo : 0.0,

@@ -17,9 +17,11 @@
 #include "cli/interrupt_flags.h"
 #include "download/download_job.h"
 #include "download/outcome_texts.h"
-#include "platform/curl_handle.h"
-#include "platform/curl_image_fetcher.h"
-#include "platform/page_loader.h"
+#include "files/real_file_system.h"
+#include "net/curl_handle.h"
+#include "net/curl_image_fetcher.h"
+#include "net/page_loader.h"
+#include "net/resolve_address.h"
 
 namespace vexel::cli {
 namespace {
@@ -184,16 +186,16 @@ int RunDownloadCommand(std::span<const std::string_view> args) {
   ConsoleOutput console(WriteStdout, terminal, terminal ? TerminalWidth() : 0);
   int status = kExitComplete;
   // Declared before every transfer that uses it, so it is cleaned up last.
-  const platform::CurlShare connections = platform::MakeConnectionShare();
+  const net::CurlShare connections = net::MakeConnectionShare();
 
   for (const std::string& address : arguments->addresses) {
     if (interrupts.StopRequested()) {
       status = kExitStopped;
       break;
     }
-    platform::PageLoadOptions load_options;
+    net::PageLoadOptions load_options;
     load_options.transfer.share = connections.get();
-    const platform::LoadedPage page = platform::LoadPage(address, load_options);
+    const net::LoadedPage page = net::LoadPage(address, load_options);
     // Ctrl-C while the page was loading: no job, and no empty chapter folder.
     if (interrupts.StopRequested()) {
       status = kExitStopped;
@@ -205,16 +207,16 @@ int RunDownloadCommand(std::span<const std::string_view> args) {
       continue;
     }
 
-    platform::FetchOptions fetch_options;
+    net::FetchOptions fetch_options;
     fetch_options.transfer.referer = page.final_url;
     fetch_options.transfer.share = connections.get();
     fetch_options.abandon = &interrupts.Abandon();
     fetch_options.progress = [&console](std::int64_t received, std::int64_t) {
       console.Transferred(received, ConsoleOutput::Clock::now());
     };
-    platform::CurlImageFetcher fetcher(fetch_options);
+    net::CurlImageFetcher fetcher(fetch_options);
     ConsoleHost host(page.document.get(), page.final_url, {*output, false}, console, interrupts);
-    download::DownloadJob(host, fetcher);
+    download::DownloadJob(host, {fetcher, files::RealFileSystem(), net::CurlAddressResolver()});
     console.Line(host.Result());
 
     if (host.Result() == download::kResultStopped) {

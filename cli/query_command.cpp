@@ -9,8 +9,8 @@
 #include <utility>
 
 #include "cli/commands.h"
-#include "platform/html_parser.h"
-#include "platform/page_loader.h"
+#include "html/html_parser.h"
+#include "net/page_loader.h"
 #include "query/element_query.h"
 
 namespace vexel::cli {
@@ -52,7 +52,7 @@ int Fail(const std::string& message) {
 // endless stream is refused rather than held.
 bool ReadStandardInput(std::string& bytes) {
   char buffer[1 << 16];
-  while (bytes.size() <= platform::kMaxMarkupBytes) {
+  while (bytes.size() <= html::kMaxMarkupBytes) {
     const std::size_t got = std::fread(buffer, 1, sizeof buffer, stdin);
     bytes.append(buffer, got);
     if (got < sizeof buffer) {
@@ -77,19 +77,19 @@ int RunQueryCommand(std::span<const std::string_view> args) {
   const std::string_view query = args[0];
   const std::string_view source = args[1];
 
-  std::unique_ptr<platform::HtmlDocument> document;
+  std::unique_ptr<html::HtmlDocument> document;
   if (source == "-") {
     std::string bytes;
     if (!ReadStandardInput(bytes)) {
       return Fail("cannot read standard input");
     }
-    platform::ParseOutcome parsed = platform::ParseHtmlBytes(bytes, {});
+    html::ParseOutcome parsed = html::ParseHtmlBytes(bytes, {});
     if (!parsed.ok()) {
       return Fail("cannot read standard input: " + parsed.error);
     }
     document = std::move(parsed.document);
   } else {
-    platform::LoadedPage loaded = platform::LoadPage(source);
+    net::LoadedPage loaded = net::LoadPage(source);
     if (!loaded.ok()) {
       return Fail(loaded.error);
     }

@@ -5,7 +5,6 @@
 
 #include "download/chapter_plan.h"
 #include "download/outcome_texts.h"
-#include "platform/resolve_address.h"
 #include "query/element_query.h"
 
 namespace vexel::download {
@@ -53,7 +52,7 @@ std::optional<ChapterPlan> Analyse(DownloadHost& host) {
                      {}};
 }
 
-bool RunImageLoop(DownloadHost& host, platform::ImageFetcher& fetcher, const ChapterPlan& plan) {
+bool RunImageLoop(DownloadHost& host, const JobTools& tools, const ChapterPlan& plan) {
   const std::string base = host.PageAddress();
   // A 64-bit counter, so that a count of INT32_MAX still ends.
   for (std::int64_t page = 1; page <= plan.PageCount; ++page) {
@@ -62,12 +61,12 @@ bool RunImageLoop(DownloadHost& host, platform::ImageFetcher& fetcher, const Cha
     }
     const std::string reference = PageReference(plan, page);
     // An address that cannot be resolved is fetched as it stands and fails.
-    const std::string address = platform::ResolveAddress(base, reference).value_or(reference);
+    const std::string address = tools.resolver.Resolve(base, reference).value_or(reference);
     std::string line(kLogPageStart);
     line.append(address).append(kLogPageEnd);
     host.AppendLog(line);
     host.PageStarted(page, plan.PageCount);
-    const bool fetched = fetcher.FetchImage(address, PageFilePath(plan, page));
+    const bool fetched = tools.fetcher.FetchImage(address, PageFilePath(plan, page));
     host.AppendLog(fetched ? kLogPageSucceeded : kLogPageFailed);
   }
   return host.StopRequested() ? Stopped(host) : Complete(host);
@@ -75,12 +74,7 @@ bool RunImageLoop(DownloadHost& host, platform::ImageFetcher& fetcher, const Cha
 
 }  // namespace
 
-bool DownloadJob(DownloadHost& host, platform::ImageFetcher& fetcher) {
-  return DownloadJob(host, fetcher, platform::RealFileSystem());
-}
-
-bool DownloadJob(DownloadHost& host, platform::ImageFetcher& fetcher,
-                 platform::FileSystem& file_system) {
+bool DownloadJob(DownloadHost& host, const JobTools& tools) {
   host.ClearLog();
   std::optional<ChapterPlan> plan = Analyse(host);
   if (!plan) {
@@ -95,14 +89,14 @@ bool DownloadJob(DownloadHost& host, platform::ImageFetcher& fetcher,
   plan->Folder = output.path + plan->Title;
   // An existing folder is reused; one that cannot be created shows later as
   // failed pages.
-  file_system.CreateDirectory(plan->Folder);
+  tools.file_system.CreateDirectory(plan->Folder);
   if (output.fallback) {
     std::string line(kLogFallbackFolder);
     line.append(plan->Folder).append("\r\n");
     host.AppendLog(line);
   }
   plan->Folder += "/";
-  return RunImageLoop(host, fetcher, *plan);
+  return RunImageLoop(host, tools, *plan);
 }
 
 }  // namespace vexel::download

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "download/download_host.h"
-#include "platform/file_system.h"
+#include "download/file_system.h"
 
 namespace vexel::download {
 
@@ -13,11 +13,6 @@ namespace vexel::download {
 // can say where the chapter went. Both paths end in "/".
 OutputDirectory ChooseOutputDirectory(const std::string& preferred,
                                       const std::string& fallback_directory,
-                                      platform::FileSystem& file_system);
-
-// The window's rule: the program's directory when it can be written (a
-// program run from its build or unpack folder), else the user's download
-// folder (an installed program).
-OutputDirectory ChooseProgramOutputDirectory();
+                                      download::FileSystem& file_system);
 
 }  // namespace vexel::download

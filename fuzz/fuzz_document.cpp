@@ -11,15 +11,15 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/charset_decoder.h"
-#include "platform/html_parser.h"
-#include "platform/tree_builder.h"
+#include "html/charset_decoder.h"
+#include "html/html_parser.h"
+#include "html/tree_builder.h"
 
 namespace {
 
 using vexel::ElementProperty;
 using vexel::PageElement;
-using vexel::platform::HtmlDocument;
+using vexel::html::HtmlDocument;
 
 constexpr ElementProperty kProperties[] = {
     ElementProperty::Id,        ElementProperty::ClassName, ElementProperty::Title,
@@ -54,7 +54,7 @@ void Exercise(HtmlDocument& document, bool expect_valid_utf8) {
     for (const ElementProperty property : kProperties) {
       element->ReadProperty(property, text);
       if (expect_valid_utf8) {
-        Check(vexel::platform::IsValidUtf8(text));
+        Check(vexel::html::IsValidUtf8(text));
       }
     }
     std::string outer;
@@ -81,9 +81,9 @@ void ParsePage(std::string_view input) {
                                           "utf-16be", "euc-jp", "x-unknown"};
   const std::string_view label = kLabels[static_cast<unsigned char>(input[0]) % std::size(kLabels)];
   input.remove_prefix(1);
-  const std::string decoded = vexel::platform::DecodeToUtf8(input, label);
-  Check(vexel::platform::IsValidUtf8(decoded));
-  vexel::platform::ParseOutcome parsed = vexel::platform::ParseHtml(decoded, "fuzz");
+  const std::string decoded = vexel::html::DecodeToUtf8(input, label);
+  Check(vexel::html::IsValidUtf8(decoded));
+  vexel::html::ParseOutcome parsed = vexel::html::ParseHtml(decoded, "fuzz");
   Check(parsed.ok() != !parsed.error.empty());
   if (parsed.ok()) {
     Exercise(*parsed.document, true);
@@ -98,7 +98,7 @@ void BuildTree(std::string_view input) {
   constexpr std::string_view kNames[] = {"class", "id", "hidden", "style", "type", "open", "src"};
   constexpr std::string_view kValues[] = {"",         "display:none",      "hidden",        "a b",
                                           "ImgComic", "display:table-row", "display:block", "x\"&"};
-  vexel::platform::TreeBuilder builder;
+  vexel::html::TreeBuilder builder;
   std::size_t pos = 1;
   const auto next = [&]() -> unsigned {
     return pos < input.size() ? static_cast<unsigned char>(input[pos++]) : 0U;
@@ -108,7 +108,7 @@ void BuildTree(std::string_view input) {
     switch (op % 5) {
       case 0:
       case 1: {
-        std::vector<vexel::platform::HtmlAttributeView> attributes;
+        std::vector<vexel::html::HtmlAttributeView> attributes;
         const unsigned tag = next();
         for (unsigned n = next() % 4; n > 0; --n) {
           attributes.push_back(

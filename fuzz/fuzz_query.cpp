@@ -6,7 +6,7 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/html_parser.h"
+#include "html/html_parser.h"
 #include "query/element_query.h"
 
 namespace {
@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view query_text = input.substr(0, newline);
   const std::string_view markup =
       newline == std::string_view::npos ? std::string_view() : input.substr(newline + 1);
-  vexel::platform::ParseOutcome parsed = vexel::platform::ParseHtml(markup, "fuzz");
+  vexel::html::ParseOutcome parsed = vexel::html::ParseHtml(markup, "fuzz");
   if (!parsed.ok()) {
     return 0;
   }

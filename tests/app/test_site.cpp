@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "tests/platform/fetch_test_server.h"
+#include "tests/support/fetch_test_server.h"
 
 namespace vexel::app::testing {
 namespace {

@@ -6,8 +6,8 @@
 
 #include "examples/sample_site.h"
 #include "tests/cli/download_process.h"
-#include "tests/platform/fetch_test_server.h"
-#include "tests/platform/file_temp_dir.h"
+#include "tests/support/fetch_test_server.h"
+#include "tests/support/file_temp_dir.h"
 
 namespace vexel::cli {
 namespace {

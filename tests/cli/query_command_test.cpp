@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "tests/cli/query_process.h"
-#include "tests/platform/chapter_page.h"
-#include "tests/platform/encode_text.h"
+#include "tests/support/chapter_page.h"
+#include "tests/support/encode_text.h"
 
 namespace vexel::testing {
 namespace {

@@ -6,10 +6,12 @@
 
 #include "download/download_job.h"
 #include "examples/sample_site.h"
-#include "platform/curl_image_fetcher.h"
-#include "platform/page_loader.h"
+#include "files/real_file_system.h"
+#include "net/curl_image_fetcher.h"
+#include "net/page_loader.h"
+#include "net/resolve_address.h"
 #include "tests/download/job_fakes.h"
-#include "tests/platform/file_temp_dir.h"
+#include "tests/support/file_temp_dir.h"
 
 namespace vexel::download {
 namespace {
@@ -23,15 +25,15 @@ class EndToEndTest : public ::testing::Test {
   // Loads `address`, then runs the job on it as the window would.
   bool Download(sample::SampleSiteServer& site, const std::string& address) {
     EXPECT_TRUE(site.ok());
-    platform::LoadedPage page = platform::LoadPage(address);
+    net::LoadedPage page = net::LoadPage(address);
     EXPECT_TRUE(page.ok()) << page.error;
     host.document = page.document.get();
     host.page_address = page.final_url;
-    platform::FetchOptions options;
+    net::FetchOptions options;
     options.transfer.referer = page.final_url;
     options.cache_directory = cache.path();
-    platform::CurlImageFetcher fetcher(options);
-    return DownloadJob(host, fetcher);
+    net::CurlImageFetcher fetcher(options);
+    return DownloadJob(host, {fetcher, files::RealFileSystem(), net::CurlAddressResolver()});
   }
 
   std::string Lines(const sample::SampleSiteServer& site, int comic, int chapter, int pages,

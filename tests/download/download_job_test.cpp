@@ -4,9 +4,11 @@
 
 #include <filesystem>
 
+#include "files/real_file_system.h"
+#include "net/resolve_address.h"
 #include "tests/download/job_fakes.h"
-#include "tests/platform/file_faults.h"
-#include "tests/platform/file_temp_dir.h"
+#include "tests/support/file_faults.h"
+#include "tests/support/file_temp_dir.h"
 #include "tests/query/fake_document.h"
 
 namespace vexel::download {
@@ -42,7 +44,7 @@ class JobTest : public ::testing::Test {
     doc.Add().Set(ElementProperty::ClassName, "ImgComic").Set(ElementProperty::OuterHTML, tag);
   }
 
-  bool Run() { return DownloadJob(host, fetcher); }
+  bool Run() { return DownloadJob(host, {fetcher, files::RealFileSystem(), net::CurlAddressResolver()}); }
 
   void ExpectError(const std::string& log) {
     EXPECT_FALSE(Run());
@@ -344,7 +346,7 @@ TEST_F(JobTest, FolderThatCannotBeCreatedFailsEveryPageButCompletes) {
   testing::FaultyFileSystem files;
   files.fail_create_directory = true;
   Page("您正在看：ABC >共2页", ImageTag("p/1.jpg"));
-  EXPECT_TRUE(DownloadJob(host, fetcher, files));
+  EXPECT_TRUE(DownloadJob(host, {fetcher, files, net::CurlAddressResolver()}));
   EXPECT_EQ(files.created, std::vector<std::string>{out / "ABC"});
   EXPECT_EQ(host.log, "共有2张图片\r\n" + PageLine("http://127.0.0.1:1/comic/p/1.jpg", false) +
                           PageLine("http://127.0.0.1:1/comic/p/2.jpg", false) + "下载全部完成\r\n");

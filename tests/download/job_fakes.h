@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "download/download_host.h"
-#include "platform/image_fetcher.h"
-#include "tests/platform/file_temp_dir.h"
+#include "download/image_fetcher.h"
+#include "tests/support/file_temp_dir.h"
 
 namespace vexel::testing {
 
@@ -54,7 +54,7 @@ class RecordingHost final : public download::DownloadHost {
   }
 };
 
-class ScriptedFetcher final : public platform::ImageFetcher {
+class ScriptedFetcher final : public download::ImageFetcher {
  public:
   struct Call {
     std::string address;

@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "tests/platform/file_faults.h"
-#include "tests/platform/file_temp_dir.h"
+#include "tests/support/file_faults.h"
+#include "tests/support/file_temp_dir.h"
 
 namespace vexel::download {
 namespace {
@@ -16,7 +16,7 @@ TEST(OutputDirectoryTest, WritablePreferredDirectoryIsUsed) {
   TempDir program;
   TempDir downloads;
   const OutputDirectory chosen =
-      ChooseOutputDirectory(program.slash(), downloads.slash(), platform::RealFileSystem());
+      ChooseOutputDirectory(program.slash(), downloads.slash(), files::RealFileSystem());
   EXPECT_EQ(chosen.path, program.slash());
   EXPECT_FALSE(chosen.fallback);
 }
@@ -27,7 +27,7 @@ TEST(OutputDirectoryTest, UnwritablePreferredDirectoryFallsBackAndCreatesTheFall
   testing::WriteWholeFile(root / "file", "x");
   const std::string fallback = root / "home/Downloads/";
   const OutputDirectory chosen =
-      ChooseOutputDirectory(root / "file/bin/", fallback, platform::RealFileSystem());
+      ChooseOutputDirectory(root / "file/bin/", fallback, files::RealFileSystem());
   EXPECT_EQ(chosen.path, fallback);
   EXPECT_TRUE(chosen.fallback);
   EXPECT_TRUE(std::filesystem::is_directory(fallback));
@@ -39,14 +39,7 @@ TEST(OutputDirectoryTest, ReadOnlyOrUnknownProgramDirectoryFallsBack) {
   testing::FaultyFileSystem files;
   files.writable = false;
   EXPECT_TRUE(ChooseOutputDirectory(program.slash(), downloads.slash(), files).fallback);
-  EXPECT_TRUE(ChooseOutputDirectory("", downloads.slash(), platform::RealFileSystem()).fallback);
-}
-
-TEST(OutputDirectoryTest, ProgramRuleUsesTheWritableTestDirectory) {
-  // The test program lives in its build directory, which can be written.
-  const OutputDirectory chosen = ChooseProgramOutputDirectory();
-  EXPECT_FALSE(chosen.fallback);
-  EXPECT_TRUE(chosen.path.ends_with("/tests/download/"));
+  EXPECT_TRUE(ChooseOutputDirectory("", downloads.slash(), files::RealFileSystem()).fallback);
 }
 
 }  // namespace

@@ -1,0 +1,27 @@
+// Resolving a link's address against the page it appears on, behind a seam:
+// the job needs a browser's URL rules, which net/ provides over libcurl.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace vexel::download {
+
+class AddressResolver {
+ public:
+  virtual ~AddressResolver() = default;
+
+  // `reference` resolved against `base` as a browser resolves a link, or
+  // nothing when the two do not make an address.
+  virtual std::optional<std::string> Resolve(const std::string& base,
+                                             const std::string& reference) const = 0;
+
+ protected:
+  AddressResolver() = default;
+  AddressResolver(const AddressResolver&) = default;
+  AddressResolver& operator=(const AddressResolver&) = default;
+  AddressResolver(AddressResolver&&) = default;
+  AddressResolver& operator=(AddressResolver&&) = default;
+};
+
+}  // namespace vexel::download

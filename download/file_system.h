@@ -1,0 +1,37 @@
+// The file operations of the download job and the image fetcher, behind a
+// seam so that tests can make any one of them fail. files/ provides the real
+// one.
+#pragma once
+
+#include <string>
+
+namespace vexel::download {
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // Creates one directory level. True when the directory was created or
+  // already existed as a directory.
+  virtual bool CreateDirectory(const std::string& path) = 0;
+  // Creates every missing level of `path`. True when it exists afterwards.
+  virtual bool CreateDirectories(const std::string& path) = 0;
+  // Copies the bytes of `from` into a new file `to`, which must not exist yet.
+  // On failure nothing is left at `to`.
+  virtual bool CopyToNewFile(const std::string& from, const std::string& to) = 0;
+  // Renames `from` to `to`, replacing a file at `to` in one step.
+  virtual bool Rename(const std::string& from, const std::string& to) = 0;
+  // Removes a file.
+  virtual bool Remove(const std::string& path) = 0;
+  // True when `path` is a directory in which this process can create files.
+  virtual bool IsWritableDirectory(const std::string& path) = 0;
+
+ protected:
+  FileSystem() = default;
+  FileSystem(const FileSystem&) = default;
+  FileSystem& operator=(const FileSystem&) = default;
+  FileSystem(FileSystem&&) = default;
+  FileSystem& operator=(FileSystem&&) = default;
+};
+
+}  // namespace vexel::download

@@ -1,0 +1,203 @@
+#include "net/page_loader.h"
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "html/charset_decoder.h"
+#include "net/curl_handle.h"
+
+namespace vexel::net {
+namespace {
+
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
+    if (c != prefix[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool IsAddress(std::string_view source) {
+  return StartsWithIgnoringCase(source, "http://") || StartsWithIgnoringCase(source, "https://") ||
+         StartsWithIgnoringCase(source, "file://");
+}
+
+// Error texts are single lines, whatever a library put into them.
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\n' || c == '\r') {
+      c = ' ';
+    }
+  }
+  while (!text.empty() && text.back() == ' ') {
+    text.pop_back();
+  }
+  return text;
+}
+
+struct Receiver {
+  CURL* curl = nullptr;
+  std::string* body = nullptr;
+  std::size_t limit = 0;
+  bool too_large = false;
+  bool reserved = false;
+};
+
+std::size_t Receive(char* data, std::size_t size, std::size_t count, void* userdata) {
+  auto* receiver = static_cast<Receiver*>(userdata);
+  const std::size_t bytes = size * count;
+  if (!receiver->reserved) {
+    // With the length known the body is received into one block, instead of
+    // one that doubles (and briefly exists twice) as it grows.
+    receiver->reserved = true;
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(receiver->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) ==
+            CURLE_OK &&
+        length > 0) {
+      receiver->body->reserve(std::min(static_cast<std::size_t>(length), receiver->limit));
+    }
+  }
+  if (bytes > receiver->limit - receiver->body->size()) {
+    receiver->too_large = true;
+    return 0;  // makes curl stop with CURLE_WRITE_ERROR
+  }
+  receiver->body->append(data, bytes);
+  return bytes;
+}
+
+std::string TooLarge(std::size_t limit, const std::string& url) {
+  return "page larger than " + std::to_string(limit) + " bytes: " + url;
+}
+
+}  // namespace
+
+std::string FileUrlFromPath(std::string_view absolute_path) {
+  constexpr std::string_view kHex = "0123456789ABCDEF";
+  std::string url = "file://";
+  for (const char c : absolute_path) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool keep = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+                      (byte >= '0' && byte <= '9') || c == '-' || c == '.' || c == '_' ||
+                      c == '~' || c == '/';
+    if (keep) {
+      url.push_back(c);
+    } else {
+      url.push_back('%');
+      url.push_back(kHex[byte >> 4]);
+      url.push_back(kHex[byte & 0x0F]);
+    }
+  }
+  return url;
+}
+
+FetchedPage FetchPage(std::string_view source, const PageLoadOptions& options) {
+  FetchedPage page;
+  if (source.empty()) {
+    page.error = "no page address given";
+    return page;
+  }
+  std::string url;
+  if (IsAddress(source)) {
+    url = source;
+  } else {
+    std::error_code error;
+    const std::filesystem::path absolute =
+        std::filesystem::absolute(std::filesystem::path(source), error);
+    if (error) {
+      page.error = OneLine("cannot find " + std::string(source) + ": " + error.message());
+      return page;
+    }
+    url = FileUrlFromPath(absolute.lexically_normal().string());
+  }
+  page.final_url = url;
+
+  const CurlEasy handle = MakeCurlEasy();
+  if (!handle) {
+    page.error = "cannot load " + url + ": libcurl could not start a transfer";
+    return page;
+  }
+  TransferOptions transfer = options.transfer;
+  transfer.allow_file_scheme = true;
+  std::array<char, CURL_ERROR_SIZE> detail{};
+  CURL* curl = handle.get();
+  Receiver receiver{curl, &page.bytes, options.max_bytes};
+  CURLcode result = ApplyTransferOptions(curl, transfer);
+  const auto set = [&](CURLoption option, auto value) {
+    if (result == CURLE_OK) {
+      result = curl_easy_setopt(curl, option, value);
+    }
+  };
+  set(CURLOPT_URL, url.c_str());
+  set(CURLOPT_HTTPGET, 1L);
+  set(CURLOPT_FAILONERROR, 1L);  // a status of 400 or more ends the transfer, body unread
+  set(CURLOPT_ERRORBUFFER, detail.data());
+  set(CURLOPT_WRITEFUNCTION, &Receive);
+  set(CURLOPT_WRITEDATA, &receiver);
+  set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.max_bytes));
+  if (result != CURLE_OK) {
+    page.error = OneLine("cannot load " + url + ": " + curl_easy_strerror(result));
+    return page;
+  }
+  result = curl_easy_perform(curl);
+
+  char* effective = nullptr;
+  if (curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK &&
+      effective != nullptr) {
+    page.final_url = effective;
+  }
+  long status = 0;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  char* content_type = nullptr;
+  if (curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &content_type) == CURLE_OK &&
+      content_type != nullptr) {
+    page.content_type = content_type;
+  }
+
+  if (status >= 400) {
+    page.error = "HTTP " + std::to_string(status) + " from " + page.final_url;
+  } else if (receiver.too_large || result == CURLE_FILESIZE_EXCEEDED) {
+    page.error = TooLarge(options.max_bytes, page.final_url);
+  } else if (result != CURLE_OK) {
+    const std::string reason = detail[0] != '\0' ? detail.data() : curl_easy_strerror(result);
+    page.error = OneLine("cannot load " + page.final_url + ": " + reason);
+  }
+  if (!page.error.empty()) {
+    page.bytes.clear();
+  }
+  return page;
+}
+
+LoadedPage LoadPage(std::string_view source, const PageLoadOptions& options) {
+  FetchedPage fetched = FetchPage(source, options);
+  LoadedPage loaded;
+  loaded.final_url = fetched.final_url;
+  if (!fetched.ok()) {
+    loaded.error = std::move(fetched.error);
+    return loaded;
+  }
+  // The fetch has capped the size already (max_bytes); the parser checks the
+  // decoded text against its own limit. The page's own bytes are let go once decoded; only the text
+  // is parsed.
+  std::string text = html::DecodeToUtf8(fetched.bytes, html::CharsetFromContentType(fetched.content_type));
+  std::string().swap(fetched.bytes);
+  html::ParseOutcome parsed = html::ParseHtml(text, fetched.final_url);
+  if (!parsed.ok()) {
+    loaded.error = "cannot read " + fetched.final_url + ": " + parsed.error;
+    return loaded;
+  }
+  loaded.document = std::move(parsed.document);
+  return loaded;
+}
+
+}  // namespace vexel::net

@@ -1,0 +1,53 @@
+// Loading a page without a browser: fetch the markup over libcurl (or read
+// it from disk), decode it and build the in-memory document.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "html/html_document.h"
+#include "html/html_parser.h"
+#include "net/transfer_options.h"
+
+namespace vexel::net {
+
+struct PageLoadOptions {
+  // User-Agent, cookies, connect and stall timeouts (30 s and 60 s). The
+  // loader always allows file:// addresses, whatever allow_file_scheme says.
+  TransferOptions transfer;
+  // A body larger than this fails the load; the parser takes no more anyway.
+  std::size_t max_bytes = html::kMaxMarkupBytes;
+};
+
+struct FetchedPage {
+  std::string bytes;
+  std::string content_type;  // as the server sent it; empty for files
+  std::string final_url;     // after redirects; file:// for local files
+  std::string error;         // one line, in English; empty on success
+  bool ok() const { return error.empty(); }
+};
+
+struct LoadedPage {
+  std::unique_ptr<html::HtmlDocument> document;
+  std::string final_url;
+  std::string error;
+  bool ok() const { return document != nullptr; }
+};
+
+// `source` is an http(s) address, a file:// address or a plain path
+// (relative to the working directory). A GET that follows redirects; an HTTP
+// status of 400 or more is an error ("HTTP 404 from http://...") and its body
+// is not kept.
+FetchedPage FetchPage(std::string_view source, const PageLoadOptions& options = {});
+
+// FetchPage, then ParseHtmlBytes with the Content-Type's charset. The
+// document's Url() is the final address.
+LoadedPage LoadPage(std::string_view source, const PageLoadOptions& options = {});
+
+// The file:// address of an absolute path, with every byte outside the
+// unreserved characters and "/" percent-encoded.
+std::string FileUrlFromPath(std::string_view absolute_path);
+
+}  // namespace vexel::net

@@ -1,0 +1,75 @@
+#include "net/resolve_address.h"
+
+#include "net/curl_handle.h"
+
+namespace vexel::net {
+namespace {
+
+// As a browser reads an address out of a page: spaces and control characters
+// around it go, tabs and line breaks inside it are dropped, and any other
+// control character is percent-encoded (libcurl refuses them raw).
+std::string CleanReference(const std::string& reference) {
+  std::size_t begin = 0;
+  std::size_t end = reference.size();
+  while (begin < end && static_cast<unsigned char>(reference[begin]) <= 0x20) {
+    ++begin;
+  }
+  while (end > begin && static_cast<unsigned char>(reference[end - 1]) <= 0x20) {
+    --end;
+  }
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string clean;
+  clean.reserve(end - begin);
+  for (std::size_t i = begin; i < end; ++i) {
+    const auto byte = static_cast<unsigned char>(reference[i]);
+    if (byte == '\t' || byte == '\n' || byte == '\r') {
+      continue;
+    }
+    if (byte < 0x20 || byte == 0x7F) {
+      clean += '%';
+      clean += kHex[byte >> 4];
+      clean += kHex[byte & 0xF];
+      continue;
+    }
+    clean += reference[i];
+  }
+  return clean;
+}
+
+}  // namespace
+
+std::optional<std::string> ResolveAddress(const std::string& base, const std::string& reference) {
+  EnsureCurlGlobalInit();
+  const CurlUrl url(curl_url());
+  if (!url) {
+    return std::nullopt;
+  }
+  // A base that does not parse is ignored: an absolute reference still works.
+  if (!base.empty()) {
+    curl_url_set(url.get(), CURLUPART_URL, base.c_str(), CURLU_URLENCODE);
+  }
+  const std::string clean = CleanReference(reference);
+  if (curl_url_set(url.get(), CURLUPART_URL, clean.c_str(), CURLU_URLENCODE) != CURLUE_OK) {
+    return std::nullopt;
+  }
+  char* raw = nullptr;
+  if (curl_url_get(url.get(), CURLUPART_URL, &raw, 0) != CURLUE_OK) {
+    return std::nullopt;
+  }
+  const CurlString resolved(raw);
+  return std::string(resolved.get());
+}
+
+const download::AddressResolver& CurlAddressResolver() {
+  class Resolver final : public download::AddressResolver {
+   public:
+    std::optional<std::string> Resolve(const std::string& base,
+                                       const std::string& reference) const override {
+      return ResolveAddress(base, reference);
+    }
+  };
+  static const Resolver resolver;
+  return resolver;
+}
+
+}  // namespace vexel::net

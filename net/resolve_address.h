@@ -1,0 +1,23 @@
+// Resolving a link's address against the page it appears on.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "download/address_resolver.h"
+
+namespace vexel::net {
+
+// `reference` resolved against `base` by libcurl's URL parser, as a browser
+// resolves a link: a relative reference takes the base's scheme, host and
+// directory, dot segments are removed, and spaces and bytes outside ASCII are
+// percent-encoded. An absolute reference stands alone (`base` may then be
+// empty). Nothing when the two do not make an address of a scheme that curl
+// knows.
+std::optional<std::string> ResolveAddress(const std::string& base, const std::string& reference);
+
+// ResolveAddress behind the download job's seam. Stateless; safe to share
+// between threads.
+const download::AddressResolver& CurlAddressResolver();
+
+}  // namespace vexel::net

@@ -1,0 +1,36 @@
+// The settings every HTTP transfer of the program shares: the page loader and
+// the image fetcher set up their curl handles through ApplyTransferOptions so
+// that both behave like the same browser.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <string>
+
+namespace vexel::net {
+
+// A current desktop browser's User-Agent; some sites refuse unknown clients.
+inline constexpr const char* kDefaultUserAgent =
+    "Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/108.0.0.0 Safari/537.36";
+
+struct TransferOptions {
+  std::string user_agent = kDefaultUserAgent;
+  std::string referer;  // empty: no Referer header
+  long connect_timeout_seconds = 30;
+  // A transfer that moves less than one byte per second for this long is a
+  // stall and fails.
+  long stall_timeout_seconds = 60;
+  bool allow_file_scheme = false;  // only the page loader reads local files
+  // Not owned. Transfers given the same share (on one thread) reuse each
+  // other's connections; see MakeConnectionShare.
+  CURLSH* share = nullptr;
+};
+
+// Applies redirects (at most 10, http and https only, plus file when allowed),
+// the User-Agent and Referer, the connect and stall timeouts, and
+// turns off signals so the handle can be used from any thread. Returns the
+// first error from curl_easy_setopt, or CURLE_OK.
+CURLcode ApplyTransferOptions(CURL* handle, const TransferOptions& options);
+
+}  // namespace vexel::net

@@ -1,0 +1,370 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "net/curl_image_fetcher.h"
+#include "tests/support/fetch_test_server.h"
+#include "tests/support/file_faults.h"
+#include "tests/support/file_temp_dir.h"
+
+namespace vexel::net {
+namespace {
+
+using testing::ListTree;
+using testing::ReadWholeFile;
+using testing::TempDir;
+using testing::WriteWholeFile;
+
+std::string Body(std::size_t size, char seed) {
+  std::string body(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) {
+    body[i] = static_cast<char>(seed + static_cast<char>(i % 61));
+  }
+  return body;
+}
+
+// What the image server saw of each request.
+struct Seen {
+  std::string path;
+  std::string referer;
+  std::string cookie;
+  std::string user_agent;
+  int port = 0;
+};
+
+class FetchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto record = [this](const httplib::Request& request) {
+      const std::lock_guard lock(mutex_);
+      seen_.push_back({request.path, request.get_header_value("Referer"),
+                       request.get_header_value("Cookie"), request.get_header_value("User-Agent"),
+                       request.remote_port});
+    };
+    local_.server.Get(R"(/img/(\d+)\.png)", [record](const httplib::Request& request,
+                                                     httplib::Response& response) {
+      record(request);
+      response.set_content(Body(200000, request.matches[1].str()[0]), "image/png");
+    });
+    local_.server.Get("/missing.png", [record](const auto& request, httplib::Response& response) {
+      record(request);
+      response.status = 404;
+      response.set_content("<html>not found</html>", "text/html");
+    });
+    local_.server.Get("/forbidden.png", [record](const auto& request, auto& response) {
+      record(request);
+      if (request.get_header_value("Referer") != "http://127.0.0.1/comic/1.html") {
+        response.status = 403;
+        response.set_content("no hot-linking", "text/plain");
+        return;
+      }
+      response.set_content("picture", "image/png");
+    });
+    // Promises 100000 bytes, sends half and drops the connection.
+    local_.server.Get("/reset.png", [record](const auto& request, httplib::Response& response) {
+      record(request);
+      response.set_content_provider(100000, "image/png",
+                                    [](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                      if (offset > 0) {
+                                        return false;
+                                      }
+                                      const std::string half(50000, 'x');
+                                      sink.write(half.data(), half.size());
+                                      return true;
+                                    });
+    });
+    // Sends a little of the body, then nothing until the test ends.
+    local_.server.Get("/stall.png", [this, record](const auto& request, auto& response) {
+      record(request);
+      response.set_content_provider(
+          100000, "image/png", [this](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+            if (offset == 0) {
+              sink.write("0123456789", 10);
+              return true;
+            }
+            local_.WaitForRelease();
+            return false;
+          });
+    });
+    // Never answers at all until the test ends.
+    local_.server.Get("/silent.png", [this, record](const auto& request, auto& response) {
+      record(request);
+      local_.WaitForRelease();
+      response.status = 503;
+    });
+    local_.server.Get("/moved.png", [record](const auto& request, httplib::Response& response) {
+      record(request);
+      response.set_redirect("/img/7.png");
+    });
+    ASSERT_TRUE(local_.Start());
+    options_.cache_directory = cache_.path();
+    options_.transfer.referer = "http://127.0.0.1/comic/1.html";
+  }
+
+  std::vector<Seen> seen() {
+    const std::lock_guard lock(mutex_);
+    return seen_;
+  }
+
+  std::string Url(const std::string& path) const { return local_.Url(path); }
+
+  TempDir cache_;
+  TempDir out_;
+  FetchOptions options_;
+  testing::LocalServer local_;
+  std::mutex mutex_;
+  std::vector<Seen> seen_;
+};
+
+TEST_F(FetchTest, StoresTheBodyAndLeavesNothingElseBehind) {
+  CurlImageFetcher fetcher(options_);
+  ASSERT_TRUE(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png"));
+  EXPECT_EQ(ReadWholeFile(out_ / "1.png"), Body(200000, '1'));
+  EXPECT_EQ(fetcher.LastFailure(), FetchFailure::None);
+  // Cache file deleted after the copy; no temporary name left in the folder.
+  EXPECT_TRUE(ListTree(cache_.path()).empty());
+  EXPECT_EQ(ListTree(out_.path()), std::set<std::string>{"1.png"});
+}
+
+TEST_F(FetchTest, ANameNearTheFileSystemsLimitStillHasRoomForItsTemporaryName) {
+  const std::string name = std::string(250, 'p') + ".png";  // 254 bytes
+  CurlImageFetcher fetcher(options_);
+  ASSERT_TRUE(fetcher.FetchImage(Url("/img/4.png"), out_ / name)) << fetcher.LastError();
+  EXPECT_EQ(ListTree(out_.path()), std::set<std::string>{name});
+}
+
+TEST_F(FetchTest, SendsRefererUserAgentAndTheHostsCookies) {
+  std::vector<std::string> asked;
+  options_.cookies_for = [&asked](const std::string& address) {
+    asked.push_back(address);
+    return std::string("sid=42; theme=dark");
+  };
+  CurlImageFetcher fetcher(options_);
+  ASSERT_TRUE(fetcher.FetchImage(Url("/img/2.png"), out_ / "2.png"));
+  ASSERT_EQ(seen().size(), 1U);
+  EXPECT_EQ(seen()[0].referer, "http://127.0.0.1/comic/1.html");
+  EXPECT_EQ(seen()[0].cookie, "sid=42; theme=dark");
+  EXPECT_EQ(seen()[0].user_agent, kDefaultUserAgent);
+  EXPECT_EQ(asked, std::vector<std::string>{Url("/img/2.png")});
+}
+
+// The view's session cookie for the site must not follow an image's redirect
+// to another server; a redirect on the same server keeps it.
+TEST_F(FetchTest, CookiesStayWithTheirHostAcrossRedirects) {
+  testing::LocalServer other;
+  std::string cookie_seen_elsewhere = "(no request)";
+  other.server.Get("/img/9.png", [&](const httplib::Request& request, httplib::Response& response) {
+    cookie_seen_elsewhere = request.get_header_value("Cookie");
+    response.set_content("elsewhere", "image/png");
+  });
+  ASSERT_TRUE(other.Start());
+  local_.server.Get("/away.png", [&other](const httplib::Request&, httplib::Response& response) {
+    response.set_redirect(other.Url("/img/9.png"));
+  });
+  options_.cookies_for = [](const std::string&) { return std::string("sid=42"); };
+  CurlImageFetcher fetcher(options_);
+
+  ASSERT_TRUE(fetcher.FetchImage(Url("/away.png"), out_ / "a.png"));
+  EXPECT_EQ(ReadWholeFile(out_ / "a.png"), "elsewhere");
+  EXPECT_EQ(cookie_seen_elsewhere, "");
+
+  ASSERT_TRUE(fetcher.FetchImage(Url("/moved.png"), out_ / "m.png"));
+  ASSERT_EQ(seen().size(), 2U);  // /moved.png, then /img/7.png on the same server
+  EXPECT_EQ(seen()[1].path, "/img/7.png");
+  EXPECT_EQ(seen()[1].cookie, "sid=42");
+}
+
+TEST_F(FetchTest, RefererIsWhatOpensAHotLinkProtectedImage) {
+  CurlImageFetcher with_referer(options_);
+  EXPECT_TRUE(with_referer.FetchImage(Url("/forbidden.png"), out_ / "a.png"));
+  EXPECT_EQ(ReadWholeFile(out_ / "a.png"), "picture");
+
+  options_.transfer.referer.clear();
+  CurlImageFetcher without(options_);
+  EXPECT_FALSE(without.FetchImage(Url("/forbidden.png"), out_ / "b.png"));
+  EXPECT_EQ(without.LastFailure(), FetchFailure::HttpStatus);
+  EXPECT_FALSE(std::filesystem::exists(out_ / "b.png"));
+}
+
+TEST_F(FetchTest, PagesOfOneFetcherShareOneConnection) {
+  CurlImageFetcher fetcher(options_);
+  for (int page = 1; page <= 5; ++page) {
+    ASSERT_TRUE(fetcher.FetchImage(Url("/img/" + std::to_string(page) + ".png"),
+                                   out_ / (std::to_string(page) + ".png")));
+  }
+  std::set<int> ports;
+  for (const Seen& request : seen()) {
+    ports.insert(request.port);
+  }
+  EXPECT_EQ(ports.size(), 1U);
+}
+
+TEST_F(FetchTest, RedirectsAreFollowed) {
+  CurlImageFetcher fetcher(options_);
+  ASSERT_TRUE(fetcher.FetchImage(Url("/moved.png"), out_ / "m.png"));
+  EXPECT_EQ(ReadWholeFile(out_ / "m.png"), Body(200000, '7'));
+}
+
+// Mend: an error status is a failed page, and its body is never stored.
+TEST_F(FetchTest, ErrorStatusFailsAndStoresNothing) {
+  WriteWholeFile(out_ / "3.png", "old page");
+  CurlImageFetcher fetcher(options_);
+  EXPECT_FALSE(fetcher.FetchImage(Url("/missing.png"), out_ / "3.png"));
+  EXPECT_EQ(fetcher.LastFailure(), FetchFailure::HttpStatus);
+  EXPECT_EQ(fetcher.LastError(), "HTTP status 404");
+  EXPECT_EQ(ReadWholeFile(out_ / "3.png"), "old page");
+  EXPECT_TRUE(ListTree(cache_.path()).empty());
+  EXPECT_EQ(ListTree(out_.path()), std::set<std::string>{"3.png"});
+}
+
+TEST_F(FetchTest, ConnectionDroppedMidBodyFailsWithoutAPartialFile) {
+  WriteWholeFile(out_ / "4.png", "old page");
+  CurlImageFetcher fetcher(options_);
+  EXPECT_FALSE(fetcher.FetchImage(Url("/reset.png"), out_ / "4.png"));
+  EXPECT_EQ(fetcher.LastFailure(), FetchFailure::Transfer);
+  EXPECT_EQ(ReadWholeFile(out_ / "4.png"), "old page");
+  EXPECT_TRUE(ListTree(cache_.path()).empty());
+  EXPECT_EQ(ListTree(out_.path()), std::set<std::string>{"4.png"});
+  // The handle recovers: the next page arrives over a new connection.
+  EXPECT_TRUE(fetcher.FetchImage(Url("/img/5.png"), out_ / "5.png"));
+}
+
+// Mend: a stalled transfer gives up, the page fails and the next one works.
+TEST_F(FetchTest, StalledBodyOrSilentServerGivesUp) {
+  options_.transfer.stall_timeout_seconds = 1;
+  CurlImageFetcher fetcher(options_);
+  EXPECT_FALSE(fetcher.FetchImage(Url("/stall.png"), out_ / "s.png"));
+  EXPECT_EQ(fetcher.LastFailure(), FetchFailure::Transfer);
+  EXPECT_FALSE(fetcher.FetchImage(Url("/silent.png"), out_ / "t.png"));
+  EXPECT_EQ(fetcher.LastFailure(), FetchFailure::Transfer);
+  EXPECT_TRUE(ListTree(out_.path()).empty());
+  EXPECT_TRUE(ListTree(cache_.path()).empty());
+  EXPECT_TRUE(fetcher.FetchImage(Url("/img/6.png"), out_ / "6.png"));
+}
+
+TEST_F(FetchTest, AbandonEndsTheTransferUnderWayAndLaterFetches) {
+  std::atomic<bool> abandon{false};
+  options_.abandon = &abandon;
+  options_.transfer.stall_timeout_seconds = 600;  // only the abandon flag can end it
+  CurlImageFetcher fetcher(options_);
+  std::thread trigger([&abandon] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    abandon = true;
+  });
+  const bool fetched = fetcher.FetchImage(Url("/stall.png"), out_ / "s.png");
+  trigger.join();
+  EXPECT_FALSE(fetched);
+  EXPECT_EQ(fetcher.LastFailure(), FetchFailure::Abandoned);
+  EXPECT_TRUE(ListTree(out_.path()).empty());
+  EXPECT_TRUE(ListTree(cache_.path()).empty());
+
+  const std::size_t requests = seen().size();
+  EXPECT_FALSE(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png"));
+  EXPECT_EQ(fetcher.LastFailure(), FetchFailure::Abandoned);
+  EXPECT_EQ(seen().size(), requests);  // no request was made
+}
+
+TEST_F(FetchTest, EmptyOrUnusableAddressFails) {
+  CurlImageFetcher fetcher(options_);
+  EXPECT_FALSE(fetcher.FetchImage("", out_ / "1.png"));
+  EXPECT_EQ(fetcher.LastFailure(), FetchFailure::EmptyAddress);
+  EXPECT_FALSE(fetcher.FetchImage("pics/1.png", out_ / "1.png"));
+  EXPECT_EQ(fetcher.LastFailure(), FetchFailure::Transfer);
+  EXPECT_FALSE(fetcher.FetchImage("file:///etc/hostname", out_ / "1.png"));
+  EXPECT_EQ(fetcher.LastFailure(), FetchFailure::Transfer);
+  EXPECT_TRUE(ListTree(out_.path()).empty());
+}
+
+// Mend: the page's file is replaced in one step, never rewritten in place.
+TEST_F(FetchTest, ExistingFileIsReplacedByRename) {
+  WriteWholeFile(out_ / "1.png", "old page");
+  testing::FaultyFileSystem files;
+  options_.file_system = &files;
+  CurlImageFetcher fetcher(options_);
+  ASSERT_TRUE(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png"));
+  EXPECT_EQ(ReadWholeFile(out_ / "1.png"), Body(200000, '1'));
+  ASSERT_EQ(files.copied.size(), 1U);
+  EXPECT_NE(files.copied[0], out_ / "1.png");  // copied beside it, then renamed
+  EXPECT_TRUE(files.copied[0].starts_with(out_.slash()));
+  EXPECT_EQ(files.renamed.back(), out_ / "1.png");
+}
+
+TEST_F(FetchTest, FailedCopyKeepsTheOldFileAndTheCacheFile) {
+  WriteWholeFile(out_ / "1.png", "old page");
+  testing::FaultyFileSystem files;
+  options_.file_system = &files;
+  CurlImageFetcher fetcher(options_);
+
+  files.fail_copy = true;
+  EXPECT_FALSE(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png"));
+  EXPECT_EQ(fetcher.LastFailure(), FetchFailure::Copy);
+  EXPECT_EQ(ReadWholeFile(out_ / "1.png"), "old page");
+  EXPECT_EQ(ReadWholeFile(fetcher.CacheFileFor(Url("/img/1.png"))), Body(200000, '1'));
+
+  // The rename into place fails: the temporary copy goes, the old page stays.
+  files.fail_copy = false;
+  files.fail_rename_into = out_.slash();
+  EXPECT_FALSE(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png"));
+  EXPECT_EQ(fetcher.LastFailure(), FetchFailure::Copy);
+  EXPECT_EQ(ReadWholeFile(out_ / "1.png"), "old page");
+  EXPECT_EQ(ListTree(out_.path()), std::set<std::string>{"1.png"});
+  EXPECT_TRUE(std::filesystem::exists(fetcher.CacheFileFor(Url("/img/1.png"))));
+}
+
+TEST_F(FetchTest, FolderThatCannotBeWrittenFailsAndKeepsTheCacheFile) {
+  WriteWholeFile(out_ / "file", "x");
+  CurlImageFetcher fetcher(options_);
+  EXPECT_FALSE(fetcher.FetchImage(Url("/img/1.png"), out_ / "file/chapter/1.png"));
+  EXPECT_EQ(fetcher.LastFailure(), FetchFailure::Copy);
+  EXPECT_TRUE(std::filesystem::exists(fetcher.CacheFileFor(Url("/img/1.png"))));
+  // A later successful fetch of the same address reuses the name and cleans up.
+  EXPECT_TRUE(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png"));
+  EXPECT_TRUE(ListTree(cache_.path()).empty());
+}
+
+TEST_F(FetchTest, CacheFolderThatCannotBeCreatedFails) {
+  WriteWholeFile(out_ / "file", "x");
+  options_.cache_directory = out_ / "file/cache";
+  CurlImageFetcher fetcher(options_);
+  EXPECT_FALSE(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png"));
+  EXPECT_EQ(fetcher.LastFailure(), FetchFailure::CacheFile);
+  EXPECT_TRUE(seen().empty());
+}
+
+TEST_F(FetchTest, DefaultCacheFolderFollowsXdgCacheHome) {
+  TempDir xdg;
+  const char* old = std::getenv("XDG_CACHE_HOME");
+  const std::string saved = old != nullptr ? old : "";
+  ::setenv("XDG_CACHE_HOME", xdg.path().c_str(), 1);
+  options_.cache_directory.clear();
+  CurlImageFetcher fetcher(options_);
+  const std::string cache_file = fetcher.CacheFileFor(Url("/img/1.png"));
+  if (old != nullptr) {
+    ::setenv("XDG_CACHE_HOME", saved.c_str(), 1);
+  } else {
+    ::unsetenv("XDG_CACHE_HOME");
+  }
+  EXPECT_TRUE(cache_file.starts_with(xdg.slash() + "vexel/"));
+  ASSERT_TRUE(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png"));
+  EXPECT_EQ(ListTree(xdg.path()), std::set<std::string>{"vexel/"});
+}
+
+TEST_F(FetchTest, ProgressReportsTheBytesOfTheTransfer) {
+  std::int64_t most = 0;
+  std::int64_t expected = 0;
+  options_.progress = [&](std::int64_t received, std::int64_t total) {
+    most = std::max(most, received);
+    expected = std::max(expected, total);
+  };
+  CurlImageFetcher fetcher(options_);
+  ASSERT_TRUE(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png"));
+  EXPECT_EQ(most, 200000);
+  EXPECT_EQ(expected, 200000);
+}
+
+}  // namespace
+}  // namespace vexel::net

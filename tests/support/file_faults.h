@@ -1,0 +1,57 @@
+// A FileSystem over the real one in which any single operation can be made
+// to fail, and which counts what was asked of it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "download/file_system.h"
+#include "files/real_file_system.h"
+
+namespace vexel::testing {
+
+class FaultyFileSystem final : public download::FileSystem {
+ public:
+  bool fail_create_directory = false;
+  bool fail_copy = false;
+  bool fail_rename = false;
+  std::string fail_rename_into;  // renames to paths with this prefix fail too
+  bool fail_remove = false;
+  bool writable = true;  // answer of IsWritableDirectory for existing directories
+
+  std::vector<std::string> created;  // CreateDirectory and CreateDirectories calls
+  std::vector<std::string> copied;   // copy targets
+  std::vector<std::string> renamed;  // rename targets
+  std::vector<std::string> removed;
+
+  bool CreateDirectory(const std::string& path) override {
+    created.push_back(path);
+    return !fail_create_directory && real().CreateDirectory(path);
+  }
+  bool CreateDirectories(const std::string& path) override {
+    created.push_back(path);
+    return !fail_create_directory && real().CreateDirectories(path);
+  }
+  bool CopyToNewFile(const std::string& from, const std::string& to) override {
+    copied.push_back(to);
+    return !fail_copy && real().CopyToNewFile(from, to);
+  }
+  bool Rename(const std::string& from, const std::string& to) override {
+    renamed.push_back(to);
+    const bool refused =
+        fail_rename || (!fail_rename_into.empty() && to.starts_with(fail_rename_into));
+    return !refused && real().Rename(from, to);
+  }
+  bool Remove(const std::string& path) override {
+    removed.push_back(path);
+    return !fail_remove && real().Remove(path);
+  }
+  bool IsWritableDirectory(const std::string& path) override {
+    return writable && real().IsWritableDirectory(path);
+  }
+
+ private:
+  static download::FileSystem& real() { return files::RealFileSystem(); }
+};
+
+}  // namespace vexel::testing
