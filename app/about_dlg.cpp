@@ -8,8 +8,7 @@
 namespace vexel::app {
 namespace {
 
-// 235 x 84 dialog units of a 9-point dialog font, and the controls' places in
-// the same units converted to pixels (1.75 horizontally, 1.875 vertically).
+// The box's fixed size and the places of its controls, in pixels.
 constexpr QSize kBoxSize(411, 158);
 constexpr QRect kIconRect(12, 13, 32, 32);
 constexpr QRect kVersionRect(137, 50, 208, 22);

@@ -1,32 +1,16 @@
 #include "app/cookie_jar.h"
 
 #include <QDateTime>
-#include <QUrl>
 
 #include <algorithm>
 
 namespace vexel::app {
 namespace {
 
-// Path match of RFC 6265 section 5.1.4.
-bool PathMatches(const std::string& request_path, const std::string& cookie_path) {
-  if (request_path == cookie_path) {
-    return true;
-  }
-  if (request_path.compare(0, cookie_path.size(), cookie_path) != 0) {
-    return false;
-  }
-  return cookie_path.ends_with('/') || request_path[cookie_path.size()] == '/';
-}
-
-bool DomainMatches(const std::string& host, const std::string& domain, bool host_only) {
-  if (host == domain) {
-    return true;
-  }
-  if (host_only || host.size() <= domain.size()) {
-    return false;
-  }
-  return host.ends_with(domain) && host[host.size() - domain.size() - 1] == '.';
+// A tab would shift the line's fields and a line break would end it early.
+bool FitsOnALine(const std::string& text) {
+  return std::none_of(text.begin(), text.end(),
+                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
 }  // namespace
@@ -35,6 +19,8 @@ CookieJar::Entry CookieJar::FromCookie(const QNetworkCookie& cookie) {
   Entry entry;
   entry.name = cookie.name().toStdString();
   entry.value = cookie.value().toStdString();
+  // The engine keeps the domains of international names in their ASCII form,
+  // the form libcurl matches hosts in.
   QString domain = cookie.domain().toLower();
   // The engine marks a cookie for a whole domain with a leading dot and a
   // cookie for exactly one host without it.
@@ -45,10 +31,10 @@ CookieJar::Entry CookieJar::FromCookie(const QNetworkCookie& cookie) {
   entry.domain = domain.toStdString();
   entry.path = cookie.path().isEmpty() ? std::string("/") : cookie.path().toStdString();
   entry.secure = cookie.isSecure();
+  entry.http_only = cookie.isHttpOnly();
   if (!cookie.isSessionCookie()) {
-    entry.expires = true;
-    entry.expiry =
-        Clock::time_point(std::chrono::milliseconds(cookie.expirationDate().toMSecsSinceEpoch()));
+    // 0 would read as a session cookie: one that expired by 1970 stays expired.
+    entry.expiry = std::max<std::int64_t>(cookie.expirationDate().toSecsSinceEpoch(), 1);
   }
   return entry;
 }
@@ -65,11 +51,9 @@ void CookieJar::Add(const QNetworkCookie& cookie) {
   auto same = std::find_if(entries_.begin(), entries_.end(),
                            [&](const Entry& e) { return SameCookie(e, entry); });
   if (same != entries_.end()) {
-    entry.order = same->order;  // an update keeps the cookie's place
-    *same = std::move(entry);
+    *same = std::move(entry);  // an update keeps the cookie's place
     return;
   }
-  entry.order = next_order_++;
   entries_.push_back(std::move(entry));
 }
 
@@ -79,54 +63,29 @@ void CookieJar::Remove(const QNetworkCookie& cookie) {
   std::erase_if(entries_, [&](const Entry& e) { return SameCookie(e, entry); });
 }
 
-std::string CookieJar::CookiesFor(const std::string& address, Clock::time_point now) const {
-  const QUrl url(QString::fromStdString(address));
-  const QString scheme = url.scheme().toLower();
-  if (!url.isValid() || (scheme != u"http" && scheme != u"https")) {
-    return {};
-  }
-  // The engine keeps the domains of international names in their ASCII form.
-  const std::string host = url.host(QUrl::EncodeUnicode).toLower().toStdString();
-  QString request_path = url.path(QUrl::FullyEncoded);
-  if (request_path.isEmpty()) {
-    request_path = QStringLiteral("/");
-  }
-  const std::string path = request_path.toStdString();
-  const bool secure_request = scheme == u"https";
-
-  std::vector<const Entry*> chosen;
+std::vector<std::string> CookieJar::CurlCookieLines() const {
+  std::vector<std::string> lines;
   std::lock_guard lock(mutex_);
+  lines.reserve(entries_.size());
   for (const Entry& entry : entries_) {
-    if (entry.expires && entry.expiry <= now) {
+    if (entry.domain.empty() || !FitsOnALine(entry.domain) || !FitsOnALine(entry.path) ||
+        !FitsOnALine(entry.name) || !FitsOnALine(entry.value)) {
       continue;
     }
-    if (entry.secure && !secure_request) {
-      continue;
-    }
-    if (!DomainMatches(host, entry.domain, entry.host_only)) {
-      continue;
-    }
-    if (!PathMatches(path, entry.path)) {
-      continue;
-    }
-    chosen.push_back(&entry);
+    std::string line = entry.http_only ? "#HttpOnly_" : "";
+    line += entry.host_only ? "" : ".";
+    line += entry.domain;
+    line += entry.host_only ? "\tFALSE\t" : "\tTRUE\t";
+    line += entry.path;
+    line += entry.secure ? "\tTRUE\t" : "\tFALSE\t";
+    line += std::to_string(entry.expiry);
+    line += '\t';
+    line += entry.name;
+    line += '\t';
+    line += entry.value;
+    lines.push_back(std::move(line));
   }
-  std::stable_sort(chosen.begin(), chosen.end(), [](const Entry* a, const Entry* b) {
-    if (a->path.size() != b->path.size()) {
-      return a->path.size() > b->path.size();
-    }
-    return a->order < b->order;
-  });
-  std::string header;
-  for (const Entry* entry : chosen) {
-    if (!header.empty()) {
-      header += "; ";
-    }
-    header += entry->name;
-    header += '=';
-    header += entry->value;
-  }
-  return header;
+  return lines;
 }
 
 std::size_t CookieJar::size() const {

@@ -31,7 +31,7 @@
 namespace vexel::app {
 namespace {
 
-// The window's first size: 449 x 281 dialog units of a 9-point dialog font.
+// The window's first size in pixels.
 constexpr int kInitialWidth = 786;
 constexpr int kInitialHeight = 527;
 
@@ -62,12 +62,15 @@ class DeferredFetcher final : public download::ImageFetcher {
   using Factory = std::function<std::unique_ptr<download::ImageFetcher>()>;
   explicit DeferredFetcher(Factory make) : make_(std::move(make)) {}
 
-  bool FetchImage(const std::string& address, const std::string& target) override {
+  download::FetchResult FetchImage(const std::string& address, const std::string& target) override {
     if (fetcher_ == nullptr && make_) {
       fetcher_ = make_();
       make_ = nullptr;
     }
-    return fetcher_ != nullptr && fetcher_->FetchImage(address, target);
+    if (fetcher_ == nullptr) {
+      return download::FetchResult::Failed(download::FetchFailure::Network, "no fetcher");
+    }
+    return fetcher_->FetchImage(address, target);
   }
 
  private:
@@ -322,14 +325,13 @@ void CDownloaderDlg::DownloadWorker() {
     JobHost host(*this);
     const CookieJar& cookies = profile_.Cookies();
     // Made at the first image, once the queries have read the page: its
-    // Referer is then the address of the page they read.
+    // Referer is then the address of the page they read, and its cookies are
+    // the ones the view holds by then; the job's later pages share them.
     DeferredFetcher fetcher([&] {
       FetcherSetup setup;
       setup.user_agent = profile_.UserAgent();
       setup.referer = host.PageAddress();
-      setup.cookies_for = [&cookies](const std::string& address) {
-        return cookies.CookiesFor(address);
-      };
+      setup.cookie_lines = cookies.CurlCookieLines();
       setup.abandon = &abandon_;
       return options_.make_fetcher(setup);
     });

@@ -8,7 +8,7 @@ std::unique_ptr<download::ImageFetcher> MakeCurlImageFetcher(const FetcherSetup&
   net::FetchOptions options;
   options.transfer.user_agent = setup.user_agent;
   options.transfer.referer = setup.referer;
-  options.cookies_for = setup.cookies_for;
+  options.cookie_lines = setup.cookie_lines;
   options.abandon = setup.abandon;
   return std::make_unique<net::CurlImageFetcher>(std::move(options));
 }

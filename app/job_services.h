@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "download/download_host.h"
 #include "download/image_fetcher.h"
@@ -17,9 +18,9 @@ namespace vexel::app {
 struct FetcherSetup {
   std::string user_agent;  // the view's
   std::string referer;     // the chapter page's address
-  // The view's cookies for an image address ("a=b; c=d"); callable from the
-  // worker thread.
-  std::function<std::string(const std::string& address)> cookies_for;
+  // The view's cookies when the fetcher is made, as CookieJar::CurlCookieLines
+  // gives them; the fetcher's own cookie engine picks each request's.
+  std::vector<std::string> cookie_lines;
   // Set when the window closes: the transfer under way gives up.
   const std::atomic<bool>* abandon = nullptr;
 };

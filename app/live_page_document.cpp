@@ -24,13 +24,9 @@ using Clock = std::chrono::steady_clock;
 // so the queries see one rendering whichever way the tree was made.
 class BuilderSink : public SnapshotSink {
  public:
-  void OpenElement(std::string_view tag, std::span<const SnapshotAttribute> attributes,
+  void OpenElement(std::string_view tag, std::span<const html::HtmlAttributeView> attributes,
                    bool rendered) override {
-    views_.clear();
-    for (const SnapshotAttribute& attribute : attributes) {
-      views_.push_back({attribute.name, attribute.value});
-    }
-    builder_.OpenElementFrom(tag, views_, rendered);
+    builder_.OpenElementFrom(tag, attributes, rendered);
   }
   void CloseElement() override { builder_.CloseElement(); }
   void AddText(std::string_view text) override { builder_.AddText(text); }
@@ -40,7 +36,6 @@ class BuilderSink : public SnapshotSink {
 
  private:
   html::TreeBuilder builder_;
-  std::vector<html::HtmlAttributeView> views_;
 };
 
 // The action script: its one argument is [index, TAG, kind, value]. It

@@ -133,7 +133,7 @@ bool ReadSnapshot(QStringView snapshot, SnapshotSink& sink) {
   Reader reader(snapshot);
   std::string texts;              // the tag and attribute texts of one element, back to back
   std::vector<std::size_t> ends;  // where each of those texts ends in `texts`
-  std::vector<SnapshotAttribute> attributes;
+  std::vector<html::HtmlAttributeView> attributes;
   std::size_t open = 0;
   bool ok = true;
   while (ok && !reader.AtEnd()) {

@@ -23,23 +23,20 @@
 #include <span>
 #include <string_view>
 
+#include "html/tree_builder.h"
+
 namespace vexel::app {
 
 // The script that takes the snapshot; its value is the string above.
 const QString& SnapshotScript();
-
-struct SnapshotAttribute {
-  std::string_view name;
-  std::string_view value;
-};
 
 // What the reader hands on, in document order, as UTF-8. The texts are valid
 // only during the call.
 class SnapshotSink {
  public:
   virtual ~SnapshotSink() = default;
-  virtual void OpenElement(std::string_view tag, std::span<const SnapshotAttribute> attributes,
-                           bool rendered) = 0;
+  virtual void OpenElement(std::string_view tag,
+                           std::span<const html::HtmlAttributeView> attributes, bool rendered) = 0;
   virtual void CloseElement() = 0;
   virtual void AddText(std::string_view text) = 0;
   virtual void AddComment(std::string_view text) = 0;

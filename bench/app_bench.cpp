@@ -41,6 +41,7 @@
 #include "app/ui_call_gate.h"
 #include "examples/sample_site.h"
 #include "query/element_query.h"
+#include "tests/support/local_server.h"
 
 namespace {
 
@@ -115,13 +116,14 @@ class TimedFetcher : public vexel::download::ImageFetcher {
  public:
   TimedFetcher(std::unique_ptr<ImageFetcher> inner, FetchTimes& times)
       : inner_(std::move(inner)), times_(times) {}
-  bool FetchImage(const std::string& address, const std::string& target) override {
+  vexel::download::FetchResult FetchImage(const std::string& address,
+                                          const std::string& target) override {
     const bool first = !times_.started.exchange(true);
     times_.calls.push_back(Clock::now());
     if (first) {
       times_.first_call = times_.calls.back();
     }
-    const bool fetched = inner_->FetchImage(address, target);
+    vexel::download::FetchResult fetched = inner_->FetchImage(address, target);
     if (first) {
       times_.first_return = Clock::now();
     }
@@ -230,41 +232,16 @@ SnapshotRun EvaluateOnWorker(vexel::app::LivePageDocument& document, const std::
   return run;
 }
 
-// ~1 MB of markup in 36,000 elements (18,000 rows of a DIV holding a SPAN),
-// served at /big.html on 127.0.0.1 by a thread of its own.
-class BigPageServer {
- public:
-  BigPageServer(const BigPageServer&) = delete;
-  BigPageServer& operator=(const BigPageServer&) = delete;
-  BigPageServer(BigPageServer&&) = delete;
-  BigPageServer& operator=(BigPageServer&&) = delete;
-  BigPageServer() {
-    page_ = "<!DOCTYPE html><html><head><title>big</title></head><body>\n";
-    char row[80];
-    for (int i = 0; i < 18000; ++i) {
-      std::snprintf(row, sizeof row, "<div class=\"r\"><span>item %05d lorem ip</span></div>\n", i);
-      page_ += row;
-    }
-    page_ += "</body></html>\n";
-    server_.set_tcp_nodelay(true);
-    server_.Get("/big.html", [this](const httplib::Request&, httplib::Response& response) {
-      response.set_content(page_, "text/html; charset=utf-8");
-    });
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
+// ~1 MB of markup in 36,000 elements (18,000 rows of a DIV holding a SPAN).
+std::string BigPage() {
+  std::string page = "<!DOCTYPE html><html><head><title>big</title></head><body>\n";
+  char row[80];
+  for (int i = 0; i < 18000; ++i) {
+    std::snprintf(row, sizeof row, "<div class=\"r\"><span>item %05d lorem ip</span></div>\n", i);
+    page += row;
   }
-  ~BigPageServer() {
-    server_.stop();
-    thread_.join();
-  }
-  std::string Address() const { return "http://127.0.0.1:" + std::to_string(port_) + "/big.html"; }
-
- private:
-  std::string page_;
-  httplib::Server server_;
-  int port_ = 0;
-  std::thread thread_;
-};
+  return page + "</body></html>\n";
+}
 
 }  // namespace
 
@@ -292,7 +269,15 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     vexel::sample::SampleSiteServer site;
-    BigPageServer big_server;
+    vexel::testing::LocalServer big_server;
+    big_server.server.set_tcp_nodelay(true);
+    big_server.server.Get("/big.html",
+                          [page = BigPage()](const httplib::Request&, httplib::Response& response) {
+                            response.set_content(page, "text/html; charset=utf-8");
+                          });
+    if (!big_server.Start()) {
+      return 1;
+    }
     const auto profile_start = Clock::now();
     vexel::app::BrowserProfile profile;
     Print("browser profile created", {Ms(Clock::now() - profile_start)}, "ms");
@@ -404,7 +389,7 @@ int main(int argc, char** argv) {
     vexel::app::LivePageDocument document(*dialog->BrowserView(), gate);
     for (const auto& [name, address] :
          {std::pair{std::string("chapter page"), chapter.toStdString()},
-          std::pair{std::string("1 MB page (36k elements)"), big_server.Address()}}) {
+          std::pair{std::string("1 MB page (36k elements)"), big_server.Url("/big.html")}}) {
       if (!Load(dialog->BrowserView(), QString::fromStdString(address))) {
         return 1;
       }

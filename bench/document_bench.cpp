@@ -31,16 +31,15 @@
 #include "html/html_parser.h"
 #include "net/page_loader.h"
 #include "query/element_query.h"
+#include "tests/support/chapter_page.h"
 #include "tests/support/encode_text.h"
 
 extern char** environ;
 
 namespace {
 
-constexpr const char* kChapterQuery =
-    "innerText element that className = stauts_left AND innerText have 您正在看：";
-constexpr const char* kImageQuery =
-    "outerHTML element that className = ImgComic AND outerHTML have IMG class=ImgComic";
+using vexel::testing::kChapterLineQuery;
+using vexel::testing::kImageQuery;
 
 constexpr std::size_t kSizes[] = {100 * 1024, 1024 * 1024, 10 * 1024 * 1024};
 
@@ -84,32 +83,23 @@ std::string FillerItem(int n) {
   }
 }
 
-// A GBK chapter page of about `target` bytes. Most of the filler stands
-// before the chapter line and the page image, so that both queries walk
-// nearly the whole element list.
+// A GBK chapter page of about `target` bytes: the tests' chapter page with
+// filler lists inserted. Most of the filler stands before the chapter line and
+// the page image, so that both queries walk nearly the whole element list.
 std::string ChapterPage(std::size_t target) {
-  const std::string head =
-      "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
-      "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">\r\n<html>\r\n<head>\r\n"
-      "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\" />\r\n"
-      "<title>星际旅人 第5话 - 在线漫画</title>\r\n<script>var total = 12;</script>\r\n"
-      "</head>\r\n<body>\r\n<div class=\"header\"><a href=\"/\">首页</a></div>\r\n"
-      "<ul class=\"list\">\r\n";
-  const std::string chapter =
-      "</ul>\r\n<div class=\"stauts\"><div class=\"stauts_left\">\r\n 您正在看：<a "
-      "href=\"/comic/12/\">星际旅人</a> &gt; <a href=\"/comic/12/5.html\">第5话</a> &gt;共12页"
-      "\r\n</div></div>\r\n<div class=\"comic\"><a href=\"?p=2\"><img class=\"ImgComic\" "
-      "src=\"http://img.vexel.example/pics/12/5/1.jpg\"></a></div>\r\n<ul class=\"list\">\r\n";
-  const std::string tail = "</ul>\r\n</body>\r\n</html>\r\n";
-  std::string before;
-  std::string after;
-  std::size_t size = GbkSize(head) + GbkSize(chapter) + GbkSize(tail);
+  std::string page = vexel::testing::ChapterPageUtf8(
+      R"(<meta http-equiv="Content-Type" content="text/html; charset=gb2312" />)");
+  std::string before = "<ul class=\"list\">\r\n";
+  std::string after = before;
+  std::size_t size = GbkSize(page) + 2 * GbkSize(before + "</ul>\r\n");
   for (int n = 0; size < target; ++n) {
     const std::string item = FillerItem(n);
     (n % 10 == 9 ? after : before) += item;
     size += GbkSize(item);
   }
-  return vexel::testing::ToGbk(head + before + chapter + after + tail);
+  page.insert(page.find("</body>"), after + "</ul>\r\n");
+  page.insert(page.find("<div class=\"stauts\">"), before + "</ul>\r\n");
+  return vexel::testing::ToGbk(page);
 }
 
 struct Page {
@@ -139,7 +129,7 @@ const Page& PageOf(std::size_t target) {
 void RunQueries(vexel::PageDocument& document) {
   vexel::ElementQuery query(&document);
   std::string out;
-  if (query.Evaluate(kChapterQuery, out) != vexel::QueryMatched) {
+  if (query.Evaluate(kChapterLineQuery, out) != vexel::QueryMatched) {
     std::abort();
   }
   benchmark::DoNotOptimize(out.data());

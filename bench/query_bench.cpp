@@ -6,16 +6,14 @@
 
 #include "query/element_query.h"
 #include "tests/query/fake_document.h"
+#include "tests/support/chapter_page.h"
 
 namespace {
 
 using vexel::ElementProperty;
 using vexel::testing::FakeDocument;
-
-constexpr const char* kChapterQuery =
-    "innerText element that className = stauts_left AND innerText have 您正在看：";
-constexpr const char* kImageQuery =
-    "outerHTML element that className = ImgComic AND outerHTML have IMG class=ImgComic";
+using vexel::testing::kChapterLineQuery;
+using vexel::testing::kImageQuery;
 
 std::unique_ptr<FakeDocument> MakeDocument(long count) {
   auto doc = std::make_unique<FakeDocument>();
@@ -23,10 +21,10 @@ std::unique_ptr<FakeDocument> MakeDocument(long count) {
   for (long i = 0; i + 2 < count; ++i) {
     doc->Add(i % 3 == 0 ? "item" : "row", "text");
   }
-  doc->Add("stauts_left", "您正在看：ABC > 第5话 >共12页");
+  doc->Add("stauts_left", std::string(vexel::testing::kChapterLine));
   doc->Add()
       .Set(ElementProperty::ClassName, "ImgComic")
-      .Set(ElementProperty::OuterHTML, "<IMG class=ImgComic src=\"pics/1.jpg\">");
+      .Set(ElementProperty::OuterHTML, std::string(vexel::testing::kImageTag));
   return doc;
 }
 
@@ -67,7 +65,7 @@ void BM_BareWalk(benchmark::State& state) {
       benchmark::Counter::kIsRate | benchmark::Counter::kInvert, benchmark::Counter::kIs1000);
 }
 
-void BM_ChapterLineQuery(benchmark::State& state) { Evaluate(state, kChapterQuery); }
+void BM_ChapterLineQuery(benchmark::State& state) { Evaluate(state, kChapterLineQuery); }
 void BM_ImageQuery(benchmark::State& state) { Evaluate(state, kImageQuery); }
 
 BENCHMARK(BM_BareWalk)->Arg(1000)->Arg(10000)->Arg(100000);

@@ -14,8 +14,7 @@ std::optional<ChapterLine> ReadChapterLine(std::string_view line) {
   }
   const std::optional<text::ScannedInteger> count =
       text::ScanAfterLiteral(line.substr(p), kCountMarker);
-  // Without a number the original read an undefined value; a count that does
-  // not fit the 32-bit page number is just as meaningless. Both are errors.
+  // An error: a count that is missing or does not fit 32 bits means nothing.
   if (!count || count->overflowed || count->value < std::numeric_limits<std::int32_t>::min() ||
       count->value > std::numeric_limits<std::int32_t>::max()) {
     return std::nullopt;

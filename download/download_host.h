@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "download/image_fetcher.h"
 #include "query/page_document.h"
 
 namespace vexel::download {
@@ -45,6 +46,9 @@ class DownloadHost {
   // Told just before page `page` of `page_count` is fetched (its log line is
   // already open), for a progress display. Does nothing unless overridden.
   virtual void PageStarted(std::int64_t /*page*/, std::int32_t /*page_count*/) {}
+  // Told once page `page` has been fetched or has failed (its log line is
+  // complete), with why it failed. Does nothing unless overridden.
+  virtual void PageFinished(std::int64_t /*page*/, const FetchResult& /*result*/) {}
 
  protected:
   DownloadHost() = default;

@@ -66,8 +66,9 @@ bool RunImageLoop(DownloadHost& host, const JobTools& tools, const ChapterPlan& 
     line.append(address).append(kLogPageEnd);
     host.AppendLog(line);
     host.PageStarted(page, plan.PageCount);
-    const bool fetched = tools.fetcher.FetchImage(address, PageFilePath(plan, page));
-    host.AppendLog(fetched ? kLogPageSucceeded : kLogPageFailed);
+    const FetchResult result = tools.fetcher.FetchImage(address, PageFilePath(plan, page));
+    host.AppendLog(result.stored ? kLogPageSucceeded : kLogPageFailed);
+    host.PageFinished(page, result);
   }
   return host.StopRequested() ? Stopped(host) : Complete(host);
 }

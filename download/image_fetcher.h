@@ -5,14 +5,53 @@
 
 namespace vexel::download {
 
+// Why a page image was not stored.
+enum class FetchFailure {
+  None,        // stored
+  Network,     // no connection, a reset, a bad address, a broken transfer
+  Timeout,     // no connection in time, or no data for too long
+  BadAddress,  // an address no request can be made for
+  HttpStatus,  // the server answered with an error status
+  TooLarge,    // the body passed the size limit
+  NotAnImage,  // the server sent a web page in place of an image
+  Empty,       // the body was empty
+  File,        // the body could not be written or put in place
+  Abandoned,   // the transfer was given up on request
+};
+
+struct FetchResult {
+  bool stored = false;
+  FetchFailure failure = FetchFailure::None;
+  long http_status = 0;  // the last response's status; 0 when none came
+  std::string reason;    // one short line, in English; empty when stored
+  // The server's Retry-After in seconds (from a number or a date); -1 when
+  // it sent none.
+  long long retry_after_seconds = -1;
+  // The errno of a File failure, so the log can say why (a full disk).
+  int system_error = 0;
+
+  static FetchResult Stored(long http_status) {
+    FetchResult result;
+    result.stored = true;
+    result.http_status = http_status;
+    return result;
+  }
+  static FetchResult Failed(FetchFailure failure, std::string reason, long http_status = 0) {
+    FetchResult result;
+    result.failure = failure;
+    result.http_status = http_status;
+    result.reason = std::move(reason);
+    return result;
+  }
+};
+
 class ImageFetcher {
  public:
   virtual ~ImageFetcher() = default;
 
   // Fetches `address` and stores the body at `target`, replacing any file
-  // there. True only when the image was fetched and stored; on false nothing
-  // half-written is left under `target`.
-  virtual bool FetchImage(const std::string& address, const std::string& target) = 0;
+  // there. On failure nothing half-written is left under `target`.
+  virtual FetchResult FetchImage(const std::string& address, const std::string& target) = 0;
 
  protected:
   ImageFetcher() = default;

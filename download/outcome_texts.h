@@ -13,7 +13,8 @@ namespace vexel::download {
 // "您正在看：" marker; its text carries the title and ">共" plus the count.
 inline constexpr std::string_view kChapterLineQuery =
     "innerText element that className = stauts_left AND innerText have 您正在看：";
-// The first page image tag, as the legacy rendering writes it.
+// The first page image tag, as the legacy markup rendering writes it (see
+// html/html_markup.cpp).
 inline constexpr std::string_view kImageQuery =
     "outerHTML element that className = ImgComic AND outerHTML have IMG class=ImgComic";
 

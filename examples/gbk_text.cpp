@@ -1,27 +1,14 @@
 #include "examples/gbk_text.h"
 
-#include <iconv.h>
-
-#include <memory>
-#include <type_traits>
+#include "html/iconv_handle.h"
 
 namespace vexel::sample {
-namespace {
-
-struct IconvCloser {
-  void operator()(void* handle) const { iconv_close(static_cast<iconv_t>(handle)); }
-};
-using IconvHandle = std::unique_ptr<std::remove_pointer_t<iconv_t>, IconvCloser>;
-
-}  // namespace
 
 std::optional<std::string> Utf8ToGbk(std::string_view utf8) {
-  iconv_t raw = iconv_open("GBK", "UTF-8");
-  // iconv_open's documented failure value.
-  if (raw == reinterpret_cast<iconv_t>(-1)) {  // NOLINT(performance-no-int-to-ptr)
+  const html::IconvHandle converter = html::OpenIconv("GBK", "UTF-8");
+  if (!converter) {
     return std::nullopt;
   }
-  const IconvHandle converter(raw);
 
   std::string input(utf8);
   // GBK never needs more bytes than UTF-8 for the same text.

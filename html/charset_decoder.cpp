@@ -1,16 +1,15 @@
 #include "html/charset_decoder.h"
 
-#include <iconv.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
-#include <memory>
 #include <optional>
-#include <type_traits>
 #include <utility>
 #include <vector>
+
+#include "html/iconv_handle.h"
+#include "query/query_text.h"
 
 namespace vexel::html {
 namespace {
@@ -135,36 +134,6 @@ std::optional<const char*> IconvName(std::string_view canonical) {
   return std::nullopt;
 }
 
-constexpr bool IsAsciiSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
-}
-
-constexpr char ToLower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string_view TrimAscii(std::string_view text) {
-  while (!text.empty() && IsAsciiSpace(text.front())) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && IsAsciiSpace(text.back())) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (ToLower(text[i]) != prefix[i]) {
-      return false;
-    }
-  }
-  return true;
-}
-
 void AppendCodePoint(std::uint32_t code_point, std::string& out) {
   if (code_point < 0x80) {
     out.push_back(static_cast<char>(code_point));
@@ -257,18 +226,11 @@ std::string DecodeUtf16(std::string_view bytes, bool big_endian) {
   return out;
 }
 
-struct IconvCloser {
-  void operator()(void* descriptor) const { iconv_close(static_cast<iconv_t>(descriptor)); }
-};
-using IconvHandle = std::unique_ptr<std::remove_pointer_t<iconv_t>, IconvCloser>;
-
 std::string DecodeWithIconv(std::string_view bytes, const char* iconv_name, bool windows1252) {
-  iconv_t opened = iconv_open("UTF-8", iconv_name);
-  // (iconv_t)-1 is iconv_open's failure value.
-  if (opened == reinterpret_cast<iconv_t>(-1)) {  // NOLINT(performance-no-int-to-ptr)
-    return RepairUtf8(bytes);                     // no converter on this system: read as UTF-8
+  const IconvHandle handle = OpenIconv("UTF-8", iconv_name);
+  if (!handle) {
+    return RepairUtf8(bytes);  // no converter on this system: read as UTF-8
   }
-  const IconvHandle handle(opened);
   // Converted through a small buffer and appended, so that only the bytes
   // written are ever touched: the reservation (room for every two-byte
   // character to become three) costs address space, not memory.
@@ -338,7 +300,7 @@ std::string_view CharsetFromMetaContent(std::string_view content) {
   while (true) {
     std::size_t found = std::string_view::npos;
     for (std::size_t i = pos; i + 7 <= content.size(); ++i) {
-      if (StartsWithIgnoringCase(content.substr(i), "charset")) {
+      if (text::StartsWithIgnoringAsciiCase(content.substr(i), "charset")) {
         found = i;
         break;
       }
@@ -347,7 +309,7 @@ std::string_view CharsetFromMetaContent(std::string_view content) {
       return {};
     }
     pos = found + 7;
-    while (pos < content.size() && IsAsciiSpace(content[pos])) {
+    while (pos < content.size() && text::IsAsciiWhitespace(content[pos])) {
       ++pos;
     }
     if (pos < content.size() && content[pos] == '=') {
@@ -355,7 +317,7 @@ std::string_view CharsetFromMetaContent(std::string_view content) {
     }
   }
   ++pos;
-  while (pos < content.size() && IsAsciiSpace(content[pos])) {
+  while (pos < content.size() && text::IsAsciiWhitespace(content[pos])) {
     ++pos;
   }
   if (pos >= content.size()) {
@@ -369,7 +331,7 @@ std::string_view CharsetFromMetaContent(std::string_view content) {
     return content.substr(pos + 1, close - pos - 1);
   }
   std::size_t end = pos;
-  while (end < content.size() && !IsAsciiSpace(content[end]) && content[end] != ';') {
+  while (end < content.size() && !text::IsAsciiWhitespace(content[end]) && content[end] != ';') {
     ++end;
   }
   return content.substr(pos, end - pos);
@@ -386,7 +348,7 @@ struct PrescanAttribute {
 bool GetAttribute(std::string_view bytes, std::size_t& pos, PrescanAttribute& attribute) {
   attribute.name.clear();
   attribute.value.clear();
-  while (pos < bytes.size() && (IsAsciiSpace(bytes[pos]) || bytes[pos] == '/')) {
+  while (pos < bytes.size() && (text::IsAsciiWhitespace(bytes[pos]) || bytes[pos] == '/')) {
     ++pos;
   }
   if (pos >= bytes.size() || bytes[pos] == '>') {
@@ -402,8 +364,8 @@ bool GetAttribute(std::string_view bytes, std::size_t& pos, PrescanAttribute& at
       ++pos;
       break;
     }
-    if (IsAsciiSpace(c)) {
-      while (pos < bytes.size() && IsAsciiSpace(bytes[pos])) {
+    if (text::IsAsciiWhitespace(c)) {
+      while (pos < bytes.size() && text::IsAsciiWhitespace(bytes[pos])) {
         ++pos;
       }
       if (pos >= bytes.size()) {
@@ -418,11 +380,11 @@ bool GetAttribute(std::string_view bytes, std::size_t& pos, PrescanAttribute& at
     if (c == '/' || c == '>') {
       return true;
     }
-    attribute.name.push_back(ToLower(c));
+    attribute.name.push_back(text::ToLowerAscii(c));
     ++pos;
   }
   // Value.
-  while (pos < bytes.size() && IsAsciiSpace(bytes[pos])) {
+  while (pos < bytes.size() && text::IsAsciiWhitespace(bytes[pos])) {
     ++pos;
   }
   if (pos >= bytes.size()) {
@@ -431,7 +393,7 @@ bool GetAttribute(std::string_view bytes, std::size_t& pos, PrescanAttribute& at
   if (bytes[pos] == '"' || bytes[pos] == '\'') {
     const char quote = bytes[pos++];
     while (pos < bytes.size() && bytes[pos] != quote) {
-      attribute.value.push_back(ToLower(bytes[pos++]));
+      attribute.value.push_back(text::ToLowerAscii(bytes[pos++]));
     }
     if (pos >= bytes.size()) {
       return false;
@@ -442,20 +404,18 @@ bool GetAttribute(std::string_view bytes, std::size_t& pos, PrescanAttribute& at
   if (bytes[pos] == '>') {
     return true;
   }
-  while (pos < bytes.size() && !IsAsciiSpace(bytes[pos]) && bytes[pos] != '>') {
-    attribute.value.push_back(ToLower(bytes[pos++]));
+  while (pos < bytes.size() && !text::IsAsciiWhitespace(bytes[pos]) && bytes[pos] != '>') {
+    attribute.value.push_back(text::ToLowerAscii(bytes[pos++]));
   }
   return pos < bytes.size();
 }
 
-bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
 }  // namespace
 
 std::string_view CanonicalEncoding(std::string_view label) {
-  const std::string_view trimmed = TrimAscii(label);
+  const std::string_view trimmed = text::TrimAsciiWhitespace(label);
   for (const auto& [name, canonical] : kLabels) {
-    if (trimmed.size() == name.size() && StartsWithIgnoringCase(trimmed, name)) {
+    if (text::EqualsIgnoringAsciiCase(trimmed, name)) {
       return canonical;
     }
   }
@@ -476,8 +436,8 @@ std::string_view PrescanMetaCharset(std::string_view bytes) {
       pos = close + 3;
       continue;
     }
-    if (StartsWithIgnoringCase(rest, "<meta") && rest.size() > 5 &&
-        (IsAsciiSpace(rest[5]) || rest[5] == '/')) {
+    if (text::StartsWithIgnoringAsciiCase(rest, "<meta") && rest.size() > 5 &&
+        (text::IsAsciiWhitespace(rest[5]) || rest[5] == '/')) {
       pos += 5;
       bool got_pragma = false;
       std::optional<bool> need_pragma;
@@ -514,8 +474,9 @@ std::string_view PrescanMetaCharset(std::string_view bytes) {
       continue;
     }
     if (rest.size() > 1 && rest[0] == '<' &&
-        (IsAsciiLetter(rest[1]) || (rest[1] == '/' && rest.size() > 2 && IsAsciiLetter(rest[2])))) {
-      while (pos < bytes.size() && !IsAsciiSpace(bytes[pos]) && bytes[pos] != '>') {
+        (text::IsAsciiLetter(rest[1]) ||
+         (rest[1] == '/' && rest.size() > 2 && text::IsAsciiLetter(rest[2])))) {
+      while (pos < bytes.size() && !text::IsAsciiWhitespace(bytes[pos]) && bytes[pos] != '>') {
         ++pos;
       }
       while (GetAttribute(bytes, pos, attribute)) {
@@ -595,14 +556,14 @@ std::string CharsetFromContentType(std::string_view content_type) {
   std::size_t pos = content_type.find(';');
   while (pos != std::string_view::npos) {
     ++pos;
-    while (pos < content_type.size() && IsAsciiSpace(content_type[pos])) {
+    while (pos < content_type.size() && text::IsAsciiWhitespace(content_type[pos])) {
       ++pos;
     }
     const std::size_t equals = content_type.find('=', pos);
     if (equals == std::string_view::npos) {
       return {};
     }
-    const std::string_view name = TrimAscii(content_type.substr(pos, equals - pos));
+    const std::string_view name = text::TrimAsciiWhitespace(content_type.substr(pos, equals - pos));
     std::size_t value_begin = equals + 1;
     std::string value;
     std::size_t next = std::string_view::npos;
@@ -618,11 +579,11 @@ std::string CharsetFromContentType(std::string_view content_type) {
       next = content_type.find(';', i);
     } else {
       next = content_type.find(';', value_begin);
-      value = TrimAscii(content_type.substr(value_begin, next == std::string_view::npos
-                                                             ? std::string_view::npos
-                                                             : next - value_begin));
+      value = text::TrimAsciiWhitespace(
+          content_type.substr(value_begin, next == std::string_view::npos ? std::string_view::npos
+                                                                          : next - value_begin));
     }
-    if (name.size() == 7 && StartsWithIgnoringCase(name, "charset")) {
+    if (text::EqualsIgnoringAsciiCase(name, "charset")) {
       return value;
     }
     pos = next;

@@ -154,10 +154,7 @@ void HtmlElement::ReadProperty(ElementProperty property, std::string& out) const
   document_->ReadProperty(node_, property, out);
 }
 
-ActionOutcome HtmlElement::Click() {
-  document_->clicks_.push_back(static_cast<long>(position_));
-  return ActionDone;
-}
+ActionOutcome HtmlElement::Click() { return ActionDone; }
 
 ActionOutcome HtmlElement::SetSelectedIndex(long index) {
   return document_->SelectOption(node_, index);

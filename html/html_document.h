@@ -26,16 +26,16 @@ class TreeBuilder;
 // One entry of the document's element list; owned by the document.
 class HtmlElement final : public vexel::PageElement {
  public:
-  HtmlElement(HtmlDocument* document, std::uint32_t node, std::uint32_t position)
-      : document_(document), node_(node), position_(position) {}
+  HtmlElement(HtmlDocument* document, std::uint32_t node) : document_(document), node_(node) {}
 
   // tagName in capitals; id, className and title are the attributes (absent:
   // empty); innerText and outerText are the rendered text; innerHTML and
-  // outerHTML are the markup in the legacy rendering the site's queries expect
-  // (`<IMG class=ImgComic src="pics/1.jpg">`).
+  // outerHTML are the markup in the legacy rendering (html_markup.cpp tells
+  // what it is and why the site's queries need it).
   void ReadProperty(ElementProperty property, std::string& out) const override;
 
-  // Recorded in the document (HtmlDocument::Clicks); always ActionDone.
+  // A document without scripts has nothing for a click to start: always
+  // ActionDone, and nothing changes.
   ActionOutcome Click() override;
   // SELECT only: moves the `selected` attribute to option `index` of the
   // list. An index outside the options gives ActionFailed and changes nothing.
@@ -47,7 +47,6 @@ class HtmlElement final : public vexel::PageElement {
  private:
   HtmlDocument* document_;
   std::uint32_t node_;
-  std::uint32_t position_;
 };
 
 class HtmlDocument final : public vexel::PageDocument {
@@ -69,10 +68,6 @@ class HtmlDocument final : public vexel::PageDocument {
 
   // The address the document was loaded from (may be empty).
   const std::string& Url() const { return url_; }
-  // Positions in the element list of the elements clicked so far, in order.
-  const std::vector<long>& Clicks() const { return clicks_; }
-  // Elements, text and comment nodes held.
-  std::size_t NodeCount() const { return nodes_.size(); }
 
  private:
   friend class HtmlElement;
@@ -165,7 +160,6 @@ class HtmlDocument final : public vexel::PageDocument {
   std::vector<std::string> attribute_names_;
   std::vector<HtmlElement> elements_;
   std::string url_;
-  std::vector<long> clicks_;
 };
 
 }  // namespace vexel::html

@@ -1,5 +1,24 @@
-// outerHTML and innerHTML in the legacy rendering that the site's queries
-// were written against: `<img class="ImgComic" src="pics/1.jpg">` reads as
+// outerHTML and innerHTML: the legacy markup rendering.
+//
+// The site's queries were written against the markup that older browsers gave
+// for innerHTML and outerHTML, and they match it as plain text: the image
+// query wants an outerHTML that holds "IMG class=ImgComic", and the job then
+// cuts the picture's address out of that tag between `src="` and `">`. The
+// markup a browser writes today, `<img class="ImgComic" src="pics/1.jpg">`,
+// holds neither, so every document here (parsed markup and snapshots of the
+// live page alike) writes its markup the older way:
+//   - tag names in capitals; attribute names as the source gave them, in the
+//     source's order;
+//   - an attribute value bare when it is not empty and holds no white space
+//     and none of " ' ` = < > &; else in double quotes, & and " escaped;
+//   - href and src always in double quotes, whatever they hold, with & as
+//     &amp;;
+//   - void elements (IMG, BR, INPUT, ...) with no end tag and no content;
+//     every other element with its end tag, even where the source left it
+//     out;
+//   - text with & < > escaped, except in raw-text elements (SCRIPT, STYLE,
+//     ...), which keep it as written; comments as written.
+// So `<img class="ImgComic" src="pics/1.jpg">` reads as
 // `<IMG class=ImgComic src="pics/1.jpg">`.
 #include <string>
 #include <string_view>

@@ -12,17 +12,10 @@
 #include "html/gumbo_arena.h"
 #include "html/markup_limits.h"
 #include "html/tree_builder.h"
+#include "query/query_text.h"
 
 namespace vexel::html {
 namespace {
-
-void LowerAscii(std::string& text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-}
 
 // The tag name as a browser's DOM keeps it: lower case for HTML and MathML,
 // the standard's camel case for SVG (foreignObject, clipPath).
@@ -44,7 +37,9 @@ std::string_view ElementName(const GumboElement& element, std::string& scratch) 
     }
   }
   scratch.assign(original.data, original.length);
-  LowerAscii(scratch);
+  for (char& c : scratch) {
+    c = text::ToLowerAscii(c);
+  }
   return scratch;
 }
 

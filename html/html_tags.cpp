@@ -5,6 +5,8 @@
 #include <optional>
 #include <utility>
 
+#include "query/query_text.h"
+
 namespace vexel::html::tags {
 namespace {
 
@@ -111,24 +113,6 @@ constexpr std::array kKnownTags{
 static_assert(std::is_sorted(kKnownTags.begin(), kKnownTags.end(),
                              [](const KnownTag& a, const KnownTag& b) { return a.name < b.name; }));
 
-constexpr char ToLower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-constexpr bool IsCssSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
-
-std::string_view TrimCss(std::string_view text) {
-  while (!text.empty() && IsCssSpace(text.front())) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && IsCssSpace(text.back())) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
 std::optional<Display> DisplayFromValue(std::string_view value) {
   constexpr std::array<std::pair<std::string_view, Display>, 15> kValues{{
       {"none", Display::None},
@@ -148,7 +132,7 @@ std::optional<Display> DisplayFromValue(std::string_view value) {
       {"inline-table", Display::Inline},
   }};
   for (const auto& [name, display] : kValues) {
-    if (EqualsIgnoringAsciiCase(value, name)) {
+    if (text::EqualsIgnoringAsciiCase(value, name)) {
       return display;
     }
   }
@@ -157,18 +141,6 @@ std::optional<Display> DisplayFromValue(std::string_view value) {
 
 }  // namespace
 
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (ToLower(a[i]) != ToLower(b[i])) {
-      return false;
-    }
-  }
-  return true;
-}
-
 TagTraits TraitsOf(std::string_view name) {
   constexpr std::size_t kLongestKnown = 10;
   if (name.empty() || name.size() > kLongestKnown) {
@@ -176,7 +148,7 @@ TagTraits TraitsOf(std::string_view name) {
   }
   std::array<char, kLongestKnown> lower{};
   for (std::size_t i = 0; i < name.size(); ++i) {
-    lower[i] = ToLower(name[i]);
+    lower[i] = text::ToLowerAscii(name[i]);
   }
   const std::string_view key(lower.data(), name.size());
   const auto* found =
@@ -196,12 +168,13 @@ bool DisplayFromStyle(std::string_view style, Display& display) {
     style.remove_prefix(std::min(end + 1, style.size()));
     const std::size_t colon = declaration.find(':');
     if (colon == std::string_view::npos ||
-        !EqualsIgnoringAsciiCase(TrimCss(declaration.substr(0, colon)), "display")) {
+        !text::EqualsIgnoringAsciiCase(text::TrimAsciiWhitespace(declaration.substr(0, colon)),
+                                       "display")) {
       continue;
     }
-    std::string_view value = TrimCss(declaration.substr(colon + 1));
+    std::string_view value = text::TrimAsciiWhitespace(declaration.substr(colon + 1));
     if (const std::size_t bang = value.find('!'); bang != std::string_view::npos) {
-      value = TrimCss(value.substr(0, bang));  // "none !important"
+      value = text::TrimAsciiWhitespace(value.substr(0, bang));  // "none !important"
     }
     if (const auto parsed = DisplayFromValue(value)) {
       display = *parsed;

@@ -47,6 +47,4 @@ TagTraits TraitsOf(std::string_view name);
 // if the declarations set one; the last declaration wins, as in CSS.
 bool DisplayFromStyle(std::string_view style, Display& display);
 
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
-
 }  // namespace vexel::html::tags

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "html/html_tags.h"
+#include "query/query_text.h"
 
 namespace vexel::html {
 namespace {
@@ -142,16 +142,6 @@ static_assert(std::is_sorted(kNameRoles.begin(), kNameRoles.end(),
                                return a.name < b.name;
                              }));
 
-constexpr char ToLower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-constexpr bool IsTagSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
-}
-
-constexpr bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
 std::uint32_t RolesOf(std::string_view name) {
   constexpr std::size_t kLongest = 10;
   if (name.size() > kLongest) {
@@ -159,7 +149,7 @@ std::uint32_t RolesOf(std::string_view name) {
   }
   std::array<char, kLongest> lower{};
   for (std::size_t i = 0; i < name.size(); ++i) {
-    lower[i] = ToLower(name[i]);
+    lower[i] = text::ToLowerAscii(name[i]);
   }
   const std::string_view key(lower.data(), name.size());
   const auto* found =
@@ -172,14 +162,14 @@ std::uint32_t RolesOf(std::string_view name) {
 std::uint64_t HashName(std::string_view name) {
   std::uint64_t hash = 1469598103934665603ULL;
   for (const char c : name) {
-    hash ^= static_cast<unsigned char>(ToLower(c));
+    hash ^= static_cast<unsigned char>(text::ToLowerAscii(c));
     hash *= 1099511628211ULL;
   }
   return hash;
 }
 
 std::size_t NameEnd(std::string_view markup, std::size_t pos) {
-  while (pos < markup.size() && !IsTagSpace(markup[pos]) && markup[pos] != '/' &&
+  while (pos < markup.size() && !text::IsAsciiWhitespace(markup[pos]) && markup[pos] != '/' &&
          markup[pos] != '>') {
     ++pos;
   }
@@ -194,7 +184,7 @@ std::size_t SkipAttributes(std::string_view markup, std::size_t pos, std::size_t
   self_closing = false;
   const std::size_t size = markup.size();
   while (true) {
-    while (pos < size && IsTagSpace(markup[pos])) {
+    while (pos < size && text::IsAsciiWhitespace(markup[pos])) {
       ++pos;
     }
     if (pos >= size) {
@@ -213,18 +203,18 @@ std::size_t SkipAttributes(std::string_view markup, std::size_t pos, std::size_t
     }
     ++count;
     ++pos;  // the first character of a name may be anything, even "="
-    while (pos < size && !IsTagSpace(markup[pos]) && markup[pos] != '/' && markup[pos] != '>' &&
-           markup[pos] != '=') {
+    while (pos < size && !text::IsAsciiWhitespace(markup[pos]) && markup[pos] != '/' &&
+           markup[pos] != '>' && markup[pos] != '=') {
       ++pos;
     }
-    while (pos < size && IsTagSpace(markup[pos])) {
+    while (pos < size && text::IsAsciiWhitespace(markup[pos])) {
       ++pos;
     }
     if (pos >= size || markup[pos] != '=') {
       continue;
     }
     ++pos;
-    while (pos < size && IsTagSpace(markup[pos])) {
+    while (pos < size && text::IsAsciiWhitespace(markup[pos])) {
       ++pos;
     }
     if (pos < size && (markup[pos] == '"' || markup[pos] == '\'')) {
@@ -234,7 +224,7 @@ std::size_t SkipAttributes(std::string_view markup, std::size_t pos, std::size_t
       }
       pos = close + 1;
     } else {
-      while (pos < size && !IsTagSpace(markup[pos]) && markup[pos] != '>') {
+      while (pos < size && !text::IsAsciiWhitespace(markup[pos]) && markup[pos] != '>') {
         ++pos;
       }
     }
@@ -282,14 +272,14 @@ std::size_t SkipRawText(std::string_view markup, std::size_t pos, std::string_vi
        at = markup.find("</", at + 2)) {
     const std::size_t name_begin = at + 2;
     if (markup.size() - name_begin < name.size() ||
-        !tags::EqualsIgnoringAsciiCase(markup.substr(name_begin, name.size()), name)) {
+        !text::EqualsIgnoringAsciiCase(markup.substr(name_begin, name.size()), name)) {
       continue;
     }
     const std::size_t after = name_begin + name.size();
     if (after >= markup.size()) {
       return markup.size();
     }
-    if (IsTagSpace(markup[after]) || markup[after] == '/' || markup[after] == '>') {
+    if (text::IsAsciiWhitespace(markup[after]) || markup[after] == '/' || markup[after] == '>') {
       std::size_t count = 0;
       bool self_closing = false;
       return SkipAttributes(markup, after, count, self_closing);
@@ -459,7 +449,7 @@ std::string CheckMarkupLimits(std::string_view markup, const MarkupLimits& limit
     std::size_t attributes = 0;
     bool self_closing = false;
     if (c == '/') {
-      if (pos + 1 >= size || !IsAsciiLetter(markup[pos + 1])) {
+      if (pos + 1 >= size || !text::IsAsciiLetter(markup[pos + 1])) {
         pos = SkipPast(markup, pos, '>');  // "</>" or a bogus comment
         continue;
       }
@@ -478,7 +468,7 @@ std::string CheckMarkupLimits(std::string_view markup, const MarkupLimits& limit
       }
       continue;
     }
-    if (!IsAsciiLetter(c)) {
+    if (!text::IsAsciiLetter(c)) {
       continue;  // a "<" of text
     }
     const std::size_t name_end = NameEnd(markup, pos);

@@ -6,22 +6,11 @@
 #include <limits>
 #include <utility>
 
+#include "query/query_text.h"
+
 namespace vexel::html {
-namespace {
 
 using tags::Display;
-
-std::string ToUpperAscii(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') {
-      c = static_cast<char>(c - 'a' + 'A');
-    }
-  }
-  return upper;
-}
-
-}  // namespace
 
 std::size_t TreeBuilder::NameHash::operator()(std::string_view text) const noexcept {
   return std::hash<std::string_view>{}(text);
@@ -62,7 +51,11 @@ std::uint32_t TreeBuilder::InternTag(std::string_view tag) {
     return found->second;
   }
   const auto id = static_cast<std::uint32_t>(document_->tags_.size());
-  document_->tags_.push_back({std::string(tag), ToUpperAscii(tag), tags::TraitsOf(tag)});
+  std::string upper(tag);
+  for (char& c : upper) {
+    c = text::ToUpperAscii(c);
+  }
+  document_->tags_.push_back({std::string(tag), std::move(upper), tags::TraitsOf(tag)});
   tag_ids_.emplace(std::string(tag), id);
   return id;
 }
@@ -165,7 +158,7 @@ void TreeBuilder::OpenElementFrom(std::string_view tag,
         break;
       case HtmlDocument::kNameType:
         hidden_input = (traits.flags & tags::kInput) != 0 &&
-                       tags::EqualsIgnoringAsciiCase(attribute.value, "hidden");
+                       text::EqualsIgnoringAsciiCase(attribute.value, "hidden");
         break;
       default:
         break;
@@ -196,8 +189,7 @@ void TreeBuilder::OpenElementFrom(std::string_view tag,
 
   const bool parent_template_content = !open_.empty() && open_.back().template_content;
   if (!parent_template_content) {
-    const auto position = static_cast<std::uint32_t>(document.elements_.size());
-    document.elements_.emplace_back(&document, index, position);
+    document.elements_.emplace_back(&document, index);
   }
 
   OpenElementState state;

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -41,11 +40,18 @@ std::string TemporaryNameBeside(const std::string& target, unsigned attempt) {
          std::to_string(counter++) + "-" + std::to_string(attempt) + ".part";
 }
 
+using download::FetchFailure;
+
+download::FetchResult Fail(FetchFailure failure, std::string reason, long status = 0) {
+  return download::FetchResult::Failed(failure, std::move(reason), status);
+}
+
 }  // namespace
 
 CurlImageFetcher::CurlImageFetcher(FetchOptions options)
     : options_(std::move(options)),
-      file_system_(options_.file_system != nullptr ? *options_.file_system : files::RealFileSystem()),
+      file_system_(options_.file_system != nullptr ? *options_.file_system
+                                                   : files::RealFileSystem()),
       curl_(MakeCurlEasy()) {
   if (options_.cache_directory.empty()) {
     const std::string cache = files::UserCacheDirectory();
@@ -67,18 +73,22 @@ CurlImageFetcher::CurlImageFetcher(FetchOptions options)
   ok = ok && curl_easy_setopt(handle, CURLOPT_XFERINFODATA, this) == CURLE_OK;
   // An error page is never stored as an image: stop at the status line.
   ok = ok && curl_easy_setopt(handle, CURLOPT_FAILONERROR, 1L) == CURLE_OK;
+  // The cookies go to libcurl's own engine ("" starts it without reading a
+  // file) rather than into a Cookie header: the engine matches every request
+  // of the handle, each step of a redirect included, to the cookies' hosts,
+  // paths and expiry, and keeps what the image servers set for later pages.
+  ok = ok && curl_easy_setopt(handle, CURLOPT_COOKIEFILE, "") == CURLE_OK;
+  for (const std::string& line : options_.cookie_lines) {
+    // A line the engine cannot take is left out, as a browser leaves out a
+    // cookie it cannot store; the other cookies still go.
+    curl_easy_setopt(handle, CURLOPT_COOKIELIST, line.c_str());
+  }
   if (!ok) {
     curl_.reset();
   }
 }
 
 CurlImageFetcher::~CurlImageFetcher() = default;
-
-bool CurlImageFetcher::Fail(FetchFailure failure, std::string error) {
-  last_failure_ = failure;
-  last_error_ = std::move(error);
-  return false;
-}
 
 std::string CurlImageFetcher::CacheFileFor(const std::string& address) const {
   std::array<char, 17> hex{};
@@ -87,67 +97,55 @@ std::string CurlImageFetcher::CacheFileFor(const std::string& address) const {
   return options_.cache_directory + "image-" + hex.data();
 }
 
-bool CurlImageFetcher::FetchImage(const std::string& address, const std::string& target) {
-  last_failure_ = FetchFailure::None;
-  last_error_.clear();
+download::FetchResult CurlImageFetcher::FetchImage(const std::string& address,
+                                                   const std::string& target) {
   if (address.empty()) {
-    return Fail(FetchFailure::EmptyAddress, "no address");
+    return Fail(FetchFailure::Network, "no address");
   }
   if (options_.abandon != nullptr && options_.abandon->load()) {
     return Fail(FetchFailure::Abandoned, "abandoned");
   }
   if (!curl_) {
-    return Fail(FetchFailure::Transfer, "no curl handle");
+    return Fail(FetchFailure::Network, "no curl handle");
   }
   if (options_.cache_directory.empty()) {
-    return Fail(FetchFailure::CacheFile, "no cache folder (no home directory)");
+    return Fail(FetchFailure::File, "no cache folder (no home directory)");
   }
   if (!cache_ready_) {
     cache_ready_ = file_system_.CreateDirectories(options_.cache_directory);
     if (!cache_ready_) {
-      return Fail(FetchFailure::CacheFile, "cannot create " + options_.cache_directory);
+      return Fail(FetchFailure::File, "cannot create " + options_.cache_directory);
     }
   }
   const std::string cache_file = CacheFileFor(address);
-  if (!Receive(address, cache_file)) {
-    return false;
+  download::FetchResult received = Receive(address, cache_file);
+  if (!received.stored) {
+    return received;
   }
-  return CopyIntoPlace(cache_file, target);
+  download::FetchResult placed = CopyIntoPlace(cache_file, target);
+  placed.http_status = received.http_status;
+  return placed;
 }
 
 // Receives the body into a private temporary file and renames it to the
 // address's cache name only once it is complete, so that the cache never holds
 // a partial body under an address's name.
-bool CurlImageFetcher::Receive(const std::string& address, const std::string& cache_file) {
+download::FetchResult CurlImageFetcher::Receive(const std::string& address,
+                                                const std::string& cache_file) {
   std::string partial = cache_file + ".part-XXXXXX";
   const int fd = ::mkstemp(partial.data());
   if (fd < 0) {
-    return Fail(FetchFailure::CacheFile, "cannot create a file in " + options_.cache_directory);
+    return Fail(FetchFailure::File, "cannot create a file in " + options_.cache_directory);
   }
   UniqueFile file(::fdopen(fd, "wb"));
   if (!file) {
     ::close(fd);
     file_system_.Remove(partial);
-    return Fail(FetchFailure::CacheFile, "cannot open a file in " + options_.cache_directory);
+    return Fail(FetchFailure::File, "cannot open a file in " + options_.cache_directory);
   }
 
   CURL* handle = curl_.get();
   curl_easy_setopt(handle, CURLOPT_URL, address.c_str());
-  if (options_.cookies_for) {
-    // A header of our own rather than CURLOPT_COOKIE: libcurl drops a custom
-    // Cookie header when a redirect leads to another host, port or scheme,
-    // where CURLOPT_COOKIE would follow the redirect anywhere. Text that
-    // could end the header line is never sent.
-    const std::string cookies = options_.cookies_for(address);
-    const bool sendable =
-        !cookies.empty() && std::none_of(cookies.begin(), cookies.end(), [](char c) {
-          return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-        });
-    CurlSlist header(sendable ? curl_slist_append(nullptr, ("Cookie: " + cookies).c_str())
-                              : nullptr);
-    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, header.get());
-    cookie_header_ = std::move(header);
-  }
   sink_ = file.get();
   sink_failed_ = false;
   stalled_ = false;
@@ -159,30 +157,32 @@ bool CurlImageFetcher::Receive(const std::string& address, const std::string& ca
   curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
 
   const bool closed = std::fclose(file.release()) == 0;
-  bool ok = false;
+  download::FetchResult outcome = download::FetchResult::Stored(status);
   if (result == CURLE_ABORTED_BY_CALLBACK && stalled_) {
-    Fail(FetchFailure::Transfer,
-         "no data for " + std::to_string(options_.transfer.stall_timeout_seconds) + " s");
+    outcome = Fail(FetchFailure::Timeout,
+                   "no data for " + std::to_string(options_.transfer.stall_timeout_seconds) + " s",
+                   status);
   } else if (result == CURLE_ABORTED_BY_CALLBACK) {
-    Fail(FetchFailure::Abandoned, "abandoned");
+    outcome = Fail(FetchFailure::Abandoned, "abandoned", status);
   } else if (sink_failed_ || (result == CURLE_OK && !closed)) {
-    Fail(FetchFailure::CacheFile, "cannot write to " + options_.cache_directory);
+    outcome = Fail(FetchFailure::File, "cannot write to " + options_.cache_directory, status);
   } else if (result == CURLE_HTTP_RETURNED_ERROR || status >= 400) {
-    Fail(FetchFailure::HttpStatus, "HTTP status " + std::to_string(status));
+    outcome = Fail(FetchFailure::HttpStatus, "HTTP status " + std::to_string(status), status);
   } else if (result != CURLE_OK) {
-    Fail(FetchFailure::Transfer, curl_easy_strerror(result));
+    outcome =
+        Fail(result == CURLE_OPERATION_TIMEDOUT ? FetchFailure::Timeout : FetchFailure::Network,
+             curl_easy_strerror(result), status);
   } else if (!file_system_.Rename(partial, cache_file)) {
-    Fail(FetchFailure::CacheFile, "cannot rename into " + options_.cache_directory);
-  } else {
-    ok = true;
+    outcome = Fail(FetchFailure::File, "cannot rename into " + options_.cache_directory, status);
   }
-  if (!ok) {
+  if (!outcome.stored) {
     file_system_.Remove(partial);
   }
-  return ok;
+  return outcome;
 }
 
-bool CurlImageFetcher::CopyIntoPlace(const std::string& cache_file, const std::string& target) {
+download::FetchResult CurlImageFetcher::CopyIntoPlace(const std::string& cache_file,
+                                                      const std::string& target) {
   constexpr unsigned kAttempts = 3;  // a stale temporary name is skipped, not reused
   for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {
     const std::string temporary = TemporaryNameBeside(target, attempt);
@@ -191,12 +191,12 @@ bool CurlImageFetcher::CopyIntoPlace(const std::string& cache_file, const std::s
     }
     if (!file_system_.Rename(temporary, target)) {
       file_system_.Remove(temporary);
-      return Fail(FetchFailure::Copy, "cannot rename to " + target);
+      return Fail(FetchFailure::File, "cannot rename to " + target);
     }
     file_system_.Remove(cache_file);
-    return true;
+    return download::FetchResult::Stored(0);
   }
-  return Fail(FetchFailure::Copy, "cannot copy to " + target);
+  return Fail(FetchFailure::File, "cannot copy to " + target);
 }
 
 std::size_t CurlImageFetcher::OnWrite(char* data, std::size_t size, std::size_t count, void* self) {

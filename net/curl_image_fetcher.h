@@ -7,10 +7,11 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
-#include "net/curl_handle.h"
 #include "download/file_system.h"
 #include "download/image_fetcher.h"
+#include "net/curl_handle.h"
 #include "net/transfer_options.h"
 
 namespace vexel::net {
@@ -20,10 +21,12 @@ struct FetchOptions {
   TransferOptions transfer;
   // Where bodies are received; empty: UserCacheDirectory() + "vexel/".
   std::string cache_directory;
-  // The Cookie header for one address ("a=1; b=2"); may be empty. Sent to
-  // that address's host only, never along a redirect to another host, port
-  // or scheme.
-  std::function<std::string(const std::string& address)> cookies_for;
+  // The cookies the requests may carry, one line each in the Netscape
+  // cookie-file format that CURLOPT_COOKIELIST takes. They are loaded into
+  // the fetcher's curl handle once, and libcurl's cookie engine picks for
+  // every request, each step of a redirect included, those whose host, path,
+  // secure flag and expiry fit, as a browser would.
+  std::vector<std::string> cookie_lines;
   // When set, the transfer under way fails at once and later fetches fail
   // without connecting.
   const std::atomic<bool>* abandon = nullptr;
@@ -32,17 +35,6 @@ struct FetchOptions {
   std::function<void(std::int64_t received, std::int64_t expected)> progress;
   // Null: the real file system.
   download::FileSystem* file_system = nullptr;
-};
-
-// Why the last FetchImage call returned false.
-enum class FetchFailure {
-  None,
-  EmptyAddress,
-  Abandoned,   // the abandon flag was set
-  Transfer,    // no connection, a broken or stalled transfer, a bad address
-  HttpStatus,  // the server answered 400 or more
-  CacheFile,   // the body could not be written to the cache folder
-  Copy,        // the cached body could not be copied into place
 };
 
 class CurlImageFetcher final : public download::ImageFetcher {
@@ -59,18 +51,14 @@ class CurlImageFetcher final : public download::ImageFetcher {
   // file ever carries the page's name. The cache file is removed after a
   // successful copy and kept after a failed one. All requests of one fetcher
   // go through one curl handle, so they share a connection.
-  bool FetchImage(const std::string& address, const std::string& target) override;
+  download::FetchResult FetchImage(const std::string& address, const std::string& target) override;
 
-  FetchFailure LastFailure() const { return last_failure_; }
-  // A one-line description of the last failure (curl's message, the status).
-  const std::string& LastError() const { return last_error_; }
   // The cache file that `address` is received into.
   std::string CacheFileFor(const std::string& address) const;
 
  private:
-  bool Fail(FetchFailure failure, std::string error);
-  bool Receive(const std::string& address, const std::string& cache_file);
-  bool CopyIntoPlace(const std::string& cache_file, const std::string& target);
+  download::FetchResult Receive(const std::string& address, const std::string& cache_file);
+  download::FetchResult CopyIntoPlace(const std::string& cache_file, const std::string& target);
 
   static std::size_t OnWrite(char* data, std::size_t size, std::size_t count, void* self);
   static int OnProgress(void* self, curl_off_t expected, curl_off_t received, curl_off_t,
@@ -79,7 +67,6 @@ class CurlImageFetcher final : public download::ImageFetcher {
   FetchOptions options_;
   download::FileSystem& file_system_;
   CurlEasy curl_;
-  CurlSlist cookie_header_;  // the request under way's Cookie header, if any
   bool cache_ready_ = false;
   std::FILE* sink_ = nullptr;  // the cache file being received, owned by Receive
   bool sink_failed_ = false;
@@ -87,8 +74,6 @@ class CurlImageFetcher final : public download::ImageFetcher {
   curl_off_t last_received_ = 0;
   std::chrono::steady_clock::time_point last_change_;
   bool stalled_ = false;
-  FetchFailure last_failure_ = FetchFailure::None;
-  std::string last_error_;
 };
 
 }  // namespace vexel::net

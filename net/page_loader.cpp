@@ -8,29 +8,18 @@
 
 #include "html/charset_decoder.h"
 #include "net/curl_handle.h"
+#include "net/resolve_address.h"
+#include "query/query_text.h"
 
 namespace vexel::net {
 namespace {
 
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-    if (c != prefix[i]) {
-      return false;
-    }
-  }
-  return true;
-}
+using download::FetchFailure;
 
 bool IsAddress(std::string_view source) {
-  return StartsWithIgnoringCase(source, "http://") || StartsWithIgnoringCase(source, "https://") ||
-         StartsWithIgnoringCase(source, "file://");
+  return text::StartsWithIgnoringAsciiCase(source, "http://") ||
+         text::StartsWithIgnoringAsciiCase(source, "https://") ||
+         text::StartsWithIgnoringAsciiCase(source, "file://");
 }
 
 // Error texts are single lines, whatever a library put into them.
@@ -83,7 +72,6 @@ std::string TooLarge(std::size_t limit, const std::string& url) {
 }  // namespace
 
 std::string FileUrlFromPath(std::string_view absolute_path) {
-  constexpr std::string_view kHex = "0123456789ABCDEF";
   std::string url = "file://";
   for (const char c : absolute_path) {
     const auto byte = static_cast<unsigned char>(c);
@@ -93,9 +81,7 @@ std::string FileUrlFromPath(std::string_view absolute_path) {
     if (keep) {
       url.push_back(c);
     } else {
-      url.push_back('%');
-      url.push_back(kHex[byte >> 4]);
-      url.push_back(kHex[byte & 0x0F]);
+      AppendPercentEncoded(byte, url);
     }
   }
   return url;
@@ -104,7 +90,7 @@ std::string FileUrlFromPath(std::string_view absolute_path) {
 FetchedPage FetchPage(std::string_view source, const PageLoadOptions& options) {
   FetchedPage page;
   if (source.empty()) {
-    page.error = "no page address given";
+    page.Fail(FetchFailure::Network, "no page address given");
     return page;
   }
   std::string url;
@@ -115,7 +101,8 @@ FetchedPage FetchPage(std::string_view source, const PageLoadOptions& options) {
     const std::filesystem::path absolute =
         std::filesystem::absolute(std::filesystem::path(source), error);
     if (error) {
-      page.error = OneLine("cannot find " + std::string(source) + ": " + error.message());
+      page.Fail(FetchFailure::File,
+                OneLine("cannot find " + std::string(source) + ": " + error.message()));
       return page;
     }
     url = FileUrlFromPath(absolute.lexically_normal().string());
@@ -124,7 +111,7 @@ FetchedPage FetchPage(std::string_view source, const PageLoadOptions& options) {
 
   const CurlEasy handle = MakeCurlEasy();
   if (!handle) {
-    page.error = "cannot load " + url + ": libcurl could not start a transfer";
+    page.Fail(FetchFailure::Network, "cannot load " + url + ": libcurl could not start a transfer");
     return page;
   }
   TransferOptions transfer = options.transfer;
@@ -146,7 +133,8 @@ FetchedPage FetchPage(std::string_view source, const PageLoadOptions& options) {
   set(CURLOPT_WRITEDATA, &receiver);
   set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.max_bytes));
   if (result != CURLE_OK) {
-    page.error = OneLine("cannot load " + url + ": " + curl_easy_strerror(result));
+    page.Fail(FetchFailure::Network,
+              OneLine("cannot load " + url + ": " + curl_easy_strerror(result)));
     return page;
   }
   result = curl_easy_perform(curl);
@@ -164,15 +152,23 @@ FetchedPage FetchPage(std::string_view source, const PageLoadOptions& options) {
     page.content_type = content_type;
   }
 
+  page.http_status = status;
   if (status >= 400) {
-    page.error = "HTTP " + std::to_string(status) + " from " + page.final_url;
+    page.Fail(FetchFailure::HttpStatus,
+              "HTTP " + std::to_string(status) + " from " + page.final_url);
   } else if (receiver.too_large || result == CURLE_FILESIZE_EXCEEDED) {
-    page.error = TooLarge(options.max_bytes, page.final_url);
+    page.Fail(FetchFailure::TooLarge, TooLarge(options.max_bytes, page.final_url));
   } else if (result != CURLE_OK) {
     const std::string reason = detail[0] != '\0' ? detail.data() : curl_easy_strerror(result);
-    page.error = OneLine("cannot load " + page.final_url + ": " + reason);
+    FetchFailure kind = FetchFailure::Network;
+    if (result == CURLE_OPERATION_TIMEDOUT) {
+      kind = FetchFailure::Timeout;
+    } else if (result == CURLE_FILE_COULDNT_READ_FILE || result == CURLE_READ_ERROR) {
+      kind = FetchFailure::File;
+    }
+    page.Fail(kind, OneLine("cannot load " + page.final_url + ": " + reason));
   }
-  if (!page.error.empty()) {
+  if (!page.ok()) {
     page.bytes.clear();
   }
   return page;
@@ -182,17 +178,22 @@ LoadedPage LoadPage(std::string_view source, const PageLoadOptions& options) {
   FetchedPage fetched = FetchPage(source, options);
   LoadedPage loaded;
   loaded.final_url = fetched.final_url;
+  loaded.http_status = fetched.http_status;
   if (!fetched.ok()) {
+    loaded.failure = fetched.failure;
     loaded.error = std::move(fetched.error);
     return loaded;
   }
   // The fetch has capped the size already (max_bytes); the parser checks the
   // decoded text against its own limit. The page's own bytes are let go once decoded; only the text
   // is parsed.
-  std::string text = html::DecodeToUtf8(fetched.bytes, html::CharsetFromContentType(fetched.content_type));
+  std::string text =
+      html::DecodeToUtf8(fetched.bytes, html::CharsetFromContentType(fetched.content_type));
   std::string().swap(fetched.bytes);
   html::ParseOutcome parsed = html::ParseHtml(text, fetched.final_url);
   if (!parsed.ok()) {
+    // Past the parser's limits: the page is too large or too complex to read.
+    loaded.failure = FetchFailure::TooLarge;
     loaded.error = "cannot read " + fetched.final_url + ": " + parsed.error;
     return loaded;
   }

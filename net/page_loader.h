@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "download/image_fetcher.h"
 #include "html/html_document.h"
 #include "html/html_parser.h"
 #include "net/transfer_options.h"
@@ -25,13 +26,23 @@ struct FetchedPage {
   std::string bytes;
   std::string content_type;  // as the server sent it; empty for files
   std::string final_url;     // after redirects; file:// for local files
-  std::string error;         // one line, in English; empty on success
-  bool ok() const { return error.empty(); }
+  long http_status = 0;      // the last response's; 0 for files
+  // The kind of failure, with a one-line description in English; None and
+  // empty on success.
+  download::FetchFailure failure = download::FetchFailure::None;
+  std::string error;
+  bool ok() const { return failure == download::FetchFailure::None; }
+  void Fail(download::FetchFailure kind, std::string text) {
+    failure = kind;
+    error = std::move(text);
+  }
 };
 
 struct LoadedPage {
   std::unique_ptr<html::HtmlDocument> document;
   std::string final_url;
+  long http_status = 0;
+  download::FetchFailure failure = download::FetchFailure::None;  // as FetchedPage's
   std::string error;
   bool ok() const { return document != nullptr; }
 };

@@ -17,7 +17,6 @@ std::string CleanReference(const std::string& reference) {
   while (end > begin && static_cast<unsigned char>(reference[end - 1]) <= 0x20) {
     --end;
   }
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string clean;
   clean.reserve(end - begin);
   for (std::size_t i = begin; i < end; ++i) {
@@ -26,9 +25,7 @@ std::string CleanReference(const std::string& reference) {
       continue;
     }
     if (byte < 0x20 || byte == 0x7F) {
-      clean += '%';
-      clean += kHex[byte >> 4];
-      clean += kHex[byte & 0xF];
+      AppendPercentEncoded(byte, clean);
       continue;
     }
     clean += reference[i];
@@ -37,6 +34,13 @@ std::string CleanReference(const std::string& reference) {
 }
 
 }  // namespace
+
+void AppendPercentEncoded(unsigned char byte, std::string& out) {
+  constexpr std::string_view kHex = "0123456789ABCDEF";
+  out.push_back('%');
+  out.push_back(kHex[byte >> 4]);
+  out.push_back(kHex[byte & 0x0F]);
+}
 
 std::optional<std::string> ResolveAddress(const std::string& base, const std::string& reference) {
   EnsureCurlGlobalInit();

@@ -20,4 +20,8 @@ std::optional<std::string> ResolveAddress(const std::string& base, const std::st
 // between threads.
 const download::AddressResolver& CurlAddressResolver();
 
+// Appends `byte` as "%XX" with capital hex digits, the form an address gives
+// a byte it cannot carry as it is.
+void AppendPercentEncoded(unsigned char byte, std::string& out);
+
 }  // namespace vexel::net

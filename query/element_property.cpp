@@ -28,6 +28,15 @@ std::optional<ElementProperty> PropertyFromName(std::string_view name) {
   return std::nullopt;
 }
 
+std::optional<ElementProperty> PropertyAtStartOf(std::string_view text) {
+  for (const auto& [name, property] : kProperties) {
+    if (text.starts_with(name)) {
+      return property;
+    }
+  }
+  return std::nullopt;
+}
+
 std::string_view PropertyName(ElementProperty property) {
   for (const auto& [text, candidate] : kProperties) {
     if (candidate == property) {

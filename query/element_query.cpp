@@ -1,10 +1,8 @@
 #include "query/element_query.h"
 
 #include <algorithm>
-#include <array>
 #include <limits>
 #include <string_view>
-#include <utility>
 
 #include "query/query_text.h"
 
@@ -14,22 +12,6 @@ namespace {
 constexpr std::string_view kClickHead = "click element";
 constexpr std::string_view kSelectHead = "select ";
 constexpr std::string_view kSetHead = "set ";
-
-// Read heads in the order they are tried; the first beginning that matches wins.
-constexpr std::array<std::pair<std::string_view, ElementProperty>, 8> kReadHeads{{
-    {"id", ElementProperty::Id},
-    {"className", ElementProperty::ClassName},
-    {"title", ElementProperty::Title},
-    {"tagName", ElementProperty::TagName},
-    {"innerText", ElementProperty::InnerText},
-    {"outerText", ElementProperty::OuterText},
-    {"innerHTML", ElementProperty::InnerHTML},
-    {"outerHTML", ElementProperty::OuterHTML},
-}};
-
-bool StartsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
 
 // A hostile page can nest thousands of elements that pass the cheap first
 // condition, each of whose markup or text holds most of the page; reading
@@ -106,7 +88,7 @@ QueryResult ApplySet(std::string_view head, PageElement& element) {
     return QueryMatched;
   }
   std::string_view value = text::TrimSpaces(head.substr(equals + 2));
-  if (StartsWith(value, "[")) {
+  if (value.starts_with("[")) {
     value.remove_prefix(1);
   }
   if (!value.empty() && value.back() == ']') {
@@ -116,21 +98,18 @@ QueryResult ApplySet(std::string_view head, PageElement& element) {
 }
 
 QueryResult ApplyHead(std::string_view head, PageElement& element, std::string& out) {
-  if (StartsWith(head, kClickHead)) {
+  if (head.starts_with(kClickHead)) {
     element.Click();
     return QueryMatched;
   }
-  if (StartsWith(head, kSelectHead)) {
+  if (head.starts_with(kSelectHead)) {
     return ApplySelect(head, element);
   }
-  if (StartsWith(head, kSetHead)) {
+  if (head.starts_with(kSetHead)) {
     return ApplySet(head, element);
   }
-  for (const auto& [prefix, property] : kReadHeads) {
-    if (StartsWith(head, prefix)) {
-      element.ReadProperty(property, out);
-      return QueryMatched;
-    }
+  if (const auto property = PropertyAtStartOf(head)) {
+    element.ReadProperty(*property, out);
   }
   return QueryMatched;
 }

@@ -27,6 +27,11 @@ enum class ElementProperty {
 // The property whose query name is exactly `name` (case-sensitive), if any.
 std::optional<ElementProperty> PropertyFromName(std::string_view name);
 
+// The property whose query name `text` begins with ("innerText element ..."
+// gives InnerText), the names tried in the order above; a read head is named
+// this way.
+std::optional<ElementProperty> PropertyAtStartOf(std::string_view text);
+
 // The query name of a property ("className", "innerText", ...).
 std::string_view PropertyName(ElementProperty property);
 

@@ -97,10 +97,36 @@ std::optional<ScannedInteger> ScanInteger(std::string_view text) {
 }
 
 std::optional<ScannedInteger> ScanAfterLiteral(std::string_view text, std::string_view literal) {
-  if (text.substr(0, literal.size()) != literal) {
+  if (!text.starts_with(literal)) {
     return std::nullopt;
   }
   return ScanInteger(text.substr(literal.size()));
+}
+
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && StartsWithIgnoringAsciiCase(a, b);
+}
+
+std::string_view TrimAsciiWhitespace(std::string_view text) {
+  while (!text.empty() && IsAsciiWhitespace(text.front())) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && IsAsciiWhitespace(text.back())) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
+bool StartsWithIgnoringAsciiCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (ToLowerAscii(text[i]) != ToLowerAscii(prefix[i])) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace vexel::text

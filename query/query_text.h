@@ -1,4 +1,5 @@
-// Text rules shared by the query language and the download job.
+// Text rules shared by the query language, the HTML document, the page loader
+// and the download job.
 //
 // All texts are UTF-8. Because UTF-8 is self-synchronising, a plain byte search
 // for a valid UTF-8 needle can never start a match in the middle of a
@@ -43,5 +44,26 @@ std::optional<ScannedInteger> ScanInteger(std::string_view text);
 // Reads `literal` followed by an integer as above ("element%d", ">共%d").
 // Nothing is read when `text` does not begin with `literal` byte for byte.
 std::optional<ScannedInteger> ScanAfterLiteral(std::string_view text, std::string_view literal);
+
+// ASCII letter case only: every other byte, UTF-8 included, stays as it is, so
+// tag names, attribute names and encoding labels compare the way HTML and
+// URLs compare them.
+constexpr char ToLowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+constexpr char ToUpperAscii(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
+bool StartsWithIgnoringAsciiCase(std::string_view text, std::string_view prefix);
+
+constexpr bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// The white space of HTML and CSS: space, tab, line feed, form feed and
+// carriage return.
+constexpr bool IsAsciiWhitespace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
+}
+std::string_view TrimAsciiWhitespace(std::string_view text);
 
 }  // namespace vexel::text

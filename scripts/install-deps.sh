@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev libgumbo-dev libcpp-httplib-dev
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools
-  libqt6svg6-dev qt6-l10n-tools qt6-translations-l10n libgl-dev
+  qt6-svg-dev qt6-l10n-tools qt6-translations-l10n libgl-dev
   xvfb xauth fonts-noto-cjk curl time
 )
 

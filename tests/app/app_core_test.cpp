@@ -1,18 +1,28 @@
-// The window program's pieces that need no window: the cookie jar, the
-// snapshot reader and the command line.
+// The window program's pieces that need no window: the cookie jar (and what
+// libcurl makes of its lines), the snapshot reader and the command line.
 #include <gtest/gtest.h>
 
 #include <QDateTime>
 #include <QNetworkCookie>
 
+#include <algorithm>
+#include <clocale>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "app/app_options.h"
 #include "app/cookie_jar.h"
 #include "app/page_snapshot.h"
+#include "net/curl_image_fetcher.h"
+#include "tests/support/file_temp_dir.h"
+#include "tests/support/local_server.h"
 
 namespace vexel::app {
 namespace {
-
-using namespace std::chrono_literals;
 
 QNetworkCookie Cookie(const char* name, const char* value, const char* domain,
                       const char* path = "/") {
@@ -22,60 +32,125 @@ QNetworkCookie Cookie(const char* name, const char* value, const char* domain,
   return cookie;
 }
 
-TEST(CookieJar, SendsWhatABrowserWouldSendToAnAddress) {
+TEST(CookieJar, FollowsTheStoreByNameDomainAndPath) {
   CookieJar jar;
-  jar.Add(Cookie("host", "1", "comic.example"));           // this host only
-  jar.Add(Cookie("domain", "2", ".comic.example"));        // and its subdomains
-  jar.Add(Cookie("deep", "3", "comic.example", "/pics"));  // under /pics only
-  jar.Add(Cookie("other", "4", "elsewhere.example"));
-
-  EXPECT_EQ(jar.CookiesFor("http://comic.example/pics/1.jpg"), "deep=3; host=1; domain=2");
-  EXPECT_EQ(jar.CookiesFor("http://comic.example/picsX/1.jpg"), "host=1; domain=2");
-  EXPECT_EQ(jar.CookiesFor("http://comic.example/pics"), "deep=3; host=1; domain=2");
-  EXPECT_EQ(jar.CookiesFor("http://img.comic.example/1.jpg"), "domain=2");
-  EXPECT_EQ(jar.CookiesFor("http://xcomic.example/1.jpg"), "");
-  EXPECT_EQ(jar.CookiesFor("http://COMIC.example/"), "host=1; domain=2");
-  EXPECT_EQ(jar.CookiesFor("ftp://comic.example/"), "");
-  EXPECT_EQ(jar.CookiesFor("not an address"), "");
-
-  // The engine names an international domain in its ASCII form.
-  jar.Add(Cookie("idn", "5", "xn--wgv71a119e.example"));
-  EXPECT_EQ(jar.CookiesFor("http://日本語.example/1.jpg"), "idn=5");
+  jar.Add(Cookie("s", "1", "comic.example"));
+  jar.Add(Cookie("s", "2", ".comic.example"));          // for the whole domain: another cookie
+  jar.Add(Cookie("s", "3", "comic.example", "/pics"));  // another path: another cookie
+  jar.Add(Cookie("bad", "a\tb", "comic.example"));      // kept, but it has no line
+  jar.Add(Cookie("s", "9", "COMIC.example"));           // replaces the first, in its place
+  EXPECT_EQ(jar.size(), 4u);
+  EXPECT_EQ(jar.CurlCookieLines(), (std::vector<std::string>{
+                                       "comic.example\tFALSE\t/\tFALSE\t0\ts\t9",
+                                       ".comic.example\tTRUE\t/\tFALSE\t0\ts\t2",
+                                       "comic.example\tFALSE\t/pics\tFALSE\t0\ts\t3",
+                                   }));
+  jar.Remove(Cookie("s", "", ".comic.example"));
+  jar.Remove(Cookie("s", "", "comic.example", "/pics"));
+  jar.Remove(Cookie("bad", "", "comic.example"));
+  EXPECT_EQ(jar.CurlCookieLines(),
+            std::vector<std::string>{"comic.example\tFALSE\t/\tFALSE\t0\ts\t9"});
 }
 
-TEST(CookieJar, KeepsSecureAndExpiryRulesAndFollowsTheStore) {
+// libcurl turns an international host name into its ASCII form by the
+// process's locale; the window program runs in a UTF-8 one, which Qt sets up.
+class Utf8Locale {
+ public:
+  Utf8Locale() : old_(std::setlocale(LC_ALL, nullptr)) { std::setlocale(LC_ALL, "C.UTF-8"); }
+  ~Utf8Locale() { std::setlocale(LC_ALL, old_.c_str()); }
+  Utf8Locale(const Utf8Locale&) = delete;
+  Utf8Locale& operator=(const Utf8Locale&) = delete;
+
+ private:
+  std::string old_;
+};
+
+std::set<std::string> CookiesOf(const std::string& header) {
+  std::set<std::string> cookies;
+  std::size_t start = 0;
+  while (start < header.size()) {
+    const std::size_t end = std::min(header.find("; ", start), header.size());
+    cookies.insert(header.substr(start, end - start));
+    start = end + 2;
+  }
+  return cookies;
+}
+
+// The jar's lines in the fetcher's curl handle: libcurl sends each request
+// the cookies the browser would. One server on 127.0.0.1 plays every host,
+// reached as site.localhost, its subdomains and 127.0.0.1. (Not as localhost
+// itself: libcurl takes plain http to it for a secure connection.)
+TEST(CookieJar, LinesMakeCurlSendWhatTheBrowserWould) {
+  vexel::testing::LocalServer server;
+  std::mutex mutex;
+  std::map<std::string, std::string> seen;  // host and path -> Cookie header
+  server.server.Get("/away.png", [&server](const httplib::Request&, httplib::Response& response) {
+    response.set_redirect(server.UrlAt("127.0.0.1", "/away/1.png"));
+  });
+  server.server.Get(".*", [&](const httplib::Request& request, httplib::Response& response) {
+    const std::string host = request.get_header_value("Host");
+    const std::lock_guard lock(mutex);
+    seen[host.substr(0, host.rfind(':')) + request.path] = request.get_header_value("Cookie");
+    response.set_content("picture", "image/png");
+  });
+  ASSERT_TRUE(server.Start());
+
   CookieJar jar;
-  QNetworkCookie secure = Cookie("s", "1", "comic.example");
-  secure.setSecure(true);
+  jar.Add(Cookie("host", "1", "site.localhost"));           // this host only
+  jar.Add(Cookie("domain", "2", ".site.localhost"));        // and its subdomains
+  jar.Add(Cookie("deep", "3", "site.localhost", "/pics"));  // under /pics only
+  QNetworkCookie secure = Cookie("secure", "4", ".site.localhost");
+  secure.setSecure(true);  // never over plain http
   jar.Add(secure);
-  QNetworkCookie expiring = Cookie("e", "2", "comic.example");
-  const QDateTime expiry = QDateTime::fromSecsSinceEpoch(2'000'000'000);
-  expiring.setExpirationDate(expiry);
-  jar.Add(expiring);
+  QNetworkCookie expired = Cookie("expired", "5", ".site.localhost");
+  expired.setExpirationDate(QDateTime::fromSecsSinceEpoch(1'000'000'000));
+  jar.Add(expired);
+  QNetworkCookie lasting = Cookie("lasting", "6", "site.localhost");
+  lasting.setExpirationDate(QDateTime::currentDateTimeUtc().addYears(1));
+  lasting.setHttpOnly(true);
+  jar.Add(lasting);
+  // The engine names an international host in its ASCII form (日本語 here).
+  jar.Add(Cookie("idn", "7", "xn--wgv71a119e.site.localhost"));
+  jar.Add(Cookie("other", "8", "elsewhere.example"));
 
-  const auto before = CookieJar::Clock::time_point(std::chrono::seconds(1'999'999'999));
-  const auto after = CookieJar::Clock::time_point(std::chrono::seconds(2'000'000'001));
-  EXPECT_EQ(jar.CookiesFor("http://comic.example/", before), "e=2");
-  EXPECT_EQ(jar.CookiesFor("https://comic.example/", before), "s=1; e=2");
-  EXPECT_EQ(jar.CookiesFor("https://comic.example/", after), "s=1");
+  const Utf8Locale locale;
+  vexel::testing::TempDir cache;
+  vexel::testing::TempDir out;
+  net::FetchOptions options;
+  options.cache_directory = cache.path();
+  options.cookie_lines = jar.CurlCookieLines();
+  net::CurlImageFetcher fetcher(std::move(options));
+  const std::pair<const char*, const char*> requests[] = {
+      {"site.localhost", "/pics/1.png"},     {"site.localhost", "/picsX/1.png"},
+      {"img.site.localhost", "/pics/1.png"}, {"日本語.site.localhost", "/pics/1.png"},
+      {"site.localhost", "/away.png"},
+  };
+  for (const auto& [host, path] : requests) {
+    const download::FetchResult result =
+        fetcher.FetchImage(server.UrlAt(host, path), out / "1.png");
+    ASSERT_TRUE(result.stored) << host << path << ": " << result.reason;
+  }
 
-  // An update replaces the value in place; a removal takes the cookie out.
-  jar.Add(Cookie("s", "9", "comic.example"));
-  EXPECT_EQ(jar.size(), 2u);
-  EXPECT_EQ(jar.CookiesFor("http://comic.example/", before), "s=9; e=2");
-  jar.Remove(secure);
-  jar.Remove(expiring);
-  EXPECT_EQ(jar.size(), 0u);
-  EXPECT_EQ(jar.CookiesFor("https://comic.example/", before), "");
+  using Set = std::set<std::string>;
+  const std::lock_guard lock(mutex);
+  EXPECT_EQ(CookiesOf(seen["site.localhost/pics/1.png"]),
+            (Set{"deep=3", "domain=2", "host=1", "lasting=6"}));
+  EXPECT_EQ(CookiesOf(seen["site.localhost/picsX/1.png"]),
+            (Set{"domain=2", "host=1", "lasting=6"}));
+  EXPECT_EQ(CookiesOf(seen["img.site.localhost/pics/1.png"]), Set{"domain=2"});
+  EXPECT_EQ(CookiesOf(seen["xn--wgv71a119e.site.localhost/pics/1.png"]),
+            (Set{"domain=2", "idn=7"}));
+  ASSERT_EQ(seen.count("127.0.0.1/away/1.png"), 1u);
+  EXPECT_EQ(seen["127.0.0.1/away/1.png"], "");  // another host after the redirect
 }
 
 // Records what the reader hands on, as text.
 class Recorder : public SnapshotSink {
  public:
-  void OpenElement(std::string_view tag, std::span<const SnapshotAttribute> attributes,
+  void OpenElement(std::string_view tag, std::span<const html::HtmlAttributeView> attributes,
                    bool rendered) override {
     log += "<" + std::string(tag) + (rendered ? "" : "!");
-    for (const SnapshotAttribute& a : attributes) {
+    for (const html::HtmlAttributeView& a : attributes) {
       log += " " + std::string(a.name) + "=" + std::string(a.value);
     }
     log += ">";

@@ -199,6 +199,7 @@ class LivePageTest : public QObject {
     View()->Navigate(QString::fromStdString(site_->Url("slow.html")));
     QTRY_VERIFY(document_->IsBusy());
     QCOMPARE(Evaluate(*document_, "innerText element that id = go").result, QueryBusy);
+    site_->Release();
     QTRY_VERIFY_WITH_TIMEOUT(!document_->IsBusy(), kLoadTimeoutMs);
   }
 
@@ -234,7 +235,9 @@ class LivePageTest : public QObject {
     worker.join();
     QCOMPARE(count.load(), 0L);
     QVERIFY(timer.elapsed() < 1500);
-    QTest::qWait(2000);  // let the page's script end before the next test
+    // The next test starts once the page's script has ended: a script run
+    // queues behind it.
+    RunScript(View(), QStringLiteral("0"));
   }
 };
 

@@ -4,9 +4,9 @@
 
 #include <charconv>
 #include <cstdlib>
-#include <thread>
 
-#include "tests/support/fetch_test_server.h"
+#include "tests/support/chapter_page.h"
+#include "tests/support/local_server.h"
 
 namespace vexel::app::testing {
 namespace {
@@ -19,15 +19,6 @@ const char* const kHtml = "text/html; charset=utf-8";
 std::string Page(const std::string& title, const std::string& body) {
   return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>" + title +
          "</title></head><body>" + body + "</body></html>";
-}
-
-std::string ChapterPage(int pages) {
-  return Page("chapter",
-              "<div class=\"nav\"><a href=\"/home/\">首页</a></div>"
-              "<div class=\"stauts_left\">您正在看：测试章节 >共" +
-                  std::to_string(pages) +
-                  "页</div>"
-                  "<div><img class=\"ImgComic\" alt=\"1\" src=\"pics/1.png\"></div>");
 }
 
 // The digits a route's pattern matched; 0 for a number too large for int.
@@ -58,7 +49,9 @@ TestSite::TestSite() : local_(std::make_unique<vexel::testing::LocalServer>()) {
     res.set_content(Page("next", "<p id=\"here\">next</p>"), kHtml);
   });
   server.Get(R"(/chapter/(\d+)\.html)", [](const httplib::Request& req, httplib::Response& res) {
-    res.set_content(ChapterPage(Number(req.matches[1].str())), kHtml);
+    res.set_content(vexel::testing::BareChapterPage(
+                        "您正在看：测试章节 >共" + req.matches[1].str() + "页", "pics/1.png"),
+                    kHtml);
   });
   server.Get(R"(/chapter/pics/(\d+)\.png)",
              [this](const httplib::Request& req, httplib::Response& res) {
@@ -110,8 +103,8 @@ TestSite::TestSite() : local_(std::make_unique<vexel::testing::LocalServer>()) {
              "</div><!-- note --><div style=\"position:fixed\">pinned</div>"),
         kHtml);
   });
-  server.Get("/slow.html", [](const httplib::Request&, httplib::Response& res) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  server.Get("/slow.html", [local = local_.get()](const httplib::Request&, httplib::Response& res) {
+    local->WaitForRelease();
     res.set_content(Page("slow", "<p>slow</p>"), kHtml);
   });
   server.Get("/cookie.html", [](const httplib::Request&, httplib::Response& res) {
@@ -148,6 +141,7 @@ void TestSite::Release() {
     holding_ = false;
   }
   released_.notify_all();
+  local_->Release();
 }
 
 std::vector<ImageRequest> TestSite::ImageRequests() const {

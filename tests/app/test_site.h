@@ -43,7 +43,7 @@ class TestSite {
   //                           "area"), hidden text, a display:none div and a
   //                           fixed-position div
   //   /cookie.html            sets cookie "session=abc123" on path /
-  //   /slow.html              a page that takes 800 ms to arrive
+  //   /slow.html              a page that arrives once Release() is called
   TestSite();
   ~TestSite();
   TestSite(const TestSite&) = delete;
@@ -54,7 +54,8 @@ class TestSite {
   std::string Url(const std::string& path) const;  // path without a leading "/"
 
   // Requests for images numbered `first_page` or more start holding their
-  // bodies back until Release().
+  // bodies back until Release(), which also lets /slow.html arrive (from
+  // then on at once).
   void HoldImagesFrom(int first_page);
   void Release();
 

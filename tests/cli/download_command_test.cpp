@@ -1,13 +1,16 @@
 // vexel-dl URL... run as a separate process against servers on 127.0.0.1.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "examples/sample_site.h"
 #include "tests/cli/download_process.h"
-#include "tests/support/fetch_test_server.h"
+#include "tests/support/chapter_page.h"
 #include "tests/support/file_temp_dir.h"
+#include "tests/support/local_server.h"
 
 namespace vexel::cli {
 namespace {
@@ -128,15 +131,30 @@ TEST(DownloadCommandUsageTest, UsageErrorsAndHelp) {
   }
 }
 
-// A chapter of three pages whose images take a while, or never finish.
+// Whether the child has taken the SIGINT sent to it: not pending (for the
+// process or its main thread) and the main thread asleep again, or gone. A
+// sanitizer's runtime may hold a signal back until its thread next blocks,
+// and would merge a second one into it.
+bool InterruptTaken(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  bool settled = false;
+  for (std::string line; std::getline(status, line);) {
+    settled = settled || line.starts_with("State:\tS") || line.starts_with("State:\tZ");
+    if ((line.starts_with("ShdPnd:") || line.starts_with("SigPnd:")) &&
+        ((std::strtoull(line.c_str() + 7, nullptr, 16) >> (SIGINT - 1)) & 1U) != 0) {
+      return false;
+    }
+  }
+  return settled;
+}
+
+// A chapter of three pages whose images wait for the test, or never finish.
 class SlowSiteCommandTest : public ::testing::Test {
  protected:
   void SetUp() override {
     local_.server.Get("/c/1.html", [](const httplib::Request&, httplib::Response& response) {
-      response.set_content(
-          "<html><body><div class=\"stauts_left\">您正在看：慢 > 第1话 >共3页</div>"
-          "<img class=\"ImgComic\" src=\"pics/1.png\"></body></html>",
-          "text/html; charset=utf-8");
+      response.set_content(testing::BareChapterPage("您正在看：慢 > 第1话 >共3页", "pics/1.png"),
+                           "text/html; charset=utf-8");
     });
     local_.server.Get(R"(/c/pics/(\d)\.png)", [this](const httplib::Request&,
                                                      httplib::Response& response) {
@@ -152,13 +170,13 @@ class SlowSiteCommandTest : public ::testing::Test {
             });
         return;
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(400));
+      local_.WaitForRelease();  // until the test has sent its Ctrl-C
       response.set_content("picture", "image/png");
     });
     ASSERT_TRUE(local_.Start());
   }
 
-  bool stall_ = false;
+  std::atomic<bool> stall_{false};  // read by the server's threads
   testing::LocalServer local_;
   TempDir out_;
 };
@@ -166,10 +184,13 @@ class SlowSiteCommandTest : public ::testing::Test {
 TEST_F(SlowSiteCommandTest, FirstCtrlCLetsThePageUnderWayFinishThenStops) {
   bool sent = false;
   const auto run = Dl({"-o", out_.path(), local_.Url("/c/1.html")}, "",
-                      [&sent](const std::string& out, pid_t pid) {
+                      [this, &sent](const std::string& out, pid_t pid) {
                         if (!sent && out.find("下载图片[") != std::string::npos) {
                           sent = true;
+                          // Pending from here on: the child takes it before
+                          // it can read the image that the release lets go.
                           ::kill(pid, SIGINT);
+                          local_.Release();
                         }
                       });
   EXPECT_EQ(run.exit_status, 3) << run.err;
@@ -186,7 +207,9 @@ TEST_F(SlowSiteCommandTest, SecondCtrlCAbandonsTheTransferAtOnce) {
                         if (sent == 0 && out.find("下载图片[") != std::string::npos) {
                           ::kill(pid, SIGINT);
                           // Two signals sent together could merge into one.
-                          std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                          while (!InterruptTaken(pid)) {
+                            std::this_thread::yield();
+                          }
                           ::kill(pid, SIGINT);
                           sent = 2;
                         }

@@ -2,24 +2,20 @@
 // and UTF-8), standard input, and a server on 127.0.0.1.
 #include <gtest/gtest.h>
 #include <httplib.h>
+
 #include <cstdlib>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 
 #include "tests/cli/query_process.h"
 #include "tests/support/chapter_page.h"
 #include "tests/support/encode_text.h"
+#include "tests/support/local_server.h"
 
 namespace vexel::testing {
 namespace {
-
-const std::string kChapterQuery =
-    "innerText element that className = stauts_left AND innerText have 您正在看：";
-const std::string kImageQuery =
-    "outerHTML element that className = ImgComic AND outerHTML have IMG class=ImgComic";
 
 class QueryCommandTest : public ::testing::Test {
  protected:
@@ -56,7 +52,7 @@ class QueryCommandTest : public ::testing::Test {
 };
 
 TEST_F(QueryCommandTest, SavedGbkPageGivesTheChapterLineExactly) {
-  const QueryRun run = RunVexelDl({"query", kChapterQuery, PathOf("chapter-gbk.html")});
+  const QueryRun run = RunVexelDl({"query", kChapterLineQuery, PathOf("chapter-gbk.html")});
   EXPECT_EQ(run.exit_status, 0);
   EXPECT_EQ(run.out, kChapterLine);  // no newline added
   EXPECT_EQ(run.err, "");
@@ -73,7 +69,7 @@ TEST_F(QueryCommandTest, StandardInput) {
   const QueryRun run = RunVexelDl({"query", kImageQuery, "-"}, gbk_page_);
   EXPECT_EQ(run.exit_status, 0);
   EXPECT_EQ(run.out, kImageTag);
-  const QueryRun line = RunVexelDl({"query", kChapterQuery, "-"}, gbk_page_);
+  const QueryRun line = RunVexelDl({"query", kChapterLineQuery, "-"}, gbk_page_);
   EXPECT_EQ(line.out, kChapterLine);
 }
 
@@ -93,15 +89,15 @@ TEST_F(QueryCommandTest, NoMatchAndHeadsThatReadNothing) {
 }
 
 TEST_F(QueryCommandTest, LoadAndUsageErrorsExitTwoWithOneLine) {
-  const QueryRun missing = RunVexelDl({"query", kChapterQuery, PathOf("no-such-page.html")});
+  const QueryRun missing = RunVexelDl({"query", kChapterLineQuery, PathOf("no-such-page.html")});
   EXPECT_EQ(missing.exit_status, 2);
   EXPECT_EQ(missing.out, "");
   EXPECT_TRUE(missing.err.starts_with("vexel-dl query: cannot load file://")) << missing.err;
   EXPECT_EQ(missing.err.find('\n'), missing.err.size() - 1);
 
   for (const std::vector<std::string>& arguments :
-       {std::vector<std::string>{"query"}, std::vector<std::string>{"query", kChapterQuery},
-        std::vector<std::string>{"query", kChapterQuery, "a", "b"}}) {
+       {std::vector<std::string>{"query"}, std::vector<std::string>{"query", kChapterLineQuery},
+        std::vector<std::string>{"query", kChapterLineQuery, "a", "b"}}) {
     const QueryRun usage = RunVexelDl(arguments);
     EXPECT_EQ(usage.exit_status, 2);
     EXPECT_EQ(usage.out, "");
@@ -120,24 +116,19 @@ TEST_F(QueryCommandTest, HelpExplainsTheLanguageWithAnExample) {
 }
 
 TEST_F(QueryCommandTest, PagesByAddress) {
-  httplib::Server server;
-  const std::string page = gbk_page_;
-  server.Get("/comic/12/5.html", [&page](const httplib::Request&, httplib::Response& response) {
-    response.set_content(page, "text/html");
-  });
-  const int port = server.bind_to_any_port("127.0.0.1");
-  std::thread serving([&server] { server.listen_after_bind(); });
-  const std::string base = "http://127.0.0.1:" + std::to_string(port);
+  LocalServer local;
+  local.server.Get("/comic/12/5.html",
+                   [this](const httplib::Request&, httplib::Response& response) {
+                     response.set_content(gbk_page_, "text/html");
+                   });
+  ASSERT_TRUE(local.Start());
 
-  const QueryRun found = RunVexelDl({"query", kChapterQuery, base + "/comic/12/5.html"});
-  const QueryRun missing = RunVexelDl({"query", kChapterQuery, base + "/comic/12/6.html"});
-  server.stop();
-  serving.join();
-
+  const QueryRun found = RunVexelDl({"query", kChapterLineQuery, local.Url("/comic/12/5.html")});
   EXPECT_EQ(found.exit_status, 0);
   EXPECT_EQ(found.out, kChapterLine);
+  const QueryRun missing = RunVexelDl({"query", kChapterLineQuery, local.Url("/comic/12/6.html")});
   EXPECT_EQ(missing.exit_status, 2);
-  EXPECT_EQ(missing.err, "vexel-dl query: HTTP 404 from " + base + "/comic/12/6.html\n");
+  EXPECT_EQ(missing.err, "vexel-dl query: HTTP 404 from " + local.Url("/comic/12/6.html") + "\n");
 }
 
 }  // namespace

@@ -47,7 +47,7 @@ TEST(ReadChapterLineTest, NoCountMarkerOrOneAtTheStartIsAnError) {
   EXPECT_FALSE(ReadChapterLine("您正在看：ABC >共"));
 }
 
-// The original read an undefined count here; an error is the only honest answer.
+// A count that is missing or does not fit 32 bits means nothing: an error.
 TEST(ReadChapterLineTest, MissingOrOutOfRangeCountIsAnError) {
   EXPECT_FALSE(ReadChapterLine("您正在看：ABC >共页"));
   EXPECT_FALSE(ReadChapterLine("您正在看：ABC >共 页"));

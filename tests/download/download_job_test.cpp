@@ -7,9 +7,9 @@
 #include "files/real_file_system.h"
 #include "net/resolve_address.h"
 #include "tests/download/job_fakes.h"
+#include "tests/query/fake_document.h"
 #include "tests/support/file_faults.h"
 #include "tests/support/file_temp_dir.h"
-#include "tests/query/fake_document.h"
 
 namespace vexel::download {
 namespace {
@@ -44,7 +44,9 @@ class JobTest : public ::testing::Test {
     doc.Add().Set(ElementProperty::ClassName, "ImgComic").Set(ElementProperty::OuterHTML, tag);
   }
 
-  bool Run() { return DownloadJob(host, {fetcher, files::RealFileSystem(), net::CurlAddressResolver()}); }
+  bool Run() {
+    return DownloadJob(host, {fetcher, files::RealFileSystem(), net::CurlAddressResolver()});
+  }
 
   void ExpectError(const std::string& log) {
     EXPECT_FALSE(Run());
@@ -108,7 +110,7 @@ TEST_F(JobTest, PagesAreNumberedWithoutPadding) {
   EXPECT_EQ(fetcher.calls[9].target, out / "ABC/10.jpg");
 }
 
-// Mend: relative addresses are resolved against the chapter page's address;
+// Relative addresses are resolved against the chapter page's address;
 // the log and the fetch both show the absolute address.
 TEST_F(JobTest, ImageAddressesAreResolvedAgainstThePageAddress) {
   const std::vector<std::pair<std::string, std::string>> cases = {
@@ -149,8 +151,8 @@ TEST_F(JobTest, ChapterLineErrorsShowOnlyTheErrorLine) {
   const std::vector<std::string> lines = {
       "您正在看：ABC 共12页",           // no ">共"
       ">共12页 您正在看：",             // ">共" at position 0
-      "您正在看：ABC >共页",            // no number: mended, the original read garbage
-      "您正在看：ABC >共2147483648页",  // beyond a 32-bit count: mended likewise
+      "您正在看：ABC >共页",            // no number
+      "您正在看：ABC >共2147483648页",  // beyond a 32-bit count
       "您正在看：ABC >共-2147483649页",
   };
   for (const std::string& line : lines) {
@@ -295,7 +297,7 @@ TEST_F(JobTest, EmptyTitleStoresImagesInTheOutputDirectoryItself) {
   EXPECT_EQ(ListTree(out.path()), (std::set<std::string>{"1.jpg", "2.jpg"}));
 }
 
-// Mend: no title writes outside the output directory.
+// No title writes outside the output directory.
 TEST_F(JobTest, UnsafeTitlesStayInsideTheOutputDirectory) {
   TempDir root;
   const std::string output = root / "out/";
@@ -353,7 +355,7 @@ TEST_F(JobTest, FolderThatCannotBeCreatedFailsEveryPageButCompletes) {
   EXPECT_EQ(host.results, std::vector<std::string>{"下载完成"});
 }
 
-// Mend: an unwritable program directory sends chapters to the download
+// An unwritable program directory sends chapters to the download
 // folder, and the log says where, right after the folder is made.
 TEST_F(JobTest, FallbackFolderIsAnnouncedOnceAfterItIsCreated) {
   Page("您正在看：ABC >共1页", ImageTag("p/1.jpg"));

@@ -67,9 +67,11 @@ class ScriptedFetcher final : public download::ImageFetcher {
     return WriteWholeFile(call.target, call.address);
   };
 
-  bool FetchImage(const std::string& address, const std::string& target) override {
+  download::FetchResult FetchImage(const std::string& address, const std::string& target) override {
     calls.push_back({address, target});
-    return answer(static_cast<int>(calls.size()), calls.back());
+    return answer(static_cast<int>(calls.size()), calls.back())
+               ? download::FetchResult::Stored(200)
+               : download::FetchResult::Failed(download::FetchFailure::HttpStatus, "HTTP 404", 404);
   }
 };
 

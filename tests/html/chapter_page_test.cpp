@@ -14,13 +14,11 @@ namespace {
 
 using vexel::testing::ChapterPageUtf8;
 using vexel::testing::kChapterLine;
+using vexel::testing::kChapterLineQuery;
+using vexel::testing::kImageQuery;
 using vexel::testing::kImageTag;
 using vexel::testing::ToGbk;
 
-constexpr const char* kChapterQuery =
-    "innerText element that className = stauts_left AND innerText have 您正在看：";
-constexpr const char* kImageQuery =
-    "outerHTML element that className = ImgComic AND outerHTML have IMG class=ImgComic";
 constexpr std::string_view kHttpEquivGb2312 =
     R"(<meta http-equiv="Content-Type" content="text/html; charset=gb2312" />)";
 
@@ -36,7 +34,7 @@ Answer Ask(HtmlDocument& document, const char* query) {
 }
 
 void ExpectSiteQueriesRead(HtmlDocument& document) {
-  const Answer line = Ask(document, kChapterQuery);
+  const Answer line = Ask(document, kChapterLineQuery);
   EXPECT_EQ(line.result, QueryMatched);
   EXPECT_EQ(line.out, kChapterLine);
   const Answer image = Ask(document, kImageQuery);
@@ -62,7 +60,7 @@ TEST(ChapterPage, GbkPageNamedOnlyByTheServer) {
   // Read as UTF-8 the marker is lost, and the chapter line with it.
   const ParseOutcome undeclared = ParseHtmlBytes(bytes, "");
   ASSERT_TRUE(undeclared.ok()) << undeclared.error;
-  const Answer line = Ask(*undeclared.document, kChapterQuery);
+  const Answer line = Ask(*undeclared.document, kChapterLineQuery);
   EXPECT_EQ(line.result, QueryNoMatch);
   EXPECT_EQ(line.out, "");
   EXPECT_EQ(Ask(*undeclared.document, kImageQuery).out, kImageTag);

@@ -4,16 +4,16 @@
 #include <filesystem>
 #include <mutex>
 #include <set>
-#include <thread>
 
 #include "net/curl_image_fetcher.h"
-#include "tests/support/fetch_test_server.h"
 #include "tests/support/file_faults.h"
 #include "tests/support/file_temp_dir.h"
+#include "tests/support/local_server.h"
 
 namespace vexel::net {
 namespace {
 
+using download::FetchFailure;
 using testing::ListTree;
 using testing::ReadWholeFile;
 using testing::TempDir;
@@ -122,9 +122,11 @@ class FetchTest : public ::testing::Test {
 
 TEST_F(FetchTest, StoresTheBodyAndLeavesNothingElseBehind) {
   CurlImageFetcher fetcher(options_);
-  ASSERT_TRUE(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png"));
+  const download::FetchResult result = fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png");
+  ASSERT_TRUE(result.stored);
+  EXPECT_EQ(result.failure, FetchFailure::None);
+  EXPECT_EQ(result.http_status, 200);
   EXPECT_EQ(ReadWholeFile(out_ / "1.png"), Body(200000, '1'));
-  EXPECT_EQ(fetcher.LastFailure(), FetchFailure::None);
   // Cache file deleted after the copy; no temporary name left in the folder.
   EXPECT_TRUE(ListTree(cache_.path()).empty());
   EXPECT_EQ(ListTree(out_.path()), std::set<std::string>{"1.png"});
@@ -133,27 +135,26 @@ TEST_F(FetchTest, StoresTheBodyAndLeavesNothingElseBehind) {
 TEST_F(FetchTest, ANameNearTheFileSystemsLimitStillHasRoomForItsTemporaryName) {
   const std::string name = std::string(250, 'p') + ".png";  // 254 bytes
   CurlImageFetcher fetcher(options_);
-  ASSERT_TRUE(fetcher.FetchImage(Url("/img/4.png"), out_ / name)) << fetcher.LastError();
+  ASSERT_TRUE(fetcher.FetchImage(Url("/img/4.png"), out_ / name).stored)
+      << fetcher.FetchImage(Url("/img/4.png"), out_ / name).reason;
   EXPECT_EQ(ListTree(out_.path()), std::set<std::string>{name});
 }
 
 TEST_F(FetchTest, SendsRefererUserAgentAndTheHostsCookies) {
-  std::vector<std::string> asked;
-  options_.cookies_for = [&asked](const std::string& address) {
-    asked.push_back(address);
-    return std::string("sid=42; theme=dark");
-  };
+  options_.cookie_lines = {"127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\t42",
+                           "127.0.0.1\tFALSE\t/img\tFALSE\t0\ttheme\tdark",
+                           "elsewhere.example\tFALSE\t/\tFALSE\t0\tother\t1"};
   CurlImageFetcher fetcher(options_);
-  ASSERT_TRUE(fetcher.FetchImage(Url("/img/2.png"), out_ / "2.png"));
+  ASSERT_TRUE(fetcher.FetchImage(Url("/img/2.png"), out_ / "2.png").stored);
   ASSERT_EQ(seen().size(), 1U);
   EXPECT_EQ(seen()[0].referer, "http://127.0.0.1/comic/1.html");
-  EXPECT_EQ(seen()[0].cookie, "sid=42; theme=dark");
+  EXPECT_EQ(seen()[0].cookie, "theme=dark; sid=42");  // the longer path first
   EXPECT_EQ(seen()[0].user_agent, kDefaultUserAgent);
-  EXPECT_EQ(asked, std::vector<std::string>{Url("/img/2.png")});
 }
 
 // The view's session cookie for the site must not follow an image's redirect
-// to another server; a redirect on the same server keeps it.
+// to another host; a redirect on the same host keeps it, on every page of the
+// fetcher.
 TEST_F(FetchTest, CookiesStayWithTheirHostAcrossRedirects) {
   testing::LocalServer other;
   std::string cookie_seen_elsewhere = "(no request)";
@@ -163,16 +164,16 @@ TEST_F(FetchTest, CookiesStayWithTheirHostAcrossRedirects) {
   });
   ASSERT_TRUE(other.Start());
   local_.server.Get("/away.png", [&other](const httplib::Request&, httplib::Response& response) {
-    response.set_redirect(other.Url("/img/9.png"));
+    response.set_redirect(other.UrlAt("localhost", "/img/9.png"));
   });
-  options_.cookies_for = [](const std::string&) { return std::string("sid=42"); };
+  options_.cookie_lines = {"127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\t42"};
   CurlImageFetcher fetcher(options_);
 
-  ASSERT_TRUE(fetcher.FetchImage(Url("/away.png"), out_ / "a.png"));
+  ASSERT_TRUE(fetcher.FetchImage(Url("/away.png"), out_ / "a.png").stored);
   EXPECT_EQ(ReadWholeFile(out_ / "a.png"), "elsewhere");
   EXPECT_EQ(cookie_seen_elsewhere, "");
 
-  ASSERT_TRUE(fetcher.FetchImage(Url("/moved.png"), out_ / "m.png"));
+  ASSERT_TRUE(fetcher.FetchImage(Url("/moved.png"), out_ / "m.png").stored);
   ASSERT_EQ(seen().size(), 2U);  // /moved.png, then /img/7.png on the same server
   EXPECT_EQ(seen()[1].path, "/img/7.png");
   EXPECT_EQ(seen()[1].cookie, "sid=42");
@@ -180,21 +181,23 @@ TEST_F(FetchTest, CookiesStayWithTheirHostAcrossRedirects) {
 
 TEST_F(FetchTest, RefererIsWhatOpensAHotLinkProtectedImage) {
   CurlImageFetcher with_referer(options_);
-  EXPECT_TRUE(with_referer.FetchImage(Url("/forbidden.png"), out_ / "a.png"));
+  EXPECT_TRUE(with_referer.FetchImage(Url("/forbidden.png"), out_ / "a.png").stored);
   EXPECT_EQ(ReadWholeFile(out_ / "a.png"), "picture");
 
   options_.transfer.referer.clear();
   CurlImageFetcher without(options_);
-  EXPECT_FALSE(without.FetchImage(Url("/forbidden.png"), out_ / "b.png"));
-  EXPECT_EQ(without.LastFailure(), FetchFailure::HttpStatus);
+  EXPECT_EQ(without.FetchImage(Url("/forbidden.png"), out_ / "b.png").failure,
+            FetchFailure::HttpStatus);
   EXPECT_FALSE(std::filesystem::exists(out_ / "b.png"));
 }
 
 TEST_F(FetchTest, PagesOfOneFetcherShareOneConnection) {
   CurlImageFetcher fetcher(options_);
   for (int page = 1; page <= 5; ++page) {
-    ASSERT_TRUE(fetcher.FetchImage(Url("/img/" + std::to_string(page) + ".png"),
-                                   out_ / (std::to_string(page) + ".png")));
+    ASSERT_TRUE(fetcher
+                    .FetchImage(Url("/img/" + std::to_string(page) + ".png"),
+                                out_ / (std::to_string(page) + ".png"))
+                    .stored);
   }
   std::set<int> ports;
   for (const Seen& request : seen()) {
@@ -205,17 +208,18 @@ TEST_F(FetchTest, PagesOfOneFetcherShareOneConnection) {
 
 TEST_F(FetchTest, RedirectsAreFollowed) {
   CurlImageFetcher fetcher(options_);
-  ASSERT_TRUE(fetcher.FetchImage(Url("/moved.png"), out_ / "m.png"));
+  ASSERT_TRUE(fetcher.FetchImage(Url("/moved.png"), out_ / "m.png").stored);
   EXPECT_EQ(ReadWholeFile(out_ / "m.png"), Body(200000, '7'));
 }
 
-// Mend: an error status is a failed page, and its body is never stored.
+// An error status is a failed page, and its body is never stored.
 TEST_F(FetchTest, ErrorStatusFailsAndStoresNothing) {
   WriteWholeFile(out_ / "3.png", "old page");
   CurlImageFetcher fetcher(options_);
-  EXPECT_FALSE(fetcher.FetchImage(Url("/missing.png"), out_ / "3.png"));
-  EXPECT_EQ(fetcher.LastFailure(), FetchFailure::HttpStatus);
-  EXPECT_EQ(fetcher.LastError(), "HTTP status 404");
+  const download::FetchResult result = fetcher.FetchImage(Url("/missing.png"), out_ / "3.png");
+  EXPECT_EQ(result.failure, FetchFailure::HttpStatus);
+  EXPECT_EQ(result.http_status, 404);
+  EXPECT_EQ(result.reason, "HTTP status 404");
   EXPECT_EQ(ReadWholeFile(out_ / "3.png"), "old page");
   EXPECT_TRUE(ListTree(cache_.path()).empty());
   EXPECT_EQ(ListTree(out_.path()), std::set<std::string>{"3.png"});
@@ -224,68 +228,62 @@ TEST_F(FetchTest, ErrorStatusFailsAndStoresNothing) {
 TEST_F(FetchTest, ConnectionDroppedMidBodyFailsWithoutAPartialFile) {
   WriteWholeFile(out_ / "4.png", "old page");
   CurlImageFetcher fetcher(options_);
-  EXPECT_FALSE(fetcher.FetchImage(Url("/reset.png"), out_ / "4.png"));
-  EXPECT_EQ(fetcher.LastFailure(), FetchFailure::Transfer);
+  EXPECT_EQ(fetcher.FetchImage(Url("/reset.png"), out_ / "4.png").failure, FetchFailure::Network);
   EXPECT_EQ(ReadWholeFile(out_ / "4.png"), "old page");
   EXPECT_TRUE(ListTree(cache_.path()).empty());
   EXPECT_EQ(ListTree(out_.path()), std::set<std::string>{"4.png"});
   // The handle recovers: the next page arrives over a new connection.
-  EXPECT_TRUE(fetcher.FetchImage(Url("/img/5.png"), out_ / "5.png"));
+  EXPECT_TRUE(fetcher.FetchImage(Url("/img/5.png"), out_ / "5.png").stored);
 }
 
-// Mend: a stalled transfer gives up, the page fails and the next one works.
+// A stalled transfer gives up, the page fails and the next one works.
 TEST_F(FetchTest, StalledBodyOrSilentServerGivesUp) {
   options_.transfer.stall_timeout_seconds = 1;
   CurlImageFetcher fetcher(options_);
-  EXPECT_FALSE(fetcher.FetchImage(Url("/stall.png"), out_ / "s.png"));
-  EXPECT_EQ(fetcher.LastFailure(), FetchFailure::Transfer);
-  EXPECT_FALSE(fetcher.FetchImage(Url("/silent.png"), out_ / "t.png"));
-  EXPECT_EQ(fetcher.LastFailure(), FetchFailure::Transfer);
+  EXPECT_EQ(fetcher.FetchImage(Url("/stall.png"), out_ / "s.png").failure, FetchFailure::Timeout);
+  EXPECT_EQ(fetcher.FetchImage(Url("/silent.png"), out_ / "t.png").failure, FetchFailure::Timeout);
   EXPECT_TRUE(ListTree(out_.path()).empty());
   EXPECT_TRUE(ListTree(cache_.path()).empty());
-  EXPECT_TRUE(fetcher.FetchImage(Url("/img/6.png"), out_ / "6.png"));
+  EXPECT_TRUE(fetcher.FetchImage(Url("/img/6.png"), out_ / "6.png").stored);
 }
 
 TEST_F(FetchTest, AbandonEndsTheTransferUnderWayAndLaterFetches) {
   std::atomic<bool> abandon{false};
   options_.abandon = &abandon;
   options_.transfer.stall_timeout_seconds = 600;  // only the abandon flag can end it
+  // Set once the body has begun, while the server holds back the rest.
+  options_.progress = [&abandon](std::int64_t received, std::int64_t) {
+    if (received > 0) {
+      abandon = true;
+    }
+  };
   CurlImageFetcher fetcher(options_);
-  std::thread trigger([&abandon] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    abandon = true;
-  });
-  const bool fetched = fetcher.FetchImage(Url("/stall.png"), out_ / "s.png");
-  trigger.join();
-  EXPECT_FALSE(fetched);
-  EXPECT_EQ(fetcher.LastFailure(), FetchFailure::Abandoned);
+  const download::FetchResult result = fetcher.FetchImage(Url("/stall.png"), out_ / "s.png");
+  EXPECT_EQ(result.failure, FetchFailure::Abandoned);
   EXPECT_TRUE(ListTree(out_.path()).empty());
   EXPECT_TRUE(ListTree(cache_.path()).empty());
 
   const std::size_t requests = seen().size();
-  EXPECT_FALSE(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png"));
-  EXPECT_EQ(fetcher.LastFailure(), FetchFailure::Abandoned);
+  EXPECT_EQ(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png").failure, FetchFailure::Abandoned);
   EXPECT_EQ(seen().size(), requests);  // no request was made
 }
 
 TEST_F(FetchTest, EmptyOrUnusableAddressFails) {
   CurlImageFetcher fetcher(options_);
-  EXPECT_FALSE(fetcher.FetchImage("", out_ / "1.png"));
-  EXPECT_EQ(fetcher.LastFailure(), FetchFailure::EmptyAddress);
-  EXPECT_FALSE(fetcher.FetchImage("pics/1.png", out_ / "1.png"));
-  EXPECT_EQ(fetcher.LastFailure(), FetchFailure::Transfer);
-  EXPECT_FALSE(fetcher.FetchImage("file:///etc/hostname", out_ / "1.png"));
-  EXPECT_EQ(fetcher.LastFailure(), FetchFailure::Transfer);
+  EXPECT_EQ(fetcher.FetchImage("", out_ / "1.png").failure, FetchFailure::Network);
+  EXPECT_EQ(fetcher.FetchImage("pics/1.png", out_ / "1.png").failure, FetchFailure::Network);
+  EXPECT_EQ(fetcher.FetchImage("file:///etc/hostname", out_ / "1.png").failure,
+            FetchFailure::Network);
   EXPECT_TRUE(ListTree(out_.path()).empty());
 }
 
-// Mend: the page's file is replaced in one step, never rewritten in place.
+// The page's file is replaced in one step, never rewritten in place.
 TEST_F(FetchTest, ExistingFileIsReplacedByRename) {
   WriteWholeFile(out_ / "1.png", "old page");
   testing::FaultyFileSystem files;
   options_.file_system = &files;
   CurlImageFetcher fetcher(options_);
-  ASSERT_TRUE(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png"));
+  ASSERT_TRUE(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png").stored);
   EXPECT_EQ(ReadWholeFile(out_ / "1.png"), Body(200000, '1'));
   ASSERT_EQ(files.copied.size(), 1U);
   EXPECT_NE(files.copied[0], out_ / "1.png");  // copied beside it, then renamed
@@ -300,16 +298,14 @@ TEST_F(FetchTest, FailedCopyKeepsTheOldFileAndTheCacheFile) {
   CurlImageFetcher fetcher(options_);
 
   files.fail_copy = true;
-  EXPECT_FALSE(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png"));
-  EXPECT_EQ(fetcher.LastFailure(), FetchFailure::Copy);
+  EXPECT_EQ(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png").failure, FetchFailure::File);
   EXPECT_EQ(ReadWholeFile(out_ / "1.png"), "old page");
   EXPECT_EQ(ReadWholeFile(fetcher.CacheFileFor(Url("/img/1.png"))), Body(200000, '1'));
 
   // The rename into place fails: the temporary copy goes, the old page stays.
   files.fail_copy = false;
   files.fail_rename_into = out_.slash();
-  EXPECT_FALSE(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png"));
-  EXPECT_EQ(fetcher.LastFailure(), FetchFailure::Copy);
+  EXPECT_EQ(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png").failure, FetchFailure::File);
   EXPECT_EQ(ReadWholeFile(out_ / "1.png"), "old page");
   EXPECT_EQ(ListTree(out_.path()), std::set<std::string>{"1.png"});
   EXPECT_TRUE(std::filesystem::exists(fetcher.CacheFileFor(Url("/img/1.png"))));
@@ -318,11 +314,11 @@ TEST_F(FetchTest, FailedCopyKeepsTheOldFileAndTheCacheFile) {
 TEST_F(FetchTest, FolderThatCannotBeWrittenFailsAndKeepsTheCacheFile) {
   WriteWholeFile(out_ / "file", "x");
   CurlImageFetcher fetcher(options_);
-  EXPECT_FALSE(fetcher.FetchImage(Url("/img/1.png"), out_ / "file/chapter/1.png"));
-  EXPECT_EQ(fetcher.LastFailure(), FetchFailure::Copy);
+  EXPECT_EQ(fetcher.FetchImage(Url("/img/1.png"), out_ / "file/chapter/1.png").failure,
+            FetchFailure::File);
   EXPECT_TRUE(std::filesystem::exists(fetcher.CacheFileFor(Url("/img/1.png"))));
   // A later successful fetch of the same address reuses the name and cleans up.
-  EXPECT_TRUE(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png"));
+  EXPECT_TRUE(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png").stored);
   EXPECT_TRUE(ListTree(cache_.path()).empty());
 }
 
@@ -330,8 +326,7 @@ TEST_F(FetchTest, CacheFolderThatCannotBeCreatedFails) {
   WriteWholeFile(out_ / "file", "x");
   options_.cache_directory = out_ / "file/cache";
   CurlImageFetcher fetcher(options_);
-  EXPECT_FALSE(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png"));
-  EXPECT_EQ(fetcher.LastFailure(), FetchFailure::CacheFile);
+  EXPECT_EQ(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png").failure, FetchFailure::File);
   EXPECT_TRUE(seen().empty());
 }
 
@@ -349,7 +344,7 @@ TEST_F(FetchTest, DefaultCacheFolderFollowsXdgCacheHome) {
     ::unsetenv("XDG_CACHE_HOME");
   }
   EXPECT_TRUE(cache_file.starts_with(xdg.slash() + "vexel/"));
-  ASSERT_TRUE(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png"));
+  ASSERT_TRUE(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png").stored);
   EXPECT_EQ(ListTree(xdg.path()), std::set<std::string>{"vexel/"});
 }
 
@@ -361,7 +356,7 @@ TEST_F(FetchTest, ProgressReportsTheBytesOfTheTransfer) {
     expected = std::max(expected, total);
   };
   CurlImageFetcher fetcher(options_);
-  ASSERT_TRUE(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png"));
+  ASSERT_TRUE(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png").stored);
   EXPECT_EQ(most, 200000);
   EXPECT_EQ(expected, 200000);
 }

@@ -8,89 +8,55 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "query/element_query.h"
 #include "tests/support/chapter_page.h"
 #include "tests/support/encode_text.h"
+#include "tests/support/local_server.h"
 
 namespace vexel::net {
 namespace {
 
+using download::FetchFailure;
+
 using vexel::testing::ChapterPageUtf8;
 using vexel::testing::kChapterLine;
+using vexel::testing::kChapterLineQuery;
 using vexel::testing::ToGbk;
-
-constexpr const char* kChapterQuery =
-    "innerText element that className = stauts_left AND innerText have 您正在看：";
 
 std::string ChapterLineOf(html::HtmlDocument& document) {
   std::string out;
-  ElementQuery(&document).Evaluate(kChapterQuery, out);
+  ElementQuery(&document).Evaluate(kChapterLineQuery, out);
   return out;
 }
-
-// A server on a free port of 127.0.0.1, serving from its own thread until
-// the test ends.
-class LocalServer {
- public:
-  LocalServer() {
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    // The socket already listens; connections wait until the thread accepts.
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-  }
-  ~LocalServer() {
-    release_ = true;
-    server_.stop();
-    thread_.join();
-  }
-  LocalServer(const LocalServer&) = delete;
-  LocalServer(LocalServer&&) = delete;
-  LocalServer& operator=(LocalServer&&) = delete;
-  LocalServer& operator=(const LocalServer&) = delete;
-
-  httplib::Server& Routes() { return server_; }
-  std::string Address(std::string_view path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
-  }
-  // Handlers that hold a response open wait for this.
-  const std::atomic<bool>& Released() const { return release_; }
-
- private:
-  httplib::Server server_;
-  int port_ = 0;
-  std::thread thread_;
-  std::atomic<bool> release_{false};
-};
 
 class PageLoaderTest : public ::testing::Test {
  protected:
   PageLoaderTest() {
-    server_.Routes().Get("/comic/12/5.html",
-                         [](const httplib::Request& request, httplib::Response& response) {
-                           // The page claims Big5 in its markup; the server's charset wins.
-                           response.set_content(ToGbk(ChapterPageUtf8("<meta charset=\"big5\">")),
-                                                "text/html; charset=GBK");
-                           std::lock_guard<std::mutex> lock(Mutex());
-                           UserAgent() = request.get_header_value("User-Agent");
-                         });
-    server_.Routes().Get("/old", [](const httplib::Request&, httplib::Response& response) {
+    local_.server.Get("/comic/12/5.html",
+                      [this](const httplib::Request& request, httplib::Response& response) {
+                        // The page claims Big5 in its markup; the server's charset wins.
+                        response.set_content(ToGbk(ChapterPageUtf8("<meta charset=\"big5\">")),
+                                             "text/html; charset=GBK");
+                        const std::lock_guard lock(mutex_);
+                        user_agent_ = request.get_header_value("User-Agent");
+                      });
+    local_.server.Get("/old", [](const httplib::Request&, httplib::Response& response) {
       response.set_redirect("/comic/12/5.html", 302);
     });
-    server_.Routes().Get("/forbidden", [](const httplib::Request&, httplib::Response& response) {
+    local_.server.Get("/forbidden", [](const httplib::Request&, httplib::Response& response) {
       response.status = 403;
       response.set_content(ToGbk(ChapterPageUtf8("")), "text/html; charset=gbk");
     });
-    server_.Routes().Get("/big", [](const httplib::Request&, httplib::Response& response) {
+    local_.server.Get("/big", [](const httplib::Request&, httplib::Response& response) {
       response.set_content(std::string(5000, 'x'), "text/html");
     });
-    server_.Routes().Get("/big-chunked", [](const httplib::Request&, httplib::Response& response) {
+    local_.server.Get("/big-chunked", [](const httplib::Request&, httplib::Response& response) {
       response.set_chunked_content_provider("text/html",
                                             [](std::size_t offset, httplib::DataSink& sink) {
                                               if (offset >= 5000) {
@@ -101,58 +67,53 @@ class PageLoaderTest : public ::testing::Test {
                                               return sink.write(chunk.data(), chunk.size());
                                             });
     });
-    server_.Routes().Get("/stall", [this](const httplib::Request&, httplib::Response& response) {
-      response.set_chunked_content_provider(
-          "text/html", [this](std::size_t offset, httplib::DataSink& sink) {
-            if (offset == 0) {
-              return sink.write("<html><body>", 12);
-            }
-            // Then nothing, until the test ends (at most 10 s).
-            for (int i = 0; i < 200 && !server_.Released(); ++i) {
-              std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            }
-            sink.done();
-            return true;
-          });
+    local_.server.Get("/stall", [this](const httplib::Request&, httplib::Response& response) {
+      response.set_chunked_content_provider("text/html",
+                                            [this](std::size_t offset, httplib::DataSink& sink) {
+                                              if (offset == 0) {
+                                                return sink.write("<html><body>", 12);
+                                              }
+                                              // Then nothing, until the test ends.
+                                              local_.WaitForRelease();
+                                              sink.done();
+                                              return true;
+                                            });
     });
   }
 
-  static std::mutex& Mutex() {
-    static std::mutex mutex;
-    return mutex;
-  }
-  static std::string& UserAgent() {
-    static std::string agent;
-    return agent;
-  }
+  void SetUp() override { ASSERT_TRUE(local_.Start()); }
 
-  LocalServer server_;
+  std::mutex mutex_;
+  std::string user_agent_;
+  vexel::testing::LocalServer local_;
 };
 
 TEST_F(PageLoaderTest, LoadsAGbkPageWithTheServersCharsetAndABrowserUserAgent) {
-  const LoadedPage page = LoadPage(server_.Address("/comic/12/5.html"));
+  const LoadedPage page = LoadPage(local_.Url("/comic/12/5.html"));
   ASSERT_TRUE(page.ok()) << page.error;
-  EXPECT_EQ(page.final_url, server_.Address("/comic/12/5.html"));
+  EXPECT_EQ(page.final_url, local_.Url("/comic/12/5.html"));
   EXPECT_EQ(page.document->Url(), page.final_url);
   EXPECT_EQ(ChapterLineOf(*page.document), kChapterLine);
-  std::lock_guard<std::mutex> lock(Mutex());
-  EXPECT_TRUE(UserAgent().starts_with("Mozilla/5.0")) << UserAgent();
+  const std::lock_guard lock(mutex_);
+  EXPECT_TRUE(user_agent_.starts_with("Mozilla/5.0")) << user_agent_;
 }
 
 TEST_F(PageLoaderTest, FollowsRedirectsAndKnowsTheFinalAddress) {
-  const LoadedPage page = LoadPage(server_.Address("/old"));
+  const LoadedPage page = LoadPage(local_.Url("/old"));
   ASSERT_TRUE(page.ok()) << page.error;
-  EXPECT_EQ(page.final_url, server_.Address("/comic/12/5.html"));
-  EXPECT_EQ(page.document->Url(), server_.Address("/comic/12/5.html"));
+  EXPECT_EQ(page.final_url, local_.Url("/comic/12/5.html"));
+  EXPECT_EQ(page.document->Url(), local_.Url("/comic/12/5.html"));
 }
 
 TEST_F(PageLoaderTest, ErrorStatusesFailWithTheStatusInTheMessage) {
-  const LoadedPage forbidden = LoadPage(server_.Address("/forbidden"));
+  const LoadedPage forbidden = LoadPage(local_.Url("/forbidden"));
   EXPECT_FALSE(forbidden.ok());
-  EXPECT_EQ(forbidden.error, "HTTP 403 from " + server_.Address("/forbidden"));
-  const LoadedPage missing = LoadPage(server_.Address("/missing?x=1"));
-  EXPECT_EQ(missing.error, "HTTP 404 from " + server_.Address("/missing?x=1"));
-  const FetchedPage fetched = FetchPage(server_.Address("/forbidden"));
+  EXPECT_EQ(forbidden.error, "HTTP 403 from " + local_.Url("/forbidden"));
+  EXPECT_EQ(forbidden.failure, FetchFailure::HttpStatus);
+  EXPECT_EQ(forbidden.http_status, 403);
+  const LoadedPage missing = LoadPage(local_.Url("/missing?x=1"));
+  EXPECT_EQ(missing.error, "HTTP 404 from " + local_.Url("/missing?x=1"));
+  const FetchedPage fetched = FetchPage(local_.Url("/forbidden"));
   EXPECT_TRUE(fetched.bytes.empty());
 }
 
@@ -160,22 +121,23 @@ TEST_F(PageLoaderTest, BodiesOverTheSizeCapFail) {
   PageLoadOptions options;
   options.max_bytes = 1000;
   for (const char* path : {"/big", "/big-chunked"}) {
-    const LoadedPage page = LoadPage(server_.Address(path), options);
+    const LoadedPage page = LoadPage(local_.Url(path), options);
     EXPECT_FALSE(page.ok()) << path;
-    EXPECT_EQ(page.error, "page larger than 1000 bytes: " + server_.Address(path));
+    EXPECT_EQ(page.error, "page larger than 1000 bytes: " + local_.Url(path));
+    EXPECT_EQ(page.failure, FetchFailure::TooLarge);
   }
   options.max_bytes = 5000;
-  EXPECT_TRUE(FetchPage(server_.Address("/big-chunked"), options).ok());
+  EXPECT_TRUE(FetchPage(local_.Url("/big-chunked"), options).ok());
 }
 
 TEST_F(PageLoaderTest, AStalledTransferGivesUp) {
   PageLoadOptions options;
   options.transfer.stall_timeout_seconds = 1;
   const auto started = std::chrono::steady_clock::now();
-  const LoadedPage page = LoadPage(server_.Address("/stall"), options);
+  const LoadedPage page = LoadPage(local_.Url("/stall"), options);
   EXPECT_FALSE(page.ok());
-  EXPECT_TRUE(page.error.starts_with("cannot load " + server_.Address("/stall") + ": "))
-      << page.error;
+  EXPECT_TRUE(page.error.starts_with("cannot load " + local_.Url("/stall") + ": ")) << page.error;
+  EXPECT_EQ(page.failure, FetchFailure::Timeout);
   EXPECT_EQ(page.error.find('\n'), std::string::npos);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8));
 }
@@ -200,6 +162,7 @@ TEST(PageLoader, UnreachableServerFailsWithOneLine) {
   const LoadedPage page = LoadPage(address);
   EXPECT_FALSE(page.ok());
   EXPECT_TRUE(page.error.starts_with("cannot load " + address + ": ")) << page.error;
+  EXPECT_EQ(page.failure, FetchFailure::Network);
   EXPECT_EQ(page.error.find('\n'), std::string::npos);
 }
 
@@ -263,6 +226,7 @@ TEST(PageLoader, MissingAndOversizedFilesFail) {
   const LoadedPage missing = LoadPage((directory.Path() / "none.html").string());
   EXPECT_FALSE(missing.ok());
   EXPECT_TRUE(missing.error.starts_with("cannot load file://")) << missing.error;
+  EXPECT_EQ(missing.failure, FetchFailure::File);
   EXPECT_EQ(LoadPage("").error, "no page address given");
 
   const std::filesystem::path big = directory.Path() / "big.html";

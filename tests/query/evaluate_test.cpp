@@ -4,16 +4,14 @@
 
 #include "query/element_query.h"
 #include "tests/query/fake_document.h"
+#include "tests/support/chapter_page.h"
 
 namespace vexel {
 namespace {
 
 using testing::FakeDocument;
-
-constexpr const char* kChapterQuery =
-    "innerText element that className = stauts_left AND innerText have 您正在看：";
-constexpr const char* kImageQuery =
-    "outerHTML element that className = ImgComic AND outerHTML have IMG class=ImgComic";
+using testing::kChapterLineQuery;
+using testing::kImageQuery;
 
 class EvaluateTest : public ::testing::Test {
  protected:
@@ -32,7 +30,7 @@ TEST_F(EvaluateTest, TheSystemsQueriesReadTheChapterLineAndImageTag) {
       .Set(ElementProperty::ClassName, " ImgComic ")
       .Set(ElementProperty::OuterHTML, "<IMG class=ImgComic src=\"pics/1.jpg\">");
 
-  EXPECT_EQ(Run(kChapterQuery), QueryMatched);
+  EXPECT_EQ(Run(kChapterLineQuery), QueryMatched);
   EXPECT_EQ(out, "您正在看：ABC > 第5话 >共12页 ");  // read heads are not trimmed
   EXPECT_EQ(Run(kImageQuery), QueryMatched);
   EXPECT_EQ(out, "<IMG class=ImgComic src=\"pics/1.jpg\">");
@@ -148,7 +146,7 @@ TEST_F(EvaluateTest, EmptyOrGappedDocuments) {
 
 TEST_F(EvaluateTest, NoDocumentEndsTheCallWithoutHarm) {
   out = "stale";
-  EXPECT_EQ(ElementQuery(nullptr).Evaluate(kChapterQuery, out), QueryNoMatch);
+  EXPECT_EQ(ElementQuery(nullptr).Evaluate(kChapterLineQuery, out), QueryNoMatch);
   EXPECT_EQ(out, "");
 }
 

@@ -9,10 +9,29 @@
 
 namespace vexel::testing {
 
+// The site's two queries, as the download job asks them.
+inline constexpr const char* kChapterLineQuery =
+    "innerText element that className = stauts_left AND innerText have 您正在看：";
+inline constexpr const char* kImageQuery =
+    "outerHTML element that className = ImgComic AND outerHTML have IMG class=ImgComic";
+
 // What the site's two queries must read from ChapterPageUtf8().
 inline constexpr std::string_view kChapterLine = "您正在看：星际旅人 > 第5话 >共12页";
 inline constexpr std::string_view kImageTag =
     R"(<IMG class=ImgComic src="http://img.vexel.example/pics/12/5/1.jpg">)";
+
+// The least a chapter page carries, in UTF-8: `chapter_line` in a
+// "stauts_left" block and the page image at `image_src`.
+inline std::string BareChapterPage(std::string_view chapter_line, std::string_view image_src) {
+  std::string page =
+      "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>chapter</title></head><body>"
+      "<div class=\"stauts_left\">";
+  page += chapter_line;
+  page += "</div><div><img class=\"ImgComic\" src=\"";
+  page += image_src;
+  page += "\"></div></body></html>";
+  return page;
+}
 
 // `charset_meta` is put into the head as it stands (for example a
 // <meta http-equiv> naming gb2312, or nothing).

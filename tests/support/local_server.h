@@ -45,6 +45,12 @@ class LocalServer {
   std::string Url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
   }
+  // The same server under another host name: libcurl takes "localhost" and
+  // every "*.localhost" name to the loopback address without asking a
+  // resolver, so one server can play several hosts to curl's cookie engine.
+  std::string UrlAt(const std::string& host, const std::string& path) const {
+    return "http://" + host + ":" + std::to_string(port_) + path;
+  }
 
   // For handlers that stall: blocks until Release() or `limit` passes.
   void WaitForRelease(std::chrono::seconds limit = std::chrono::seconds(30)) {
