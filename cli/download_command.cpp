@@ -5,8 +5,10 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -30,27 +32,35 @@ constexpr int kExitComplete = 0;
 constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitStopped = 3;
+constexpr int kExitFailedPages = 4;
 
 constexpr const char* kUsage =
-    "usage: vexel-dl [-o DIR] CHAPTER-URL...\n"
+    "usage: vexel-dl [-o DIR] [--retries N] [--overwrite] CHAPTER-URL...\n"
     "       vexel-dl query --help\n"
     "\n"
     "Loads each chapter page, stores its page images as 1.ext, 2.ext, ... in a\n"
     "folder named after the chapter, and prints the job's log as the window shows\n"
     "it, then the outcome: 下载完成, 下载已终止 or 下载出错.\n"
     "\n"
-    "  -o DIR      put the chapter folders in DIR (created when missing);\n"
-    "              default: the current directory\n"
-    "  -h, --help  show this text\n"
+    "  -o DIR        put the chapter folders in DIR (created when missing);\n"
+    "                default: the current directory\n"
+    "  --retries N   try a page up to N more times after a transient failure\n"
+    "                (connection lost, timeout, HTTP 408/429/500/502/503/504);\n"
+    "                default 3, 0 turns retries off\n"
+    "  --overwrite   fetch every page again; by default a page whose file is\n"
+    "                already in the chapter folder is kept (已存在)\n"
+    "  -h, --help    show this text\n"
     "\n"
     "Ctrl-C stops after the page under way; a second Ctrl-C abandons that page\n"
     "at once. On a terminal a status line shows the page, bytes and rate.\n"
     "\n"
-    "Exit status:\n"
-    "  0  every chapter complete (single pages may still have failed: see the log)\n"
+    "Exit status (with several chapters: 3 if stopped, else 1 if any chapter\n"
+    "had an error, else 4 if any page failed, else 0):\n"
+    "  0  every page stored or already present\n"
     "  1  error: a chapter page could not be loaded, or its job ended 下载出错\n"
     "  2  usage error\n"
-    "  3  stopped by Ctrl-C (later chapters are skipped)\n";
+    "  3  stopped by Ctrl-C (later chapters are skipped)\n"
+    "  4  complete, but some pages failed (the log names them)\n";
 
 class ConsoleHost final : public download::DownloadHost {
  public:
@@ -108,8 +118,19 @@ int TerminalWidth() {
 struct Arguments {
   std::string output_directory;
   std::vector<std::string> addresses;
+  download::JobOptions job{download::kDefaultRetries, /*skip_existing=*/true};
   bool help = false;
 };
+
+// A retry count from 0 to 100; nothing for anything else.
+std::optional<int> ParseRetries(std::string_view text) {
+  int value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < 0 || value > 100) {
+    return std::nullopt;
+  }
+  return value;
+}
 
 // Nothing when the arguments are unusable; the reason is printed.
 std::optional<Arguments> ParseArguments(std::span<const std::string_view> args) {
@@ -127,6 +148,21 @@ std::optional<Arguments> ParseArguments(std::span<const std::string_view> args) 
       parsed.output_directory = args[++i];
     } else if (!options_ended && arg.starts_with("-o") && arg.size() > 2) {
       parsed.output_directory = arg.substr(2);
+    } else if (!options_ended && (arg == "--retries" || arg.starts_with("--retries="))) {
+      std::string_view value;
+      if (arg == "--retries") {
+        value = i + 1 < args.size() ? args[++i] : std::string_view();
+      } else {
+        value = arg.substr(std::string_view("--retries=").size());
+      }
+      const std::optional<int> retries = ParseRetries(value);
+      if (!retries) {
+        Complain("--retries needs a number from 0 to 100");
+        return std::nullopt;
+      }
+      parsed.job.retries = *retries;
+    } else if (!options_ended && arg == "--overwrite") {
+      parsed.job.skip_existing = false;
     } else if (!options_ended && arg == "--") {
       options_ended = true;
     } else if (!options_ended && arg.starts_with("-") && arg.size() > 1) {
@@ -216,15 +252,18 @@ int RunDownloadCommand(std::span<const std::string_view> args) {
     };
     net::CurlImageFetcher fetcher(fetch_options);
     ConsoleHost host(page.document.get(), page.final_url, {*output, false}, console, interrupts);
-    download::DownloadJob(host, {fetcher, files::RealFileSystem(), net::CurlAddressResolver()});
+    const download::JobOutcome outcome = download::DownloadJob(
+        host, {fetcher, files::RealFileSystem(), net::CurlAddressResolver()}, arguments->job);
     console.Line(host.Result());
 
-    if (host.Result() == download::kResultStopped) {
+    if (outcome.end == download::JobEnd::Stopped) {
       status = kExitStopped;
       break;
     }
-    if (host.Result() == download::kResultError) {
+    if (outcome.end == download::JobEnd::Error) {
       status = kExitError;
+    } else if (!outcome.failed.empty() && status == kExitComplete) {
+      status = kExitFailedPages;
     }
   }
   return status;

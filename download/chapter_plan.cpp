@@ -1,11 +1,40 @@
 #include "download/chapter_plan.h"
 
+#include <cctype>
+#include <cstdint>
 #include <limits>
+#include <utility>
 
 #include "download/outcome_texts.h"
 #include "query/query_text.h"
 
 namespace vexel::download {
+namespace {
+
+// As a browser reads a numeric character reference: NUL, surrogates and
+// numbers past Unicode become U+FFFD.
+void AppendUtf8(std::string& text, std::uint32_t code) {
+  if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+    code = 0xFFFD;
+  }
+  if (code < 0x80) {
+    text += static_cast<char>(code);
+  } else if (code < 0x800) {
+    text += static_cast<char>(0xC0 | (code >> 6));
+    text += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    text += static_cast<char>(0xE0 | (code >> 12));
+    text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    text += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    text += static_cast<char>(0xF0 | (code >> 18));
+    text += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    text += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+}  // namespace
 
 std::optional<ChapterLine> ReadChapterLine(std::string_view line) {
   const std::size_t p = text::Find(line, kCountMarker);
@@ -36,7 +65,55 @@ std::optional<std::string> ImageAddressFromTag(std::string_view tag) {
   if (b == text::kNotFound || b <= a) {
     return std::nullopt;
   }
-  return std::string(tag.substr(a, b - a));
+  return DecodeCharacterReferences(tag.substr(a, b - a));
+}
+
+std::string DecodeCharacterReferences(std::string_view markup) {
+  static constexpr std::pair<std::string_view, std::string_view> kNamed[] = {
+      {"amp;", "&"}, {"quot;", "\""}, {"apos;", "'"}, {"lt;", "<"}, {"gt;", ">"}};
+  std::string text;
+  text.reserve(markup.size());
+  std::size_t i = 0;
+  while (i < markup.size()) {
+    if (markup[i] != '&') {
+      text += markup[i++];
+      continue;
+    }
+    const std::string_view rest = markup.substr(i + 1);
+    bool replaced = false;
+    for (const auto& [name, character] : kNamed) {
+      if (rest.starts_with(name)) {
+        text += character;
+        i += 1 + name.size();
+        replaced = true;
+        break;
+      }
+    }
+    if (!replaced && rest.starts_with('#')) {
+      const bool hex = rest.size() > 1 && (rest[1] == 'x' || rest[1] == 'X');
+      std::size_t j = hex ? 2 : 1;
+      std::uint32_t code = 0;
+      const std::size_t digits_start = j;
+      while (j < rest.size() && j - digits_start < 8 &&
+             (hex ? std::isxdigit(static_cast<unsigned char>(rest[j])) != 0
+                  : std::isdigit(static_cast<unsigned char>(rest[j])) != 0)) {
+        const char c = rest[j];
+        const std::uint32_t digit = c <= '9' ? static_cast<std::uint32_t>(c - '0')
+                                             : static_cast<std::uint32_t>((c | 0x20) - 'a' + 10);
+        code = code * (hex ? 16 : 10) + digit;
+        ++j;
+      }
+      if (j > digits_start && j < rest.size() && rest[j] == ';') {
+        AppendUtf8(text, code);
+        i += 1 + j + 1;
+        replaced = true;
+      }
+    }
+    if (!replaced) {
+      text += markup[i++];
+    }
+  }
+  return text;
 }
 
 std::optional<AddressPattern> SplitImageAddress(std::string_view address) {
@@ -83,8 +160,12 @@ std::string PageReference(const ChapterPlan& plan, std::int64_t page) {
   return plan.UrlPrefix + std::to_string(page) + plan.Extension;
 }
 
+std::string FileExtension(std::string_view extension) {
+  return std::string(extension.substr(0, extension.find_first_of("?#")));
+}
+
 std::string PageFilePath(const ChapterPlan& plan, std::int64_t page) {
-  return plan.Folder + std::to_string(page) + plan.Extension;
+  return plan.Folder + std::to_string(page) + FileExtension(plan.Extension);
 }
 
 }  // namespace vexel::download

@@ -28,9 +28,15 @@ struct ChapterLine {
 std::optional<ChapterLine> ReadChapterLine(std::string_view line);
 
 // The address in the image tag's markup: from just after the first `src="`
-// (which must not stand at the very start) up to the next `">`. Nothing when
-// either is missing or the address is empty.
+// (which must not stand at the very start) up to the next `">`, with its
+// character references decoded as a browser decodes the `src` it fetches.
+// Nothing when either marker is missing or the address is empty.
 std::optional<std::string> ImageAddressFromTag(std::string_view tag);
+
+// `markup` with the character references that the markup rendering writes
+// (&amp; &quot; &apos; &lt; &gt;) and numeric ones (&#38; &#x26;) decoded;
+// anything else stays as it stands.
+std::string DecodeCharacterReferences(std::string_view markup);
 
 struct AddressPattern {
   std::string url_prefix;
@@ -51,7 +57,10 @@ std::string SafeFolderName(std::string_view title);
 
 // UrlPrefix + n + Extension: the page's address as the page states it.
 std::string PageReference(const ChapterPlan& plan, std::int64_t page);
-// Folder + n + Extension.
+// The extension as a file name takes it: up to a "?" or "#", so a query
+// string never becomes part of a page's file name.
+std::string FileExtension(std::string_view extension);
+// Folder + n + FileExtension(Extension).
 std::string PageFilePath(const ChapterPlan& plan, std::int64_t page);
 
 }  // namespace vexel::download

@@ -6,6 +6,7 @@
 // job's steps in order.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -49,6 +50,12 @@ class DownloadHost {
   // Told once page `page` has been fetched or has failed (its log line is
   // complete), with why it failed. Does nothing unless overridden.
   virtual void PageFinished(std::int64_t /*page*/, const FetchResult& /*result*/) {}
+
+  // Waits `delay` before a failed page is tried again. False when a stop
+  // request (or the program closing) ended the wait early. This default
+  // looks at StopRequested() every 50 ms; hosts that can be woken at once
+  // override it.
+  virtual bool WaitBeforeRetry(std::chrono::milliseconds delay);
 
  protected:
   DownloadHost() = default;

@@ -1,10 +1,14 @@
 // The comic download job: analyse the chapter page, then fetch every page image.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "download/address_resolver.h"
 #include "download/download_host.h"
 #include "download/file_system.h"
 #include "download/image_fetcher.h"
+#include "download/retry_policy.h"
 
 namespace vexel::download {
 
@@ -16,16 +20,38 @@ struct JobTools {
   const AddressResolver& resolver;
 };
 
-// Runs one whole job for `host` with `tools`. True only when
-// the image loop ran to its end without a stop request. Sets the host's
-// result text exactly once.
+// How a job treats pages; the defaults are the window's.
+struct JobOptions {
+  // Extra tries of a page after a transient failure; 0 turns retries off.
+  int retries = kDefaultRetries;
+  // A page whose file is already in the chapter folder is not fetched again
+  // ("已存在") and counts as stored; otherwise it is fetched and replaced.
+  bool skip_existing = false;
+};
+
+enum class JobEnd { Error, Stopped, Complete };
+
+struct JobOutcome {
+  JobEnd end = JobEnd::Error;
+  std::int64_t stored = 0;           // pages fetched and stored
+  std::int64_t present = 0;          // pages already there, not fetched
+  std::vector<std::int64_t> failed;  // pages that failed, in page order
+  bool complete() const { return end == JobEnd::Complete; }
+};
+
+// Runs one whole job for `host` with `tools`. Complete only when the image
+// loop ran to its end without a stop request and stored (or found) at least
+// one page of a chapter that has pages. Sets the host's result text exactly
+// once.
 //
 // The analysis reads the chapter line and the first page image tag through
 // two element queries, creates the chapter folder in the host's output
 // directory and then fetches pages 1 to the page count one after another,
 // checking the stop flag before each page and once after the last. Image
 // addresses are resolved against the host's page address, so the log and the
-// fetch both show absolute addresses.
-bool DownloadJob(DownloadHost& host, const JobTools& tools);
+// fetch both show absolute addresses. Transient failures are tried again as
+// RetryDelay says; ten pages in a row that fail for good end the loop as if
+// the count ended there.
+JobOutcome DownloadJob(DownloadHost& host, const JobTools& tools, const JobOptions& options = {});
 
 }  // namespace vexel::download

@@ -7,13 +7,21 @@
 
 namespace vexel::download {
 
+// The outcome of a file operation: 0, or the errno that made it fail.
+struct FileResult {
+  int error = 0;
+  explicit operator bool() const { return error == 0; }
+};
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
-  // Creates one directory level. True when the directory was created or
+  // Creates one directory level. Succeeds when the directory was created or
   // already existed as a directory.
-  virtual bool CreateDirectory(const std::string& path) = 0;
+  virtual FileResult CreateDirectory(const std::string& path) = 0;
+  // True when a regular file (or a link to one) is at `path`.
+  virtual bool IsFile(const std::string& path) = 0;
   // Creates every missing level of `path`. True when it exists afterwards.
   virtual bool CreateDirectories(const std::string& path) = 0;
   // Copies the bytes of `from` into a new file `to`, which must not exist yet.

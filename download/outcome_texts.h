@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "download/image_fetcher.h"
 
 namespace vexel::download {
 
@@ -38,9 +41,28 @@ inline constexpr std::string_view kLogPageStart = "下载图片[";
 inline constexpr std::string_view kLogPageEnd = "]...";
 inline constexpr std::string_view kLogPageSucceeded = "成功\r\n";
 inline constexpr std::string_view kLogPageFailed = "失败\r\n";
+// A page whose file is already there and was not fetched again.
+inline constexpr std::string_view kLogPageExists = "已存在\r\n";
+// The loop gives up after this many pages in a row that failed for good.
+inline constexpr int kMaxFailuresInARow = 10;
+inline constexpr std::string_view kLogTooManyFailures =
+    "连续10张图片下载失败，后面的图片不再下载\r\n";
 
 // Written when the chapter folder had to go to the user's download folder.
 inline constexpr std::string_view kLogFallbackFolder = "程序目录不可写入，改存到：";
+
+// Why a page failed or a folder could not be made, in a few words: "HTTP
+// 404", "连接超时", "不是图片", "无法写入：磁盘已满".
+std::string FailureText(const FetchResult& result);
+// The few words for an errno: "磁盘已满", "没有权限", ...
+std::string SystemErrorText(int error);
+
+// "失败（reason）\r\n": the end of a failed page's line.
+std::string PageFailedEnd(const FetchResult& result);
+// "创建文件夹[folder]失败（reason）\r\n"
+std::string FolderFailedLine(std::string_view folder, int error);
+// "有N张图片下载失败：3、5-7\r\n", runs of pages written as ranges.
+std::string FailedPagesLine(const std::vector<std::int64_t>& pages);
 
 // "共有%d张图片\r\n"
 inline std::string PageCountLine(std::int32_t page_count) {

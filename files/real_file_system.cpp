@@ -100,11 +100,20 @@ bool IsDirectory(const std::string& path) {
 
 class PosixFileSystem final : public download::FileSystem {
  public:
-  bool CreateDirectory(const std::string& path) override {
+  download::FileResult CreateDirectory(const std::string& path) override {
     if (::mkdir(path.c_str(), 0777) == 0) {
-      return true;
+      return {};
     }
-    return errno == EEXIST && IsDirectory(path);
+    const int error = errno;
+    if (error == EEXIST && IsDirectory(path)) {
+      return {};
+    }
+    return {error};
+  }
+
+  bool IsFile(const std::string& path) override {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
   }
 
   bool CreateDirectories(const std::string& path) override {

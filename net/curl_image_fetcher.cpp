@@ -168,6 +168,12 @@ download::FetchResult CurlImageFetcher::Receive(const std::string& address,
     outcome = Fail(FetchFailure::File, "cannot write to " + options_.cache_directory, status);
   } else if (result == CURLE_HTTP_RETURNED_ERROR || status >= 400) {
     outcome = Fail(FetchFailure::HttpStatus, "HTTP status " + std::to_string(status), status);
+    // curl reads Retry-After in both its forms, seconds and an HTTP date.
+    curl_off_t retry_after = 0;
+    if (curl_easy_getinfo(handle, CURLINFO_RETRY_AFTER, &retry_after) == CURLE_OK &&
+        retry_after > 0) {
+      outcome.retry_after_seconds = retry_after;
+    }
   } else if (result != CURLE_OK) {
     outcome =
         Fail(result == CURLE_OPERATION_TIMEDOUT ? FetchFailure::Timeout : FetchFailure::Network,

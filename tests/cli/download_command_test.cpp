@@ -70,6 +70,39 @@ TEST_F(SampleSiteCommandTest, DownloadsAChapterIntoAFolderNamedAfterIt) {
   EXPECT_EQ(ListTree(out_.path()), expected);
 }
 
+// A second run keeps what the first stored and fetches only what is missing;
+// --overwrite fetches everything again.
+TEST_F(SampleSiteCommandTest, SecondRunResumesAndOverwriteReplaces) {
+  std::filesystem::create_directories(out_ / "星际旅人- 第1话");
+  testing::WriteWholeFile(out_ / "星际旅人- 第1话/2.png", "kept");
+  auto run = Dl({"-o", out_.path(), site_.ChapterAddress(1, 1)});
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  const std::string base = site_.BaseAddress() + "comic/1/pics/ch1/";
+  EXPECT_NE(run.out.find("下载图片[" + base + "2.png]...已存在\n"), std::string::npos) << run.out;
+  EXPECT_EQ(ReadWholeFile(out_ / "星际旅人- 第1话/2.png"), "kept");
+  EXPECT_EQ(site_.Site().Stats().image_requests, 4U);
+
+  run = Dl({"--overwrite", "-o", out_.path(), site_.ChapterAddress(1, 1)});
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(run.out, "共有5张图片\n" + PageLines(1, 1, 5) + "下载全部完成\n下载完成\n");
+  EXPECT_EQ(ReadWholeFile(out_ / "星际旅人- 第1话/2.png"), site_.Site().PageImage(1, 1, 2));
+}
+
+// Pages that fail for good are not retried, the log names them, and the
+// status says the chapter has holes.
+TEST(FailedPagesCommandTest, MissingPagesGiveStatusFour) {
+  sample::SampleSiteOptions options;
+  options.missing_pages = {2};
+  sample::SampleSiteServer site(options);
+  ASSERT_TRUE(site.ok());
+  TempDir out;
+  const auto run = Dl({"-o", out.path(), site.ChapterAddress(1, 1)});
+  EXPECT_EQ(run.exit_status, 4) << run.err;
+  EXPECT_NE(run.out.find("2.png]...失败（HTTP 404）\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("有1张图片下载失败：2\n下载全部完成\n下载完成\n"), std::string::npos);
+  EXPECT_EQ(site.Site().Stats().image_requests, 5U);
+}
+
 TEST_F(SampleSiteCommandTest, DefaultOutputIsTheCurrentDirectoryAndTitlesLoseSpaceGreater) {
   const auto run = Dl({site_.ChapterAddress(2, 2)}, out_.path());
   EXPECT_EQ(run.exit_status, 0) << run.err;
@@ -123,10 +156,15 @@ TEST(DownloadCommandUsageTest, UsageErrorsAndHelp) {
   EXPECT_EQ(run.exit_status, 2);
   run = Dl({"-o"});
   EXPECT_EQ(run.exit_status, 2);
+  for (const char* retries : {"--retries=-1", "--retries=x", "--retries=101", "--retries"}) {
+    run = Dl({retries, "http://127.0.0.1:1/"});
+    EXPECT_EQ(run.exit_status, 2) << retries;
+  }
   run = Dl({"--help"});
   EXPECT_EQ(run.exit_status, 0);
   for (const char* text :
-       {"Exit status", "0  every chapter complete", "1  error", "2  usage", "3  stopped"}) {
+       {"Exit status", "0  every page stored", "1  error", "2  usage", "3  stopped",
+        "4  complete, but some pages failed", "--retries N", "--overwrite"}) {
     EXPECT_NE(run.out.find(text), std::string::npos) << text;
   }
 }
@@ -219,7 +257,7 @@ TEST_F(SlowSiteCommandTest, SecondCtrlCAbandonsTheTransferAtOnce) {
   EXPECT_EQ(run.signal, 0);
   EXPECT_EQ(run.exit_status, 3) << run.err;
   EXPECT_EQ(run.out, "共有3张图片\n下载图片[" + local_.Url("/c/pics/1.png") +
-                         "]...失败\n下载已终止\n下载已终止\n");
+                         "]...失败（已放弃）\n下载已终止\n下载已终止\n");
   EXPECT_EQ(ListTree(out_.path()), std::set<std::string>{"慢- 第1话/"});
 }
 

@@ -65,6 +65,16 @@ TEST(ImageAddressFromTagTest, TakesTheTextBetweenSrcQuoteAndQuoteGreater) {
   EXPECT_EQ(ImageAddressFromTag("<IMG src=\"a.jpg\"><IMG src=\"b.jpg\">"), "a.jpg");
 }
 
+// The rendering writes & as &amp; and " as &quot;; the browser fetches the
+// decoded address, and so does the job.
+TEST(ImageAddressFromTagTest, CharacterReferencesAreDecoded) {
+  EXPECT_EQ(
+      ImageAddressFromTag("<IMG class=ImgComic src=\"p/1.jpg?a=1&amp;b=&quot;2&#x27;&#39;\">"),
+      "p/1.jpg?a=1&b=\"2''");
+  EXPECT_EQ(DecodeCharacterReferences("&#20013;&#0;&#x110000;&amp"), "中\uFFFD\uFFFD&amp");
+  EXPECT_EQ(DecodeCharacterReferences("a&copy;&#;&#x;b"), "a&copy;&#;&#x;b");
+}
+
 TEST(ImageAddressFromTagTest, MissingPiecesAreErrors) {
   EXPECT_FALSE(ImageAddressFromTag("<IMG class=ImgComic>"));
   EXPECT_FALSE(ImageAddressFromTag("src=\"pics/1.jpg\"> IMG class=ImgComic"));
@@ -121,6 +131,15 @@ TEST(PagePathsTest, NumbersAreNotPadded) {
   EXPECT_EQ(PageReference(plan, 7), "pics/7.jpg");
   EXPECT_EQ(PageReference(plan, 10), "pics/10.jpg");
   EXPECT_EQ(PageFilePath(plan, 10), "/out/T/10.jpg");
+}
+
+// A query string or fragment stays in the address but never reaches a file
+// name.
+TEST(PagePathsTest, FileNamesStopBeforeAQueryOrFragment) {
+  const ChapterPlan plan{"T", 2, "pics/", ".jpg?t=1&s=a.b#top", "/out/T/"};
+  EXPECT_EQ(PageReference(plan, 2), "pics/2.jpg?t=1&s=a.b#top");
+  EXPECT_EQ(PageFilePath(plan, 2), "/out/T/2.jpg");
+  EXPECT_EQ(FileExtension(".png#x"), ".png");
 }
 
 }  // namespace

@@ -33,7 +33,8 @@ class EndToEndTest : public ::testing::Test {
     options.transfer.referer = page.final_url;
     options.cache_directory = cache.path();
     net::CurlImageFetcher fetcher(options);
-    return DownloadJob(host, {fetcher, files::RealFileSystem(), net::CurlAddressResolver()});
+    return DownloadJob(host, {fetcher, files::RealFileSystem(), net::CurlAddressResolver()})
+        .complete();
   }
 
   std::string Lines(const sample::SampleSiteServer& site, int comic, int chapter, int pages,
@@ -42,8 +43,8 @@ class EndToEndTest : public ::testing::Test {
     for (int page = 1; page <= pages; ++page) {
       lines += "下载图片[http://127.0.0.1:" + std::to_string(site.Port()) + "/comic/" +
                std::to_string(comic) + "/pics/ch" + std::to_string(chapter) + "/" +
-               std::to_string(page) + ".png]..." + (failed.contains(page) ? "失败" : "成功") +
-               "\r\n";
+               std::to_string(page) + ".png]..." +
+               (failed.contains(page) ? "失败（HTTP 404）" : "成功") + "\r\n";
     }
     return lines;
   }
@@ -83,7 +84,8 @@ TEST_F(EndToEndTest, MissingImageFailsItsPageOnly) {
   options.missing_pages = {2, 5};
   sample::SampleSiteServer site(options);
   EXPECT_TRUE(Download(site, site.ChapterAddress(1, 1)));
-  EXPECT_EQ(host.log, "共有5张图片\r\n" + Lines(site, 1, 1, 5, {2, 5}) + "下载全部完成\r\n");
+  EXPECT_EQ(host.log, "共有5张图片\r\n" + Lines(site, 1, 1, 5, {2, 5}) +
+                          "有2张图片下载失败：2、5\r\n下载全部完成\r\n");
   EXPECT_EQ(host.results, std::vector<std::string>{"下载完成"});
   EXPECT_EQ(ListTree(out.path()),
             (std::set<std::string>{"星际旅人- 第1话/", "星际旅人- 第1话/1.png",
@@ -98,13 +100,14 @@ TEST_F(EndToEndTest, SiteThatRequiresTheRefererGetsIt) {
   EXPECT_EQ(host.log, "共有6张图片\r\n" + Lines(site, 2, 1, 6) + "下载全部完成\r\n");
 }
 
-TEST_F(EndToEndTest, FolderThatCannotBeWrittenFailsEveryPageAndStillCompletes) {
+TEST_F(EndToEndTest, FolderThatCannotBeMadeIsAnErrorBeforeAnyRequest) {
   sample::SampleSiteServer site;
   testing::WriteWholeFile(out / "file", "x");
   host.output = {out / "file/", false};
-  EXPECT_TRUE(Download(site, site.ChapterAddress(2, 2)));
-  EXPECT_EQ(host.log, "共有4张图片\r\n" + Lines(site, 2, 2, 4, {1, 2, 3, 4}) + "下载全部完成\r\n");
-  EXPECT_EQ(host.results, std::vector<std::string>{"下载完成"});
+  EXPECT_FALSE(Download(site, site.ChapterAddress(2, 2)));
+  EXPECT_EQ(host.log, "共有4张图片\r\n创建文件夹[" + (out / "file/山城故事- 番外-重逢") +
+                          "]失败（路径不存在）\r\n下载出错\r\n");
+  EXPECT_EQ(site.Site().Stats().image_requests, 0U);
   EXPECT_EQ(ListTree(out.path()), std::set<std::string>{"file"});
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include "files/real_file_system.h"
@@ -26,7 +27,7 @@ constexpr const char* kPage = "http://127.0.0.1:1/comic/5.html";
 std::string ImageTag(const std::string& src) { return "<IMG class=ImgComic src=\"" + src + "\">"; }
 
 std::string PageLine(const std::string& address, bool ok) {
-  return "下载图片[" + address + "]..." + (ok ? "成功\r\n" : "失败\r\n");
+  return "下载图片[" + address + "]..." + (ok ? "成功\r\n" : "失败（HTTP 404）\r\n");
 }
 
 class JobTest : public ::testing::Test {
@@ -45,7 +46,9 @@ class JobTest : public ::testing::Test {
   }
 
   bool Run() {
-    return DownloadJob(host, {fetcher, files::RealFileSystem(), net::CurlAddressResolver()});
+    outcome =
+        DownloadJob(host, {fetcher, files::RealFileSystem(), net::CurlAddressResolver()}, options);
+    return outcome.complete();
   }
 
   void ExpectError(const std::string& log) {
@@ -60,6 +63,8 @@ class JobTest : public ::testing::Test {
   FakeDocument doc;
   RecordingHost host;
   ScriptedFetcher fetcher;
+  JobOptions options;
+  JobOutcome outcome;
 };
 
 TEST_F(JobTest, ThirdPageFailingStillEndsCompleteWithOneLinePerPage) {
@@ -73,7 +78,9 @@ TEST_F(JobTest, ThirdPageFailingStillEndsCompleteWithOneLinePerPage) {
   const std::string base = "http://127.0.0.1:1/comic/pics/ch5/";
   EXPECT_EQ(host.log, "共有3张图片\r\n" + PageLine(base + "1.jpg", true) +
                           PageLine(base + "2.jpg", true) + PageLine(base + "3.jpg", false) +
-                          "下载全部完成\r\n");
+                          "有1张图片下载失败：3\r\n下载全部完成\r\n");
+  EXPECT_EQ(outcome.stored, 2);
+  EXPECT_EQ(outcome.failed, std::vector<std::int64_t>{3});
   EXPECT_EQ(host.results, std::vector<std::string>{"下载完成"});
   EXPECT_EQ(host.clears, 1);
   EXPECT_EQ(host.appends.front(), "<clear>");
@@ -92,13 +99,114 @@ TEST_F(JobTest, ThirdPageFailingStillEndsCompleteWithOneLinePerPage) {
   EXPECT_EQ(ReadWholeFile(out / "ABC- 第5话/2.jpg"), base + "2.jpg");
 }
 
-TEST_F(JobTest, EveryPageFailingStillEndsComplete) {
+// No page stored is no download: a failure is never reported as success.
+TEST_F(JobTest, EveryPageFailingIsAnError) {
   Page("您正在看：ABC >共2页", ImageTag("p/1.png"));
   fetcher.answer = [](int, const ScriptedFetcher::Call&) { return false; };
-  EXPECT_TRUE(Run());
+  EXPECT_FALSE(Run());
   EXPECT_EQ(host.log, "共有2张图片\r\n" + PageLine("http://127.0.0.1:1/comic/p/1.png", false) +
-                          PageLine("http://127.0.0.1:1/comic/p/2.png", false) + "下载全部完成\r\n");
-  EXPECT_EQ(host.results, std::vector<std::string>{"下载完成"});
+                          PageLine("http://127.0.0.1:1/comic/p/2.png", false) + "下载出错\r\n");
+  EXPECT_EQ(host.results, std::vector<std::string>{"下载出错"});
+  EXPECT_EQ(outcome.end, JobEnd::Error);
+}
+
+// A count that lies must not keep the job asking for days: ten failures in a
+// row end the loop, and the outcome follows what was stored.
+TEST_F(JobTest, TenPagesFailingInARowEndTheLoop) {
+  Page("您正在看：ABC >共2147483647页", ImageTag("p/1.jpg"));
+  fetcher.answer = [](int call, const ScriptedFetcher::Call& c) {
+    return call == 1 && testing::WriteWholeFile(c.target, c.address);
+  };
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(fetcher.calls.size(), 11U);
+  EXPECT_TRUE(host.log.ends_with(PageLine("http://127.0.0.1:1/comic/p/11.jpg", false) +
+                                 "连续10张图片下载失败，后面的图片不再下载\r\n"
+                                 "有10张图片下载失败：2-11\r\n下载全部完成\r\n"))
+      << host.log;
+}
+
+// Transient failures are tried again after growing waits, within one log
+// line; other failures, and retries turned off, give one try.
+TEST_F(JobTest, TransientFailuresAreRetriedOthersAreNot) {
+  Page("您正在看：ABC >共2页", ImageTag("p/1.jpg"));
+  const auto unavailable = FetchResult::Failed(FetchFailure::HttpStatus, "HTTP 503", 503);
+  fetcher.answer = [&](int call, const ScriptedFetcher::Call& c) -> ScriptedFetcher::Answer {
+    if (call <= 2) {
+      return unavailable;
+    }
+    if (call == 3) {
+      return testing::WriteWholeFile(c.target, c.address);
+    }
+    return false;  // page 2: a 404 is final
+  };
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(fetcher.calls.size(), 4U);
+  ASSERT_EQ(host.waits.size(), 2U);
+  EXPECT_GE(host.waits[0], std::chrono::seconds(1));
+  EXPECT_GE(host.waits[1], std::chrono::seconds(2));
+  EXPECT_EQ(host.log, "共有2张图片\r\n" + PageLine("http://127.0.0.1:1/comic/p/1.jpg", true) +
+                          PageLine("http://127.0.0.1:1/comic/p/2.jpg", false) +
+                          "有1张图片下载失败：2\r\n下载全部完成\r\n");
+
+  // Retries spent: the last failure's reason is logged.
+  fetcher.calls.clear();
+  host.waits.clear();
+  options.retries = 1;
+  fetcher.answer = [&](int, const ScriptedFetcher::Call&) -> ScriptedFetcher::Answer {
+    return unavailable;
+  };
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(fetcher.calls.size(), 4U);
+  EXPECT_EQ(host.waits.size(), 2U);
+  EXPECT_NE(host.log.find("]...失败（HTTP 503）\r\n"), std::string::npos);
+
+  options.retries = 0;
+  fetcher.calls.clear();
+  host.waits.clear();
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(fetcher.calls.size(), 2U);
+  EXPECT_TRUE(host.waits.empty());
+}
+
+// A stop request during a wait ends it, the page fails and the job stops.
+TEST_F(JobTest, StopDuringARetryWaitStopsTheJob) {
+  Page("您正在看：ABC >共3页", ImageTag("p/1.jpg"));
+  bool stop = false;
+  host.stop = [&] { return stop; };
+  host.wait_answer = [&] {
+    stop = true;
+    return false;
+  };
+  fetcher.answer = [](int, const ScriptedFetcher::Call&) -> ScriptedFetcher::Answer {
+    return FetchResult::Failed(FetchFailure::Timeout, "no data for 60 s");
+  };
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(fetcher.calls.size(), 1U);
+  EXPECT_EQ(host.log,
+            "共有3张图片\r\n下载图片[http://127.0.0.1:1/comic/p/1.jpg]...失败（连接超时）\r\n"
+            "下载已终止\r\n");
+}
+
+// Resuming: pages already in the folder are not fetched again.
+TEST_F(JobTest, ExistingPagesAreSkippedWhenAsked) {
+  std::filesystem::create_directory(out / "ABC");
+  testing::WriteWholeFile(out / "ABC/1.jpg", "kept");
+  Page("您正在看：ABC >共2页", ImageTag("p/1.jpg?t=1"));
+  options.skip_existing = true;
+  EXPECT_TRUE(Run());
+  ASSERT_EQ(fetcher.calls.size(), 1U);
+  EXPECT_EQ(fetcher.calls[0].target, out / "ABC/2.jpg");
+  EXPECT_EQ(ReadWholeFile(out / "ABC/1.jpg"), "kept");
+  EXPECT_EQ(host.log, "共有2张图片\r\n下载图片[http://127.0.0.1:1/comic/p/1.jpg?t=1]...已存在\r\n" +
+                          PageLine("http://127.0.0.1:1/comic/p/2.jpg?t=1", true) +
+                          "下载全部完成\r\n");
+  EXPECT_EQ(outcome.present, 1);
+  EXPECT_EQ(outcome.stored, 1);
+  // Every page there: nothing fetched, and that is complete.
+  fetcher.calls.clear();
+  EXPECT_TRUE(Run());
+  EXPECT_TRUE(fetcher.calls.empty());
+  EXPECT_EQ(outcome.present, 2);
 }
 
 TEST_F(JobTest, PagesAreNumberedWithoutPadding) {
@@ -142,7 +250,7 @@ TEST_F(JobTest, AnAddressThatCannotBeResolvedIsFetchedAsItStands) {
   host.page_address.clear();
   Page("您正在看：ABC >共1页", ImageTag("pics/1.jpg"));
   fetcher.answer = [](int, const ScriptedFetcher::Call&) { return false; };
-  EXPECT_TRUE(Run());
+  EXPECT_FALSE(Run());
   ASSERT_EQ(fetcher.calls.size(), 1U);
   EXPECT_EQ(fetcher.calls[0].address, "pics/1.jpg");
 }
@@ -344,15 +452,18 @@ TEST_F(JobTest, AnExistingFolderIsReusedAndItsPagesReplaced) {
   EXPECT_EQ(ReadWholeFile(out / "ABC/other.txt"), "kept");
 }
 
-TEST_F(JobTest, FolderThatCannotBeCreatedFailsEveryPageButCompletes) {
+// A folder that cannot be made is an error with its reason, not a run of
+// failed pages that ends 下载完成.
+TEST_F(JobTest, FolderThatCannotBeCreatedIsAnErrorWithItsReason) {
   testing::FaultyFileSystem files;
-  files.fail_create_directory = true;
+  files.fail_create_directory = ENOSPC;
   Page("您正在看：ABC >共2页", ImageTag("p/1.jpg"));
-  EXPECT_TRUE(DownloadJob(host, {fetcher, files, net::CurlAddressResolver()}));
+  EXPECT_FALSE(DownloadJob(host, {fetcher, files, net::CurlAddressResolver()}).complete());
   EXPECT_EQ(files.created, std::vector<std::string>{out / "ABC"});
-  EXPECT_EQ(host.log, "共有2张图片\r\n" + PageLine("http://127.0.0.1:1/comic/p/1.jpg", false) +
-                          PageLine("http://127.0.0.1:1/comic/p/2.jpg", false) + "下载全部完成\r\n");
-  EXPECT_EQ(host.results, std::vector<std::string>{"下载完成"});
+  EXPECT_TRUE(fetcher.calls.empty());
+  EXPECT_EQ(host.log,
+            "共有2张图片\r\n创建文件夹[" + (out / "ABC") + "]失败（磁盘已满）\r\n下载出错\r\n");
+  EXPECT_EQ(host.results, std::vector<std::string>{"下载出错"});
 }
 
 // An unwritable program directory sends chapters to the download

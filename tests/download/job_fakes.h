@@ -52,6 +52,14 @@ class RecordingHost final : public download::DownloadHost {
     ++output_requests;
     return output;
   }
+  // Waits before retries return at once; `waits` records what was asked and
+  // `wait_answer` says whether a stop ended the wait.
+  std::vector<std::chrono::milliseconds> waits;
+  std::function<bool()> wait_answer = [] { return true; };
+  bool WaitBeforeRetry(std::chrono::milliseconds delay) override {
+    waits.push_back(delay);
+    return wait_answer();
+  }
 };
 
 class ScriptedFetcher final : public download::ImageFetcher {
@@ -61,17 +69,25 @@ class ScriptedFetcher final : public download::ImageFetcher {
     std::string target;
   };
   std::vector<Call> calls;
+  // What a fetch answers: true (stored), false (HTTP 404) or a result.
+  struct Answer {
+    Answer(bool stored)  // NOLINT(google-explicit-constructor): lambdas return bool
+        : result(stored ? download::FetchResult::Stored(200)
+                        : download::FetchResult::Failed(download::FetchFailure::HttpStatus,
+                                                        "HTTP 404", 404)) {}
+    Answer(download::FetchResult fetched)  // NOLINT(google-explicit-constructor)
+        : result(std::move(fetched)) {}
+    download::FetchResult result;
+  };
   // Decides each fetch (1-based call number); the default stores the address
   // as the file's content, the way a real fetch stores a body.
-  std::function<bool(int call, const Call&)> answer = [](int, const Call& call) {
+  std::function<Answer(int call, const Call&)> answer = [](int, const Call& call) {
     return WriteWholeFile(call.target, call.address);
   };
 
   download::FetchResult FetchImage(const std::string& address, const std::string& target) override {
     calls.push_back({address, target});
-    return answer(static_cast<int>(calls.size()), calls.back())
-               ? download::FetchResult::Stored(200)
-               : download::FetchResult::Failed(download::FetchFailure::HttpStatus, "HTTP 404", 404);
+    return answer(static_cast<int>(calls.size()), calls.back()).result;
   }
 };
 

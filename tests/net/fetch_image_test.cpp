@@ -225,6 +225,23 @@ TEST_F(FetchTest, ErrorStatusFailsAndStoresNothing) {
   EXPECT_EQ(ListTree(out_.path()), std::set<std::string>{"3.png"});
 }
 
+TEST_F(FetchTest, RetryAfterIsReadInBothForms) {
+  local_.server.Get("/busy.png", [](const auto&, httplib::Response& response) {
+    response.status = 503;
+    response.set_header("Retry-After", "7");
+  });
+  local_.server.Get("/later.png", [](const auto&, httplib::Response& response) {
+    response.status = 429;
+    response.set_header("Retry-After", "Fri, 31 Dec 9999 23:59:59 GMT");
+  });
+  CurlImageFetcher fetcher(options_);
+  const download::FetchResult busy = fetcher.FetchImage(Url("/busy.png"), out_ / "1.png");
+  EXPECT_EQ(busy.http_status, 503);
+  EXPECT_EQ(busy.retry_after_seconds, 7);
+  EXPECT_GT(fetcher.FetchImage(Url("/later.png"), out_ / "1.png").retry_after_seconds, 86400);
+  EXPECT_EQ(fetcher.FetchImage(Url("/missing.png"), out_ / "1.png").retry_after_seconds, -1);
+}
+
 TEST_F(FetchTest, ConnectionDroppedMidBodyFailsWithoutAPartialFile) {
   WriteWholeFile(out_ / "4.png", "old page");
   CurlImageFetcher fetcher(options_);

@@ -12,7 +12,7 @@ namespace vexel::testing {
 
 class FaultyFileSystem final : public download::FileSystem {
  public:
-  bool fail_create_directory = false;
+  int fail_create_directory = 0;  // the errno CreateDirectory fails with; 0: none
   bool fail_copy = false;
   bool fail_rename = false;
   std::string fail_rename_into;  // renames to paths with this prefix fail too
@@ -24,14 +24,18 @@ class FaultyFileSystem final : public download::FileSystem {
   std::vector<std::string> renamed;  // rename targets
   std::vector<std::string> removed;
 
-  bool CreateDirectory(const std::string& path) override {
+  download::FileResult CreateDirectory(const std::string& path) override {
     created.push_back(path);
-    return !fail_create_directory && real().CreateDirectory(path);
+    if (fail_create_directory != 0) {
+      return {fail_create_directory};
+    }
+    return real().CreateDirectory(path);
   }
   bool CreateDirectories(const std::string& path) override {
     created.push_back(path);
-    return !fail_create_directory && real().CreateDirectories(path);
+    return fail_create_directory == 0 && real().CreateDirectories(path);
   }
+  bool IsFile(const std::string& path) override { return real().IsFile(path); }
   bool CopyToNewFile(const std::string& from, const std::string& to) override {
     copied.push_back(to);
     return !fail_copy && real().CopyToNewFile(from, to);
