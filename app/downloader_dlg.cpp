@@ -1,6 +1,7 @@
 #include "app/downloader_dlg.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -17,6 +18,9 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <optional>
 #include <system_error>
 
 #include "app/about_dlg.h"
@@ -63,17 +67,36 @@ class DeferredFetcher final : public download::ImageFetcher {
   explicit DeferredFetcher(Factory make) : make_(std::move(make)) {}
 
   download::FetchResult FetchImage(const std::string& address, const std::string& target) override {
-    if (fetcher_ == nullptr && make_) {
-      fetcher_ = make_();
-      make_ = nullptr;
-    }
-    if (fetcher_ == nullptr) {
+    if (Inner() == nullptr) {
       return download::FetchResult::Failed(download::FetchFailure::Network, "no fetcher");
     }
     return fetcher_->FetchImage(address, target);
   }
 
+  // Several pages at once reach the real fetcher; without one the job goes
+  // back to FetchImage, which reports why.
+  bool StartFetch(std::uint64_t tag, const std::string& address,
+                  const std::string& target) override {
+    return Inner() != nullptr && fetcher_->StartFetch(tag, address, target);
+  }
+
+  std::optional<download::FinishedFetch> NextFinished(std::chrono::milliseconds timeout) override {
+    // Nothing was started while there is no fetcher yet.
+    if (fetcher_ == nullptr) {
+      return std::nullopt;
+    }
+    return fetcher_->NextFinished(timeout);
+  }
+
  private:
+  download::ImageFetcher* Inner() {
+    if (fetcher_ == nullptr && make_) {
+      fetcher_ = make_();
+      make_ = nullptr;
+    }
+    return fetcher_.get();
+  }
+
   Factory make_;
   std::unique_ptr<download::ImageFetcher> fetcher_;
 };
@@ -193,9 +216,11 @@ void CDownloaderDlg::CreateControls() {
 }
 
 void CDownloaderDlg::InitDialog() {
-  // The window's menu (its context menu here): a separator, then the about
-  // item, also on F1.
+  // The window's menu (its context menu here): a separator, the job's
+  // settings, another separator, then the about item, also on F1.
   system_menu_ = new QMenu(this);
+  system_menu_->addSeparator();
+  CreateSettingsItems();
   system_menu_->addSeparator();
   auto* about = new QAction(QStringLiteral("关于Vexel漫画下载器(&A)..."), this);
   about->setShortcut(QKeySequence(Qt::Key_F1));
@@ -210,6 +235,37 @@ void CDownloaderDlg::InitDialog() {
   downloading_ = false;
   LayoutControls();
   OnOpen();
+}
+
+// Every change is saved at once. A file that cannot be written has been
+// warned about by then; the choice still holds for this run.
+void CDownloaderDlg::CreateSettingsItems() {
+  settings_ = Settings::Load();
+
+  auto* skip_existing = new QAction(QStringLiteral("跳过已下载的图片"), this);
+  skip_existing->setCheckable(true);
+  skip_existing->setChecked(settings_.skip_existing);
+  connect(skip_existing, &QAction::toggled, this, [this](bool checked) {
+    settings_.skip_existing = checked;
+    settings_.Save();
+  });
+  system_menu_->addAction(skip_existing);
+
+  // Left enabled during a job: a job reads them only when it starts.
+  QMenu* jobs_menu = system_menu_->addMenu(QStringLiteral("同时下载"));
+  auto* jobs_items = new QActionGroup(this);
+  jobs_items->setExclusive(true);
+  for (int jobs = Settings::kMinJobs; jobs <= Settings::kMaxJobs; ++jobs) {
+    QAction* item = jobs_menu->addAction(QString::number(jobs));
+    item->setCheckable(true);
+    item->setChecked(jobs == settings_.jobs);
+    item->setData(jobs);
+    jobs_items->addAction(item);
+  }
+  connect(jobs_items, &QActionGroup::triggered, this, [this](QAction* item) {
+    settings_.jobs = item->data().toInt();
+    settings_.Save();
+  });
 }
 
 int CDownloaderDlg::RunModal() {
@@ -299,12 +355,16 @@ void CDownloaderDlg::OnDownload() {
     return;
   }
   stop_requested_ = false;
+  // Read here, once: the worker never looks at the menu or the settings, so
+  // changing them during a job touches only the next one. Retries keep the
+  // job's own default.
+  const download::JobOptions job_options = settings_.ApplyTo(download::JobOptions{});
   // The window counts as downloading before the thread exists, so a second
   // press can only ever ask for a stop.
   downloading_ = true;
   worker_running_ = true;
   try {
-    worker_ = std::thread([this] { DownloadWorker(); });
+    worker_ = std::thread([this, job_options] { DownloadWorker(job_options); });
   } catch (const std::system_error&) {
     // No thread, no job: the window simply stays idle.
     downloading_ = false;
@@ -314,7 +374,7 @@ void CDownloaderDlg::OnDownload() {
 
 bool CDownloaderDlg::OnUi(std::function<void()> change) { return gate_.Run(std::move(change)); }
 
-void CDownloaderDlg::DownloadWorker() {
+void CDownloaderDlg::DownloadWorker(const download::JobOptions& job_options) {
   downloading_ = true;
   OnUi([this] { download_button_->setText(QStringLiteral("停止")); });
   OnUi([this] { open_button_->setEnabled(false); });
@@ -335,7 +395,8 @@ void CDownloaderDlg::DownloadWorker() {
       setup.abandon = &abandon_;
       return options_.make_fetcher(setup);
     });
-    download::DownloadJob(host, {fetcher, files::RealFileSystem(), net::CurlAddressResolver()});
+    download::DownloadJob(host, {fetcher, files::RealFileSystem(), net::CurlAddressResolver()},
+                          job_options);
   }
 
   // Skipped, like every later change, once the window is closing.

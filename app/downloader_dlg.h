@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "app/job_services.h"
+#include "app/settings.h"
 #include "app/ui_call_gate.h"
 #include "files/program_output_directory.h"
 
@@ -74,7 +75,9 @@ class CDownloaderDlg : public QDialog {
   // The control with number `id` (1000 to 1005), or null.
   QWidget* Control(int id) const;
   CExplorer* BrowserView() const { return browser_view_; }
-  // The window's menu: a separator, then the about item.
+  // The window's menu: a separator, the job's settings (the checkable
+  // "跳过已下载的图片" and the submenu "同时下载" with the choices "1" to "8"),
+  // another separator, then the about item.
   QMenu* SystemMenu() const { return system_menu_; }
 
   // True from the press of 下载 until the job has ended (the outcome box has
@@ -116,8 +119,11 @@ class CDownloaderDlg : public QDialog {
   void CreateControls();
   void InitDialog();
 
-  // The worker thread's whole run.
-  void DownloadWorker();
+  void CreateSettingsItems();
+
+  // The worker thread's whole run, with the options read when 下载 was
+  // pressed.
+  void DownloadWorker(const download::JobOptions& job_options);
   // Worker side: a window change, run on the user-interface thread before the
   // worker goes on. Skipped once the window is closing.
   bool OnUi(std::function<void()> change);
@@ -152,6 +158,8 @@ class CDownloaderDlg : public QDialog {
   std::atomic<bool> stop_requested_{false};
   // Set when the window closes during a job: the fetch under way gives up.
   std::atomic<bool> abandon_{false};
+  // User-interface thread only; each job gets a copy when it starts.
+  Settings settings_;
   // User-interface thread only.
   bool worker_running_ = false;
   bool close_pending_ = false;

@@ -1,20 +1,28 @@
 #!/usr/bin/env bash
 # Downloads a 300-page chapter of 100 KB images from the sample site with
-# vexel-dl, and the same 300 addresses with one curl process (which reuses
-# its connection too), then prints:
-#   - the wall-time ratio vexel-dl / curl (goal: at most 1.25),
-#   - the TCP connections vexel-dl opened for the images and in all
-#     (goal: one for the whole chapter, its page included),
-#   - vexel-dl's peak resident memory (goal: under 30 MB).
-# Each tool runs RUNS times (default 5); the medians are compared.
+# vexel-dl and the same 300 addresses with curl, and prints:
+#   P1  on plain loopback: the wall-time ratio vexel-dl / one curl process
+#       (which reuses its connection too; goal: at most 1.0), the TCP
+#       connections vexel-dl opened for the images and in all (goal: one for
+#       the whole chapter, its page included) and its peak resident memory;
+#   P6  with every image answered 50 ms late: vexel-dl -j 1, vexel-dl -j 4 and
+#       curl --parallel --parallel-max 4, the speed-up of -j 4 over -j 1
+#       (goal: at least 3.5) and the ratio -j 4 / curl (goal: at most 1.1),
+#       and vexel-dl's peak resident memory at -j 4 (goal: under 30 MB).
+# Each measurement runs RUNS times and the medians are compared (default: 5
+# for P1, 3 for P6, where one -j 1 run takes some 15 s). Every vexel-dl run
+# gets a fresh folder, as it keeps pages that are already there. A P6 run
+# that fails (an option this vexel-dl lacks, pages missing) shows as n/a.
 #   bench/download_bench.sh [BUILD_DIR]     (default: build/release)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build_dir=${1:-build/release}
-runs=${RUNS:-5}
+p1_runs=${RUNS:-5}
+p6_runs=${RUNS:-3}
 pages=300
 image_bytes=100000
+delay_ms=50
 dl=$build_dir/cli/vexel-dl
 site=$build_dir/examples/vexel-sample-site
 for program in "$dl" "$site"; do
@@ -31,58 +39,126 @@ fi
 # shellcheck source=scripts/sample_site.sh
 . scripts/sample_site.sh
 
-start_sample_site "$site" "$work/site.out" --pages "$pages" --image-bytes "$image_bytes" --stats
-base=$sample_site_base
-chapter="${base}comic/1/3.html"
-
-curl_args=()
-for n in $(seq "$pages"); do
-  curl_args+=("${base}comic/1/pics/ch3/$n.png" -o "$work/curl/$n.png")
-done
-
 now() { date +%s.%N; }
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+# The median of the numbers on standard input, or n/a when there are none.
+median() {
+  sort -g | awk '{ v[NR] = $1 }
+    END { if (NR == 0) print "n/a"; else print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+# A/B, or n/a when either is n/a.
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "n/a" || b == "n/a" || b == 0) print "n/a"; else printf "%.2f", a / b }'; }
+seconds() { awk -v s="$1" 'BEGIN { if (s == "n/a") print "n/a"; else printf "%.3f s", s }'; }
+megabytes() { awk -v k="$1" 'BEGIN { if (k == "n/a" || k == "") print "n/a"; else printf "%.1f MB", k / 1024 }'; }
 
-: >"$work/dl.times"
-: >"$work/curl.times"
-: >"$work/rss"
-for run in $(seq "$runs"); do
-  rm -rf "$work/dl" "$work/curl"
-  mkdir -p "$work/dl" "$work/curl"
+# set_addresses BASE: the chapter's address and curl's arguments for its images.
+set_addresses() {
+  chapter="${1}comic/1/3.html"
+  curl_args=()
+  for n in $(seq "$pages"); do
+    curl_args+=("${1}comic/1/pics/ch3/$n.png" -o "$work/curl/$n.png")
+  done
+}
 
-  curl -s "${base}stats/reset" >/dev/null
+# run_dl NAME [vexel-dl options...]: runs vexel-dl on the chapter into a fresh
+# folder and appends its wall time to $work/NAME.times and its peak RSS (KB)
+# to $work/NAME.rss; false, with the reason on standard error, when it failed
+# or did not store every page.
+run_dl() {
+  local name=$1 start end stored
+  shift
+  rm -rf "$work/dl"
+  mkdir -p "$work/dl"
   start=$(now)
-  /usr/bin/time -v -o "$work/time.txt" "$dl" -o "$work/dl" "$chapter" >"$work/dl.log"
+  if ! /usr/bin/time -v -o "$work/time.txt" "$dl" "$@" -o "$work/dl" "$chapter" \
+    >"$work/dl.log" 2>"$work/dl.err"; then
+    echo "download_bench: vexel-dl $* failed: $(head -n 1 "$work/dl.err")" >&2
+    return 1
+  fi
   end=$(now)
-  awk -v a="$start" -v b="$end" 'BEGIN { print b - a }' >>"$work/dl.times"
-  awk -F': ' '/Maximum resident set size/ { print $2 }' "$work/time.txt" >>"$work/rss"
-  stats=$(curl -s "${base}stats")
-
-  start=$(now)
-  curl -s --fail "${curl_args[@]}"
-  end=$(now)
-  awk -v a="$start" -v b="$end" 'BEGIN { print b - a }' >>"$work/curl.times"
-
   stored=$(find "$work/dl" -name '*.png' | wc -l)
   if [ "$stored" -ne "$pages" ] || ! grep -q '^下载完成$' "$work/dl.log"; then
-    echo "download_bench: vexel-dl stored $stored of $pages pages" >&2
-    exit 1
+    echo "download_bench: vexel-dl $* stored $stored of $pages pages" >&2
+    return 1
   fi
+  awk -v a="$start" -v b="$end" 'BEGIN { print b - a }' >>"$work/$name.times"
+  awk -F': ' '/Maximum resident set size/ { print $2 }' "$work/time.txt" >>"$work/$name.rss"
+}
+
+# run_curl NAME [curl options...]: fetches the chapter's images with one curl
+# process into a fresh folder and appends its wall time to $work/NAME.times.
+run_curl() {
+  local name=$1 start end stored
+  shift
+  rm -rf "$work/curl"
+  mkdir -p "$work/curl"
+  start=$(now)
+  if ! curl -s --fail "$@" "${curl_args[@]}"; then
+    echo "download_bench: curl $* failed" >&2
+    return 1
+  fi
+  end=$(now)
+  stored=$(find "$work/curl" -name '*.png' | wc -l)
+  if [ "$stored" -ne "$pages" ]; then
+    echo "download_bench: curl $* stored $stored of $pages pages" >&2
+    return 1
+  fi
+  awk -v a="$start" -v b="$end" 'BEGIN { print b - a }' >>"$work/$name.times"
+}
+
+for name in p1_dl p1_curl p6_j1 p6_j4 p6_curl; do
+  : >"$work/$name.times"
+  : >"$work/$name.rss"
+done
+
+# P1: plain loopback. A failure here ends the benchmark: it is the baseline.
+start_sample_site "$site" "$work/site.out" --pages "$pages" --image-bytes "$image_bytes" --stats
+base=$sample_site_base
+set_addresses "$base"
+for run in $(seq "$p1_runs"); do
+  curl -s "${base}stats/reset" >/dev/null
+  run_dl p1_dl || exit 1
+  stats=$(curl -s "${base}stats")
+  run_curl p1_curl || exit 1
   if [ "$run" -eq 1 ] && ! cmp -s "$work/dl/星际旅人- 第3话/$pages.png" "$work/curl/$pages.png"; then
     echo "download_bench: vexel-dl and curl stored different bytes" >&2
     exit 1
   fi
 done
+stop_sample_site
 
-dl_time=$(median <"$work/dl.times")
-curl_time=$(median <"$work/curl.times")
-rss_kb=$(sort -n "$work/rss" | tail -n 1)
+dl_time=$(median <"$work/p1_dl.times")
+curl_time=$(median <"$work/p1_curl.times")
 image_connections=$(awk '/^image_connections/ { print $2 }' <<<"$stats")
 connections=$(awk '/^connections/ { print $2 }' <<<"$stats")
 
-printf 'chapter: %d pages of %d bytes, %d runs each (medians)\n' "$pages" "$image_bytes" "$runs"
-printf 'vexel-dl: %.3f s   curl: %.3f s   ratio: %.2f (goal <= 1.25)\n' \
-  "$dl_time" "$curl_time" "$(awk -v a="$dl_time" -v b="$curl_time" 'BEGIN { print a / b }')"
-printf 'vexel-dl connections: %s for the images, %s in all (goal: 1 for the chapter)\n' \
+printf 'P1: chapter of %d pages of %d bytes, %d runs each (medians)\n' "$pages" "$image_bytes" "$p1_runs"
+printf '  vexel-dl: %s   curl: %s   ratio: %s (goal <= 1.0)\n' \
+  "$(seconds "$dl_time")" "$(seconds "$curl_time")" "$(ratio "$dl_time" "$curl_time")"
+printf '  vexel-dl connections: %s for the images, %s in all (goal: 1 for the chapter)\n' \
   "$image_connections" "$connections"
-printf 'vexel-dl peak RSS: %.1f MB (goal < 30 MB)\n' "$(awk -v k="$rss_kb" 'BEGIN { print k / 1024 }')"
+printf '  vexel-dl peak RSS: %s\n' "$(megabytes "$(sort -n "$work/p1_dl.rss" | tail -n 1)")"
+
+# P6: the same chapter from a slow server, one page at a time and four at once.
+start_sample_site "$site" "$work/site.out" --pages "$pages" --image-bytes "$image_bytes" \
+  --delay-ms "$delay_ms"
+set_addresses "$sample_site_base"
+for _ in $(seq "$p6_runs"); do
+  run_dl p6_j1 -j 1 || true
+  run_dl p6_j4 -j 4 || true
+  # In parallel mode curl draws its progress meter even with -s.
+  run_curl p6_curl --parallel --parallel-max 4 --no-progress-meter || true
+done
+stop_sample_site
+
+j1_time=$(median <"$work/p6_j1.times")
+j4_time=$(median <"$work/p6_j4.times")
+parallel_time=$(median <"$work/p6_curl.times")
+j4_rss=$(sort -n "$work/p6_j4.rss" | tail -n 1)
+
+printf 'P6: the same chapter with every image answered %d ms late, %d runs each (medians)\n' \
+  "$delay_ms" "$p6_runs"
+printf '  vexel-dl -j 1: %s   vexel-dl -j 4: %s   curl --parallel-max 4: %s\n' \
+  "$(seconds "$j1_time")" "$(seconds "$j4_time")" "$(seconds "$parallel_time")"
+printf '  speed-up -j 4 / -j 1: %s (goal >= 3.5)\n' "$(ratio "$j1_time" "$j4_time")"
+printf '  ratio -j 4 / curl parallel: %s (goal <= 1.1)\n' "$(ratio "$j4_time" "$parallel_time")"
+printf '  vexel-dl -j 4 peak RSS: %s (goal < 30 MB)\n' "$(megabytes "${j4_rss:-n/a}")"

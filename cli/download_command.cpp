@@ -5,6 +5,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
@@ -35,7 +36,7 @@ constexpr int kExitStopped = 3;
 constexpr int kExitFailedPages = 4;
 
 constexpr const char* kUsage =
-    "usage: vexel-dl [-o DIR] [--retries N] [--overwrite] CHAPTER-URL...\n"
+    "usage: vexel-dl [-o DIR] [-j N] [--retries N] [--overwrite] CHAPTER-URL...\n"
     "       vexel-dl query --help\n"
     "\n"
     "Loads each chapter page, stores its page images as 1.ext, 2.ext, ... in a\n"
@@ -47,6 +48,8 @@ constexpr const char* kUsage =
     "  --retries N   try a page up to N more times after a transient failure\n"
     "                (connection lost, timeout, HTTP 408/429/500/502/503/504);\n"
     "                default 3, 0 turns retries off\n"
+    "  -j, --jobs N  fetch up to N pages at once (1 to 8, default 1); the log\n"
+    "                still lists the pages in order\n"
     "  --overwrite   fetch every page again; by default a page whose file is\n"
     "                already in the chapter folder is kept (已存在)\n"
     "  -h, --help    show this text\n"
@@ -98,9 +101,12 @@ class ConsoleHost final : public download::DownloadHost {
   std::string result_;
 };
 
-void WriteStdout(std::string_view bytes) {
-  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-  std::fflush(stdout);
+// Writes and flushes at once. False when the reader has gone away (EPIPE, as
+// after `vexel-dl ... | head -1`; SIGPIPE is ignored).
+bool WriteStdout(std::string_view bytes) {
+  errno = 0;
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
+  return (std::fflush(stdout) == 0 && written) || errno != EPIPE;
 }
 
 void Complain(const std::string& message) {
@@ -122,14 +128,34 @@ struct Arguments {
   bool help = false;
 };
 
-// A retry count from 0 to 100; nothing for anything else.
-std::optional<int> ParseRetries(std::string_view text) {
+// A whole number from `low` to `high`; nothing for anything else.
+std::optional<int> ParseNumber(std::string_view text, int low, int high) {
   int value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || value < 0 || value > 100) {
+  if (error != std::errc() || end != text.data() + text.size() || value < low || value > high) {
     return std::nullopt;
   }
   return value;
+}
+
+// The value of an option given as "--name VALUE", "--name=VALUE" or, for a
+// short name, "-n VALUE" and "-nVALUE"; nothing when `arg` is not that
+// option. A missing value reads as empty.
+std::optional<std::string_view> OptionValue(std::span<const std::string_view> args, std::size_t& i,
+                                            std::string_view long_name,
+                                            std::string_view short_name = {}) {
+  const std::string_view arg = args[i];
+  const auto next = [&]() { return i + 1 < args.size() ? args[++i] : std::string_view(); };
+  if (arg == long_name || (!short_name.empty() && arg == short_name)) {
+    return next();
+  }
+  if (arg.starts_with(long_name) && arg.size() > long_name.size() && arg[long_name.size()] == '=') {
+    return arg.substr(long_name.size() + 1);
+  }
+  if (!short_name.empty() && arg.starts_with(short_name) && arg.size() > short_name.size()) {
+    return arg.substr(short_name.size());
+  }
+  return std::nullopt;
 }
 
 // Nothing when the arguments are unusable; the reason is printed.
@@ -148,19 +174,22 @@ std::optional<Arguments> ParseArguments(std::span<const std::string_view> args) 
       parsed.output_directory = args[++i];
     } else if (!options_ended && arg.starts_with("-o") && arg.size() > 2) {
       parsed.output_directory = arg.substr(2);
-    } else if (!options_ended && (arg == "--retries" || arg.starts_with("--retries="))) {
-      std::string_view value;
-      if (arg == "--retries") {
-        value = i + 1 < args.size() ? args[++i] : std::string_view();
-      } else {
-        value = arg.substr(std::string_view("--retries=").size());
-      }
-      const std::optional<int> retries = ParseRetries(value);
-      if (!retries) {
+    } else if (const auto retries =
+                   options_ended ? std::nullopt : OptionValue(args, i, "--retries")) {
+      const std::optional<int> value = ParseNumber(*retries, 0, 100);
+      if (!value) {
         Complain("--retries needs a number from 0 to 100");
         return std::nullopt;
       }
-      parsed.job.retries = *retries;
+      parsed.job.retries = *value;
+    } else if (const auto jobs =
+                   options_ended ? std::nullopt : OptionValue(args, i, "--jobs", "-j")) {
+      const std::optional<int> value = ParseNumber(*jobs, 1, 8);
+      if (!value) {
+        Complain("--jobs needs a number from 1 to 8");
+        return std::nullopt;
+      }
+      parsed.job.jobs = *value;
     } else if (!options_ended && arg == "--overwrite") {
       parsed.job.skip_existing = false;
     } else if (!options_ended && arg == "--") {
@@ -217,9 +246,20 @@ int RunDownloadCommand(std::span<const std::string_view> args) {
     return kExitError;
   }
 
-  const InterruptFlags interrupts;
+  InterruptFlags interrupts;
   const bool terminal = ::isatty(STDOUT_FILENO) == 1;
-  ConsoleOutput console(WriteStdout, terminal, terminal ? TerminalWidth() : 0);
+  // Once the reader of the output has gone, nothing more is written and the
+  // job stops after the page under way, as on a first Ctrl-C, rather than
+  // dying halfway through a page.
+  bool output_closed = false;
+  ConsoleOutput console(
+      [&interrupts, &output_closed](std::string_view bytes) {
+        if (!output_closed && !WriteStdout(bytes)) {
+          output_closed = true;
+          interrupts.RequestStop();
+        }
+      },
+      terminal, terminal ? TerminalWidth() : 0);
   int status = kExitComplete;
   // Declared before every transfer that uses it, so it is cleaned up last.
   const net::CurlShare connections = net::MakeConnectionShare();
@@ -231,6 +271,7 @@ int RunDownloadCommand(std::span<const std::string_view> args) {
     }
     net::PageLoadOptions load_options;
     load_options.transfer.share = connections.get();
+    load_options.abandon = &interrupts.Abandon();  // a second Ctrl-C ends the load at once
     const net::LoadedPage page = net::LoadPage(address, load_options);
     // Ctrl-C while the page was loading: no job, and no empty chapter folder.
     if (interrupts.StopRequested()) {

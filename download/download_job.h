@@ -27,6 +27,9 @@ struct JobOptions {
   // A page whose file is already in the chapter folder is not fetched again
   // ("已存在") and counts as stored; otherwise it is fetched and replaced.
   bool skip_existing = false;
+  // Pages fetched at once (1 to 8); 1 is the plain one-after-another loop.
+  // Log lines still come in page order.
+  int jobs = 1;
 };
 
 enum class JobEnd { Error, Stopped, Complete };

@@ -1,6 +1,9 @@
 // Fetching one page image to a file.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace vexel::download {
@@ -45,6 +48,12 @@ struct FetchResult {
   }
 };
 
+// A fetch started with StartFetch that has ended.
+struct FinishedFetch {
+  std::uint64_t tag = 0;
+  FetchResult result;
+};
+
 class ImageFetcher {
  public:
   virtual ~ImageFetcher() = default;
@@ -52,6 +61,22 @@ class ImageFetcher {
   // Fetches `address` and stores the body at `target`, replacing any file
   // there. On failure nothing half-written is left under `target`.
   virtual FetchResult FetchImage(const std::string& address, const std::string& target) = 0;
+
+  // Several fetches in flight at once, for fetchers that can do that. The
+  // job uses them only when asked for more than one page at a time, and
+  // falls back to FetchImage when StartFetch says no.
+  //
+  // Starts fetching `address` to `target` under `tag`; false when this
+  // fetcher fetches one page at a time.
+  virtual bool StartFetch(std::uint64_t /*tag*/, const std::string& /*address*/,
+                          const std::string& /*target*/) {
+    return false;
+  }
+  // Waits up to `timeout` for one started fetch to end; nothing when none
+  // ended in that time (or none is in flight).
+  virtual std::optional<FinishedFetch> NextFinished(std::chrono::milliseconds /*timeout*/) {
+    return std::nullopt;
+  }
 
  protected:
   ImageFetcher() = default;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <chrono>
 #include <thread>
 
 #include "examples/gbk_text.h"
@@ -15,6 +16,14 @@ namespace {
 
 constexpr const char* kHtmlType = "text/html; charset=gbk";
 constexpr const char* kSiteName = "Vexel示例漫画站";
+// What a server that lost its image store might send in an image's place.
+constexpr const char* kHtmlInPlaceOfImage =
+    "<!DOCTYPE html><html><head><title>Image not available</title></head>"
+    "<body><p>This image is not available right now.</p></body></html>\n";
+
+bool Contains(const std::vector<int>& pages, int page) {
+  return std::find(pages.begin(), pages.end(), page) != pages.end();
+}
 
 std::string EscapeHtml(std::string_view text) {
   std::string out;
@@ -193,7 +202,7 @@ void SampleSite::ResetStats() {
   stats_ = {};
 }
 
-void SampleSite::Count(const std::string& address, int port, bool image) {
+void SampleSite::Count(const std::string& address, int port, const std::string& path, bool image) {
   const std::lock_guard lock(stats_mutex_);
   peers_.emplace(address, port);
   stats_.connections = peers_.size();
@@ -202,7 +211,58 @@ void SampleSite::Count(const std::string& address, int port, bool image) {
     image_peers_.emplace(address, port);
     stats_.image_connections = image_peers_.size();
     ++stats_.image_requests;
+    ++stats_.image_requests_by_path[path];
   }
+}
+
+bool SampleSite::FailsThisTime(const std::string& path) {
+  if (options_.fail_first <= 0) {
+    return false;
+  }
+  const std::lock_guard lock(stats_mutex_);
+  return ++image_tries_[path] <= options_.fail_first;
+}
+
+void SampleSite::ServeImage(const httplib::Request& request, httplib::Response& response) {
+  if (options_.image_delay_ms > 0) {
+    // A slow server: the answer is late, the connection stays busy.
+    std::this_thread::sleep_for(std::chrono::milliseconds(options_.image_delay_ms));
+  }
+  const int comic = ParseNumber(request.matches[1].str());
+  const int chapter = ParseNumber(request.matches[2].str());
+  const int page = ParseNumber(request.matches[3].str());
+  const SampleChapter* found = FindChapter(comic, chapter);
+  if (found == nullptr || page < 1 || page > found->pages ||
+      Contains(options_.missing_pages, page)) {
+    response.status = 404;
+    response.set_content("no such image\n", "text/plain");
+    return;
+  }
+  if (options_.require_referer) {
+    const std::string site = "http://" + request.get_header_value("Host") + "/";
+    if (request.get_header_value("Referer").rfind(site, 0) != 0) {
+      response.status = 403;
+      response.set_content("images are shown on the site's own pages\n", "text/plain");
+      return;
+    }
+  }
+  if (FailsThisTime(request.path)) {
+    response.status = 503;
+    if (options_.retry_after_seconds >= 0) {
+      response.set_header("Retry-After", std::to_string(options_.retry_after_seconds));
+    }
+    response.set_content("busy, try again later\n", "text/plain");
+    return;
+  }
+  if (Contains(options_.empty_pages, page)) {
+    response.set_content(std::string(), "image/png");
+    return;
+  }
+  if (Contains(options_.html_pages, page)) {
+    response.set_content(kHtmlInPlaceOfImage, "text/html");
+    return;
+  }
+  response.set_content(PageImage(comic, chapter, page), "image/png");
 }
 
 void SampleSite::Register(httplib::Server& server) {
@@ -217,7 +277,7 @@ void SampleSite::Register(httplib::Server& server) {
   // read the counts that include it.
   server.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
     if (!(options_.stats_route && request.path.rfind("/stats", 0) == 0)) {
-      Count(request.remote_addr, request.remote_port, request.path.ends_with(".png"));
+      Count(request.remote_addr, request.remote_port, request.path, request.path.ends_with(".png"));
     }
     return httplib::Server::HandlerResponse::Unhandled;
   });
@@ -237,29 +297,10 @@ void SampleSite::Register(httplib::Server& server) {
     });
   }
 
-  server.Get(R"(/comic/(\d+)/pics/ch(\d+)/(\d+)\.png)", [this](const httplib::Request& request,
-                                                               httplib::Response& response) {
-    const int comic = ParseNumber(request.matches[1].str());
-    const int chapter = ParseNumber(request.matches[2].str());
-    const int page = ParseNumber(request.matches[3].str());
-    const SampleChapter* found = FindChapter(comic, chapter);
-    const bool missing = std::find(options_.missing_pages.begin(), options_.missing_pages.end(),
-                                   page) != options_.missing_pages.end();
-    if (found == nullptr || page < 1 || page > found->pages || missing) {
-      response.status = 404;
-      response.set_content("no such image\n", "text/plain");
-      return;
-    }
-    if (options_.require_referer) {
-      const std::string site = "http://" + request.get_header_value("Host") + "/";
-      if (request.get_header_value("Referer").rfind(site, 0) != 0) {
-        response.status = 403;
-        response.set_content("images are shown on the site's own pages\n", "text/plain");
-        return;
-      }
-    }
-    response.set_content(PageImage(comic, chapter, page), "image/png");
-  });
+  server.Get(R"(/comic/(\d+)/pics/ch(\d+)/(\d+)\.png)",
+             [this](const httplib::Request& request, httplib::Response& response) {
+               ServeImage(request, response);
+             });
 
   server.Get(R"(/.*)", [this](const httplib::Request& request, httplib::Response& response) {
     if (const auto page = rendered_->pages.find(request.path); page != rendered_->pages.end()) {

@@ -24,7 +24,9 @@
 
 namespace httplib {
 class Server;
-}
+struct Request;
+struct Response;
+}  // namespace httplib
 
 namespace vexel::sample {
 
@@ -48,6 +50,22 @@ struct SampleSiteOptions {
   bool require_referer = false;
   // Page numbers whose images answer 404 in every chapter.
   std::vector<int> missing_pages;
+
+  // Faults of a slow or struggling server, for the downloader's retries and
+  // for the benchmark.
+  //
+  // Every image request is answered this many milliseconds late.
+  int image_delay_ms = 0;
+  // The first this many requests of each image (counted per path since the
+  // site started) answer 503; later ones are served.
+  int fail_first = 0;
+  // The Retry-After (seconds) sent with those 503s; negative: none.
+  int retry_after_seconds = -1;
+  // Page numbers whose images answer 200 with an empty image/png body, and
+  // page numbers whose images answer 200 with a small text/html page.
+  std::vector<int> empty_pages;
+  std::vector<int> html_pages;
+
   // Serves /stats (connections, requests and image requests seen so far) and
   // /stats/reset; requests to these two are not counted.
   bool stats_route = false;
@@ -58,6 +76,8 @@ struct SiteStats {
   std::size_t requests = 0;
   std::size_t image_connections = 0;  // connections that carried image requests
   std::size_t image_requests = 0;
+  // Image requests per request path ("/comic/1/pics/ch2/3.png").
+  std::map<std::string, std::size_t> image_requests_by_path;
 };
 
 class SampleSite {
@@ -89,7 +109,12 @@ class SampleSite {
   struct Rendered;
 
   const SampleChapter* FindChapter(int comic, int chapter) const;
-  void Count(const std::string& address, int port, bool image);
+  void Count(const std::string& address, int port, const std::string& path, bool image);
+  // Counts one more request of the image at `path`; true while that image
+  // still answers 503 (fail_first).
+  bool FailsThisTime(const std::string& path);
+  // Answers a request for /comic/C/pics/chH/N.png.
+  void ServeImage(const httplib::Request& request, httplib::Response& response);
 
   SampleSiteOptions options_;
   std::vector<SampleComic> comics_;
@@ -100,6 +125,8 @@ class SampleSite {
   std::set<std::pair<std::string, int>> peers_;
   std::set<std::pair<std::string, int>> image_peers_;
   SiteStats stats_;
+  // Requests per image path for fail_first; unlike stats_, never reset.
+  std::map<std::string, int> image_tries_;
 };
 
 // The site served on 127.0.0.1 at a free port by a server thread of its own,

@@ -22,6 +22,11 @@ constexpr const char* kUsage =
     "  --image-bytes B    pad every page image to at least B bytes\n"
     "  --require-referer  images only for requests whose Referer is a page of the site\n"
     "  --missing-page N   image N of every chapter answers 404 (repeatable)\n"
+    "  --delay-ms N       answer every image request N ms late\n"
+    "  --fail-first N     the first N requests of each image answer 503\n"
+    "  --retry-after S    send Retry-After: S (seconds) with those 503s\n"
+    "  --empty-page N     image N of every chapter answers 200 with an empty body (repeatable)\n"
+    "  --html-page N      image N of every chapter answers 200 with an HTML page (repeatable)\n"
     "  --stats            serve /stats (connections and requests seen) and /stats/reset\n"
     "  --help             this text\n";
 
@@ -65,6 +70,16 @@ int main(int argc, char** argv) {
       options.image_bytes = static_cast<std::size_t>(value);
     } else if (arg == "--missing-page" && value <= 1000000) {
       options.missing_pages.push_back(static_cast<int>(value));
+    } else if (arg == "--delay-ms" && value <= 600'000) {
+      options.image_delay_ms = static_cast<int>(value);
+    } else if (arg == "--fail-first" && value <= 1000000) {
+      options.fail_first = static_cast<int>(value);
+    } else if (arg == "--retry-after" && value <= 86400) {
+      options.retry_after_seconds = static_cast<int>(value);
+    } else if (arg == "--empty-page" && value <= 1000000) {
+      options.empty_pages.push_back(static_cast<int>(value));
+    } else if (arg == "--html-page" && value <= 1000000) {
+      options.html_pages.push_back(static_cast<int>(value));
     } else {
       std::fprintf(stderr, "vexel-sample-site: bad option %.*s\n%s", static_cast<int>(arg.size()),
                    arg.data(), kUsage);

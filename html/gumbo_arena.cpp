@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <csetjmp>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -62,6 +63,27 @@ void WritePrefix(void* user, Prefix prefix) {
   std::memcpy(static_cast<char*>(user) - kPrefixBytes, &prefix, kPrefixBytes);
 }
 
+// The frame the allocator jumps back to when it refuses a block. gumbo does
+// not check its allocations and has no way to be stopped, and handing out
+// memory past the budget from a reserve would only postpone the question, so
+// the parse is abandoned with a longjmp. That is sound here because:
+//   - every frame it skips is gumbo's own C code or the allocator trampoline
+//     in Options(), none of which holds an object with a destructor; the
+//     refusing Allocate call has already returned, so the arena's lists are
+//     whole when the jump leaves;
+//   - gumbo keeps all of a parse's state on the stack or in memory from this
+//     allocator (it has no other calls to malloc and no writable globals), so
+//     nothing is left behind but arena memory, which the arena releases;
+//   - this function owns nothing and changes no local after setjmp, and the
+//     caller never touches the abandoned parse's output.
+[[gnu::noinline]] GumboOutput* ParseOrEscape(const GumboOptions* options, const char* data,
+                                             std::size_t size, std::jmp_buf* escape) {
+  if (setjmp(*escape) != 0) {
+    return nullptr;
+  }
+  return gumbo_parse_with_options(options, data, size);
+}
+
 }  // namespace
 
 struct GumboArena::Slab {
@@ -69,7 +91,13 @@ struct GumboArena::Slab {
   std::uint32_t live;  // blocks handed out and not yet freed
 };
 
-GumboArena::GumboArena() = default;
+GumboArena::GumboArena(std::size_t budget) : budget_(budget) {
+  if (budget != kNoBudget) {
+    // So that taking a slab never allocates (or throws) inside gumbo's call.
+    slabs_.reserve(budget / kSlabBytes + 1);
+    regions_.reserve(budget / (kFirstRegionBytes + kSlabBytes) + 1);
+  }
+}
 
 GumboArena::~GumboArena() {
   LargeLink* link = large_.next;
@@ -86,8 +114,13 @@ GumboArena::~GumboArena() {
 
 GumboOptions GumboArena::Options() {
   GumboOptions options = kGumboDefaultOptions;
-  options.allocator = [](void* arena, std::size_t size) {
-    return static_cast<GumboArena*>(arena)->Allocate(size);
+  options.allocator = [](void* userdata, std::size_t size) {
+    auto* arena = static_cast<GumboArena*>(userdata);
+    void* block = arena->Allocate(size);
+    if (block == nullptr && arena->escape_ != nullptr) {
+      std::longjmp(*arena->escape_, 1);  // back to ParseOrEscape
+    }
+    return block;
   };
   options.deallocator = [](void* arena, void* block) {
     static_cast<GumboArena*>(arena)->Free(block);
@@ -97,6 +130,15 @@ GumboOptions GumboArena::Options() {
   return options;
 }
 
+GumboOutput* GumboArena::Parse(std::string_view markup) {
+  const GumboOptions options = Options();
+  std::jmp_buf escape;
+  escape_ = &escape;
+  GumboOutput* output = ParseOrEscape(&options, markup.data(), markup.size(), &escape);
+  escape_ = nullptr;
+  return output;
+}
+
 GumboArena::Slab* GumboArena::NewSlab(std::uint32_t size_class) {
   static_assert(sizeof(Slab) <= kSlabHeaderBytes);
   if (region_next_ == nullptr ||
@@ -104,12 +146,17 @@ GumboArena::Slab* GumboArena::NewSlab(std::uint32_t size_class) {
     const std::size_t region_bytes = std::min(
         kFirstRegionBytes << std::min<std::size_t>(regions_.size(), 2), kLargestRegionBytes);
     const std::size_t length = region_bytes + kSlabBytes;
+    if (length > budget_ - held_bytes_) {
+      over_budget_ = true;
+      return nullptr;
+    }
     void* mapped =
         mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapped == MAP_FAILED) {
       return nullptr;
     }
     regions_.push_back({mapped, length});
+    held_bytes_ += length;
     const auto start = reinterpret_cast<std::uintptr_t>(mapped);
     const std::uintptr_t aligned = (start + kSlabBytes - 1) & ~(std::uintptr_t{kSlabBytes} - 1);
     region_next_ = static_cast<char*>(mapped) + (aligned - start);
@@ -126,14 +173,22 @@ GumboArena::Slab* GumboArena::NewSlab(std::uint32_t size_class) {
 }
 
 void* GumboArena::AllocateLarge(std::size_t size) {
+  static_assert((sizeof(LargeLink) + kPrefixBytes) % 16 == 0);
+  const std::size_t bytes = sizeof(LargeLink) + kPrefixBytes + size;
+  if (bytes > budget_ - held_bytes_) {
+    over_budget_ = true;
+    return nullptr;
+  }
   // NOLINTNEXTLINE(cppcoreguidelines-no-malloc): swept by the destructor
-  void* raw = std::malloc(sizeof(LargeLink) + kPrefixBytes + size);
+  void* raw = std::malloc(bytes);
   if (raw == nullptr) {
     return nullptr;
   }
+  held_bytes_ += bytes;
   auto* link = static_cast<LargeLink*>(raw);
   link->previous = &large_;
   link->next = large_.next;
+  link->bytes = bytes;
   large_.next->previous = link;
   large_.next = link;
   void* user = static_cast<char*>(raw) + sizeof(LargeLink) + kPrefixBytes;
@@ -191,6 +246,7 @@ void GumboArena::Free(void* block) {
         reinterpret_cast<LargeLink*>(static_cast<char*>(block) - kPrefixBytes - sizeof(LargeLink));
     link->previous->next = link->next;
     link->next->previous = link->previous;
+    held_bytes_ -= link->bytes;
     std::free(link);  // NOLINT(cppcoreguidelines-no-malloc)
     return;
   }
@@ -203,6 +259,7 @@ void GumboArena::Free(void* block) {
       // Zero-filled on any later touch; the prefixes then read as not live.
       madvise(slab, kSlabBytes, MADV_DONTNEED);
       ++released_slabs_;
+      held_bytes_ -= kSlabBytes;
     }
     return;
   }
@@ -223,6 +280,7 @@ void GumboArena::BeginDraining() {
     if (reinterpret_cast<Slab*>(memory)->live == 0) {
       madvise(memory, kSlabBytes, MADV_DONTNEED);
       ++released_slabs_;
+      held_bytes_ -= kSlabBytes;
     }
   }
 }

@@ -8,20 +8,31 @@
 // document, each part is freed as soon as it has been copied ("draining"),
 // and a slab whose blocks are all free goes back to the system at once, so
 // gumbo's tree and the new document are never both held in full.
+//
+// The arena can be given a budget: the memory it may take from the system
+// at once. gumbo does not check what its allocator returns, so a parse that
+// would pass the budget is abandoned from inside the allocator instead (see
+// Parse), and everything it took is released with the arena.
 #pragma once
 
 #include <gumbo.h>
 
 #include <array>
+#include <csetjmp>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
+#include <string_view>
 #include <vector>
 
 namespace vexel::html {
 
 class GumboArena {
  public:
-  GumboArena();
+  static constexpr std::size_t kNoBudget = std::numeric_limits<std::size_t>::max();
+
+  // `budget`: the most memory, in bytes, the arena may hold at once.
+  explicit GumboArena(std::size_t budget = kNoBudget);
   ~GumboArena();
   GumboArena(const GumboArena&) = delete;
   GumboArena& operator=(const GumboArena&) = delete;
@@ -30,12 +41,20 @@ class GumboArena {
 
   // Options for gumbo_parse_with_options that allocate here and record no
   // parse errors (broken pages would otherwise cost a record per bad byte).
-  // The arena must outlive every use of the parse's output.
+  // The arena must outlive every use of the parse's output. Outside Parse,
+  // an allocation the arena refuses reaches gumbo as null, which it does not
+  // survive: parse through Parse whenever a budget is set.
   GumboOptions Options();
 
-  // gumbo's allocator and deallocator. Freeing null does nothing, and so does
-  // freeing a small block (up to 8 KiB) a second time or after its slab has
-  // been released; larger blocks go back to malloc when freed.
+  // gumbo_parse_with_options with Options(). Null when an allocation fails
+  // (it would pass the budget, or the system has no memory left): the parse
+  // is abandoned there, and OverBudget() tells which of the two it was.
+  GumboOutput* Parse(std::string_view markup);
+
+  // gumbo's allocator and deallocator. Allocate gives null when the block
+  // would take the arena past its budget. Freeing null does nothing, and so
+  // does freeing a small block (up to 8 KiB) a second time or after its slab
+  // has been released; larger blocks go back to malloc when freed.
   void* Allocate(std::size_t size);
   void Free(void* block);
 
@@ -47,6 +66,11 @@ class GumboArena {
   std::size_t ReleasedSlabs() const { return released_slabs_; }
   std::size_t SlabCount() const { return slab_count_; }
 
+  // Bytes held from the system now (mapped regions, whether touched or not,
+  // and large blocks), and whether an allocation was refused for the budget.
+  std::size_t HeldBytes() const { return held_bytes_; }
+  bool OverBudget() const { return over_budget_; }
+
   static constexpr std::size_t kSlabBytes = std::size_t{64} << 10;
 
  private:
@@ -54,6 +78,7 @@ class GumboArena {
   struct LargeLink {
     LargeLink* previous;
     LargeLink* next;
+    std::size_t bytes;  // as taken from malloc, link and prefix included
   };
   struct SizeClass {
     Slab* bump_slab = nullptr;  // the slab new blocks of this size come from
@@ -74,10 +99,14 @@ class GumboArena {
   std::vector<char*> slabs_;
   char* region_next_ = nullptr;  // the next unused slab of the newest region
   char* region_end_ = nullptr;
-  LargeLink large_{&large_, &large_};
+  LargeLink large_{&large_, &large_, 0};
   bool draining_ = false;
   std::size_t slab_count_ = 0;
   std::size_t released_slabs_ = 0;
+  std::size_t budget_;
+  std::size_t held_bytes_ = 0;  // never above budget_
+  bool over_budget_ = false;
+  std::jmp_buf* escape_ = nullptr;  // set while Parse runs gumbo
 };
 
 }  // namespace vexel::html

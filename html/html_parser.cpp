@@ -132,10 +132,19 @@ ParseOutcome ParseHtml(std::string_view utf8_markup, std::string url) {
     return outcome;
   }
 
-  GumboArena arena;
-  const GumboOptions options = arena.Options();
-  GumboOutput* output = gumbo_parse_with_options(&options, utf8_markup.data(), utf8_markup.size());
-  if (output == nullptr || output->document == nullptr) {
+  GumboArena arena(kMaxParseMemoryBytes);
+  GumboOutput* output = arena.Parse(utf8_markup);
+  if (output == nullptr) {
+    if (arena.OverBudget()) {
+      outcome.too_complex = true;
+      outcome.error = "page too complex: parsing needs more than " +
+                      std::to_string(kMaxParseMemoryBytes >> 20) + " MiB";
+    } else {
+      outcome.error = "the HTML parser ran out of memory";
+    }
+    return outcome;
+  }
+  if (output->document == nullptr) {
     outcome.error = "the HTML parser gave no document";
     return outcome;
   }

@@ -11,7 +11,13 @@
 //     erring on the side of counting too many);
 //   - 1,000 attributes on one element.
 // gumbo's output lives in an allocator of our own that frees it in one sweep,
-// because gumbo's own destructor recurses once per level of the tree.
+// because gumbo's own destructor recurses once per level of the tree. That
+// allocator also bounds the parse's memory, because the markup alone cannot
+// tell what the parse will cost: gumbo re-opens every formatting element
+// still open (<b>, <font>, ...) in each new block, so a 61 KB page of 2,000
+// unclosed <b> tags and 5,000 paragraphs becomes ten million elements. A
+// parse that would need more than 512 MiB is abandoned and the page refused
+// as too complex.
 #pragma once
 
 #include <cstddef>
@@ -27,10 +33,14 @@ inline constexpr std::size_t kMaxMarkupBytes = std::size_t{32} << 20;
 inline constexpr std::size_t kMaxStartTags = 1'000'000;
 inline constexpr std::size_t kMaxNestingDepth = 2048;
 inline constexpr std::size_t kMaxAttributesPerElement = 1'000;
+inline constexpr std::size_t kMaxParseMemoryBytes = std::size_t{512} << 20;
 
 struct ParseOutcome {
   std::unique_ptr<HtmlDocument> document;  // null on error
   std::string error;                       // one line, in English
+  // The page was refused because parsing it would need more than
+  // kMaxParseMemoryBytes, as opposed to being too large, too deep or broken.
+  bool too_complex = false;
   bool ok() const { return document != nullptr; }
 };
 

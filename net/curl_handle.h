@@ -16,6 +16,9 @@ struct CurlSlistDeleter {
 struct CurlUrlDeleter {
   void operator()(CURLU* url) const { curl_url_cleanup(url); }
 };
+struct CurlMultiDeleter {
+  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
 struct CurlShareDeleter {
   void operator()(CURLSH* share) const { curl_share_cleanup(share); }
 };
@@ -27,6 +30,7 @@ using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
 using CurlSlist = std::unique_ptr<curl_slist, CurlSlistDeleter>;
 using CurlUrl = std::unique_ptr<CURLU, CurlUrlDeleter>;
 using CurlShare = std::unique_ptr<CURLSH, CurlShareDeleter>;
+using CurlMulti = std::unique_ptr<CURLM, CurlMultiDeleter>;
 using CurlString = std::unique_ptr<char, CurlStringDeleter>;
 
 // curl_global_init is not thread-safe; this runs it exactly once per process,

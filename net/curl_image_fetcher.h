@@ -1,11 +1,14 @@
-// FetchImage over libcurl: the body goes to a file in the cache folder, which
-// is then copied into place under the page's name.
+// FetchImage over libcurl: each body goes straight into a temporary file of
+// its own in the target's folder, which is renamed over the page's file once
+// the body is complete and checked.
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,26 +19,36 @@
 
 namespace vexel::net {
 
+// A body larger than this, counted after decompression, is no page image.
+inline constexpr std::uint64_t kMaxImageBytes = 256ULL << 20;
+
 struct FetchOptions {
   // User-Agent, Referer (the chapter page's address), timeouts.
   TransferOptions transfer;
-  // Where bodies are received; empty: UserCacheDirectory() + "vexel/".
-  std::string cache_directory;
   // The cookies the requests may carry, one line each in the Netscape
   // cookie-file format that CURLOPT_COOKIELIST takes. They are loaded into
-  // the fetcher's curl handle once, and libcurl's cookie engine picks for
+  // each of the fetcher's curl handles, and libcurl's cookie engine picks for
   // every request, each step of a redirect included, those whose host, path,
   // secure flag and expiry fit, as a browser would.
   std::vector<std::string> cookie_lines;
-  // When set, the transfer under way fails at once and later fetches fail
+  // When set, the transfers under way fail at once and later fetches fail
   // without connecting.
   const std::atomic<bool>* abandon = nullptr;
-  // Bytes received so far and expected in all (0 when unknown) of the transfer
-  // under way; called on the fetching thread, about once a second at least.
+  // Bytes received so far and expected in all (0 when unknown) of the
+  // transfers under way; called on the fetching thread, about once a second
+  // at least.
   std::function<void(std::int64_t received, std::int64_t expected)> progress;
   // Null: the real file system.
   download::FileSystem* file_system = nullptr;
+  // Bodies past this many bytes fail the page.
+  std::uint64_t max_bytes = kMaxImageBytes;
 };
+
+// The Referer for one step of a redirect from the chapter page `page`:
+// the whole page address while the step stays on the page's origin, only
+// the origin ("http://host:port/") on another one, and none from https to
+// http, as browsers send it by default.
+std::string RefererForRedirect(const std::string& page, const std::string& target);
 
 class CurlImageFetcher final : public download::ImageFetcher {
  public:
@@ -46,34 +59,41 @@ class CurlImageFetcher final : public download::ImageFetcher {
   CurlImageFetcher(CurlImageFetcher&&) = delete;
   CurlImageFetcher& operator=(CurlImageFetcher&&) = delete;
 
-  // Fetches `address` into the cache, then copies it to a temporary name in
-  // the target's folder and renames it over `target`, so that no half-written
-  // file ever carries the page's name. The cache file is removed after a
-  // successful copy and kept after a failed one. All requests of one fetcher
-  // go through one curl handle, so they share a connection.
+  // Receives `address` into a new temporary file beside `target` and renames
+  // it over `target` once the body is complete, so that no half-written file
+  // ever carries the page's name. An empty body, a web page (text/html, or a
+  // body that begins as one) and a body past max_bytes fail the page and
+  // leave nothing behind. All transfers of one fetcher run on one multi
+  // handle and reuse its connections.
   download::FetchResult FetchImage(const std::string& address, const std::string& target) override;
-
-  // The cache file that `address` is received into.
-  std::string CacheFileFor(const std::string& address) const;
+  // Any number of fetches may be in flight; NextFinished drives them all.
+  bool StartFetch(std::uint64_t tag, const std::string& address,
+                  const std::string& target) override;
+  std::optional<download::FinishedFetch> NextFinished(std::chrono::milliseconds timeout) override;
 
  private:
-  download::FetchResult Receive(const std::string& address, const std::string& cache_file);
-  download::FetchResult CopyIntoPlace(const std::string& cache_file, const std::string& target);
+  struct Transfer;
 
-  static std::size_t OnWrite(char* data, std::size_t size, std::size_t count, void* self);
-  static int OnProgress(void* self, curl_off_t expected, curl_off_t received, curl_off_t,
+  std::unique_ptr<Transfer> TakeIdleTransfer();
+  bool Configure(Transfer& transfer);
+  void RemoveOrphans(const std::string& folder);
+  // Runs the transfers and moves those that have ended into finished_.
+  void Drive();
+  void Conclude(Transfer& transfer, CURLcode result);
+  download::FetchResult Settle(Transfer& transfer, CURLcode result);
+  void ReportProgress();
+
+  static std::size_t OnWrite(char* data, std::size_t size, std::size_t count, void* transfer);
+  static int OnProgress(void* transfer, curl_off_t expected, curl_off_t received, curl_off_t,
                         curl_off_t);
 
   FetchOptions options_;
   download::FileSystem& file_system_;
-  CurlEasy curl_;
-  bool cache_ready_ = false;
-  std::FILE* sink_ = nullptr;  // the cache file being received, owned by Receive
-  bool sink_failed_ = false;
-  // The stall watchdog: when the received count last changed.
-  curl_off_t last_received_ = 0;
-  std::chrono::steady_clock::time_point last_change_;
-  bool stalled_ = false;
+  CurlMulti multi_;
+  std::vector<std::unique_ptr<Transfer>> active_;
+  std::vector<std::unique_ptr<Transfer>> idle_;  // handles kept for their connections' sake
+  std::deque<download::FinishedFetch> finished_;
+  std::set<std::string> tidied_folders_;
 };
 
 }  // namespace vexel::net

@@ -39,9 +39,17 @@ struct Receiver {
   CURL* curl = nullptr;
   std::string* body = nullptr;
   std::size_t limit = 0;
+  const std::atomic<bool>* abandon = nullptr;
   bool too_large = false;
   bool reserved = false;
 };
+
+// curl calls this about once a second even while nothing arrives, so a
+// stalled load sees the flag as soon as one that is moving.
+int OnProgress(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  const auto* receiver = static_cast<const Receiver*>(userdata);
+  return receiver->abandon->load() ? 1 : 0;  // non-zero: CURLE_ABORTED_BY_CALLBACK
+}
 
 std::size_t Receive(char* data, std::size_t size, std::size_t count, void* userdata) {
   auto* receiver = static_cast<Receiver*>(userdata);
@@ -108,6 +116,10 @@ FetchedPage FetchPage(std::string_view source, const PageLoadOptions& options) {
     url = FileUrlFromPath(absolute.lexically_normal().string());
   }
   page.final_url = url;
+  if (options.abandon != nullptr && options.abandon->load()) {
+    page.Fail(FetchFailure::Abandoned, "abandoned");
+    return page;
+  }
 
   const CurlEasy handle = MakeCurlEasy();
   if (!handle) {
@@ -118,7 +130,7 @@ FetchedPage FetchPage(std::string_view source, const PageLoadOptions& options) {
   transfer.allow_file_scheme = true;
   std::array<char, CURL_ERROR_SIZE> detail{};
   CURL* curl = handle.get();
-  Receiver receiver{curl, &page.bytes, options.max_bytes};
+  Receiver receiver{curl, &page.bytes, options.max_bytes, options.abandon};
   CURLcode result = ApplyTransferOptions(curl, transfer);
   const auto set = [&](CURLoption option, auto value) {
     if (result == CURLE_OK) {
@@ -132,6 +144,11 @@ FetchedPage FetchPage(std::string_view source, const PageLoadOptions& options) {
   set(CURLOPT_WRITEFUNCTION, &Receive);
   set(CURLOPT_WRITEDATA, &receiver);
   set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.max_bytes));
+  if (options.abandon != nullptr) {
+    set(CURLOPT_NOPROGRESS, 0L);
+    set(CURLOPT_XFERINFOFUNCTION, &OnProgress);
+    set(CURLOPT_XFERINFODATA, &receiver);
+  }
   if (result != CURLE_OK) {
     page.Fail(FetchFailure::Network,
               OneLine("cannot load " + url + ": " + curl_easy_strerror(result)));
@@ -153,7 +170,9 @@ FetchedPage FetchPage(std::string_view source, const PageLoadOptions& options) {
   }
 
   page.http_status = status;
-  if (status >= 400) {
+  if (result == CURLE_ABORTED_BY_CALLBACK) {
+    page.Fail(FetchFailure::Abandoned, "abandoned");
+  } else if (status >= 400) {
     page.Fail(FetchFailure::HttpStatus,
               "HTTP " + std::to_string(status) + " from " + page.final_url);
   } else if (receiver.too_large || result == CURLE_FILESIZE_EXCEEDED) {

@@ -2,6 +2,7 @@
 // it from disk), decode it and build the in-memory document.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -20,6 +21,9 @@ struct PageLoadOptions {
   TransferOptions transfer;
   // A body larger than this fails the load; the parser takes no more anyway.
   std::size_t max_bytes = html::kMaxMarkupBytes;
+  // When set, the load under way fails at once (Abandoned, "abandoned"), and
+  // a load begun with it set fails without connecting.
+  const std::atomic<bool>* abandon = nullptr;
 };
 
 struct FetchedPage {

@@ -114,10 +114,8 @@ TEST(CookieJar, LinesMakeCurlSendWhatTheBrowserWould) {
   jar.Add(Cookie("other", "8", "elsewhere.example"));
 
   const Utf8Locale locale;
-  vexel::testing::TempDir cache;
   vexel::testing::TempDir out;
   net::FetchOptions options;
-  options.cache_directory = cache.path();
   options.cookie_lines = jar.CurlCookieLines();
   net::CurlImageFetcher fetcher(std::move(options));
   const std::pair<const char*, const char*> requests[] = {

@@ -1,7 +1,9 @@
 // The window running download jobs: a whole chapter from the sample site, the
-// state table with a stop, closing the window during a job, and what the image
-// requests carry.
+// state table with a stop, closing the window during a job, what the image
+// requests carry, a second job over pages already there, and several pages at
+// once.
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -12,6 +14,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "app/settings.h"
 #include "examples/sample_site.h"
 #include "tests/app/test_site.h"
 #include "tests/app/window_fixture.h"
@@ -94,6 +97,7 @@ class JobTest : public QObject {
   void cleanup() {
     site_->Release();
     out_.reset();
+    QFile::remove(Settings::FilePath());
   }
 
   void wholeChapterFromTheSampleSite() {
@@ -300,6 +304,65 @@ class JobTest : public QObject {
                              kJobTimeoutMs);
     window.reset();  // joins the worker, which the closed gate and abandon release
     QCOMPARE(site_->ImageRequests().size(), std::size_t{1});
+  }
+
+  void pagesAlreadyThereAreSkippedWhenAsked() {
+    const std::string chapter = site_->Url("chapter/3.html");
+    auto window = WindowOn(site_->Url("home/"), chapter);
+    QVERIFY(window != nullptr);
+    SkipExistingItem(*window)->trigger();
+    QVERIFY(SkipExistingItem(*window)->isChecked());
+
+    // The first job finds nothing there and fetches every page.
+    PressDownload(*window);
+    QVERIFY(AnswerMessageBox(
+        [](QMessageBox* box) { QCOMPARE(box->text(), QStringLiteral("下载完成")); }));
+    QCOMPARE(site_->ImageRequests().size(), std::size_t{3});
+    QTRY_VERIFY(!window->WorkerRunning());
+    site_->ClearImageRequests();
+
+    PressDownload(*window);
+    QStringList lines;
+    QVERIFY(AnswerMessageBox([&](QMessageBox* box) {
+      QCOMPARE(box->text(), QStringLiteral("下载完成"));
+      lines = LogLines(*window);
+    }));
+    QStringList expected{QStringLiteral("共有3张图片")};
+    for (int page = 1; page <= 3; ++page) {
+      expected << QStringLiteral("下载图片[%1]...已存在")
+                      .arg(QString::fromStdString(
+                          site_->Url("chapter/pics/" + std::to_string(page) + ".png")));
+    }
+    expected << QStringLiteral("下载全部完成");
+    QCOMPARE(lines, expected);
+    QCOMPARE(site_->ImageRequests().size(), std::size_t{0});
+    QTRY_VERIFY(!window->WorkerRunning());
+  }
+
+  void severalPagesAtOnceReachTheFetcher() {
+    auto window = WindowOn(site_->Url("home/"), site_->Url("chapter/3.html"));
+    QVERIFY(window != nullptr);
+    JobsItem(*window, 3)->trigger();
+    site_->HoldImagesFrom(1);
+
+    // Every page is under way before any has arrived.
+    PressDownload(*window);
+    QTRY_VERIFY_WITH_TIMEOUT(site_->ImageRequests().size() == 3 && site_->ImagesInFlight() == 3,
+                             kJobTimeoutMs);
+    site_->Release();
+    QStringList lines;
+    QVERIFY(AnswerMessageBox([&](QMessageBox* box) {
+      QCOMPARE(box->text(), QStringLiteral("下载完成"));
+      lines = LogLines(*window);
+    }));
+    // The log still goes page by page.
+    QCOMPARE(lines.size(), 5);
+    for (int page = 1; page <= 3; ++page) {
+      QCOMPARE(lines[page], QStringLiteral("下载图片[%1]...成功")
+                                .arg(QString::fromStdString(
+                                    site_->Url("chapter/pics/" + std::to_string(page) + ".png"))));
+    }
+    QTRY_VERIFY(!window->WorkerRunning());
   }
 
   void imageRequestsCarryTheViewsIdentity() {

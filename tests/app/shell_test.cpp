@@ -1,13 +1,20 @@
-// The window without a job: start-up, controls, layout, keys, the about box,
-// new-window requests and the Back button.
+// The window without a job: start-up, controls, layout, keys, the menu with
+// the job's settings and the about box, new-window requests and the Back
+// button.
 #include <QAction>
+#include <QActionGroup>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
 #include "app/about_dlg.h"
+#include "app/settings.h"
 #include "tests/app/test_site.h"
 #include "tests/app/window_fixture.h"
 #include "tests/app/window_tests.h"
@@ -26,6 +33,34 @@ Geometry Expected(QSize size) {
   return {QRect(0, 0, std::max(right - 195, 0), 24), QRect(right - 194, 0, 64, 24),
           QRect(right - 129, 0, 64, 24), QRect(right - 64, 0, 64, 24),
           QRect(0, 26, right, std::max(bottom - 26, 0))};
+}
+
+// The settings a window's menu shows: whether pages already there are
+// skipped, and the checked "同时下载" choices (exactly one when all is well).
+struct MenuSettings {
+  bool skip_existing = false;
+  QList<int> jobs;
+  bool operator==(const MenuSettings&) const = default;
+};
+
+MenuSettings ShownSettings(const CDownloaderDlg& window) {
+  MenuSettings shown;
+  shown.skip_existing = SkipExistingItem(window)->isChecked();
+  for (int jobs = 1; jobs <= 8; ++jobs) {
+    if (JobsItem(window, jobs)->isChecked()) {
+      shown.jobs << jobs;
+    }
+  }
+  return shown;
+}
+
+char* toString(const MenuSettings& shown) {
+  QStringList jobs;
+  for (int count : shown.jobs) {
+    jobs << QString::number(count);
+  }
+  return QTest::toString(QStringLiteral("skip %1, jobs [%2]")
+                             .arg(shown.skip_existing ? u"on" : u"off", jobs.join(u',')));
 }
 
 }  // namespace
@@ -52,8 +87,12 @@ class ShellTest : public QObject {
     site_ = std::make_unique<TestSite>();
     QVERIFY(!site_->Base().empty());
     home_ = QString::fromStdString(site_->Url("home/"));
+    // The run's private config folder, never the user's own.
+    QVERIFY(Settings::FilePath().startsWith(QString::fromStdString(TestHome()) + u'/'));
   }
   void cleanupTestCase() { site_.reset(); }
+  void init() { QFile::remove(Settings::FilePath()); }
+  void cleanup() { QFile::remove(Settings::FilePath()); }
 
   void startsOnTheHomePageWithItsControls() {
     auto window = OpenWindow();
@@ -171,13 +210,16 @@ class ShellTest : public QObject {
   void aboutBoxFromTheMenuAndF1() {
     auto window = OpenWindow();
     const QList<QAction*> items = window->SystemMenu()->actions();
-    QCOMPARE(items.size(), 2);
+    QCOMPARE(items.size(), 5);
     QVERIFY(items[0]->isSeparator());
-    QCOMPARE(items[1]->text(), QStringLiteral("关于Vexel漫画下载器(&A)..."));
+    QCOMPARE(items[1], SkipExistingItem(*window));
+    QCOMPARE(items[2]->text(), QStringLiteral("同时下载"));
+    QVERIFY(items[3]->isSeparator());
+    QCOMPARE(items[4]->text(), QStringLiteral("关于Vexel漫画下载器(&A)..."));
 
     // Each way in must open the box; the check runs inside its modal loop.
     const std::vector<std::function<void()>> ways = {
-        [&] { items[1]->trigger(); },
+        [&] { items[4]->trigger(); },
         [&] { QTest::keyClick(window.get(), Qt::Key_F1); },
         [&] { window->OnSysCommand(kAboutCommand | 0x3); },
     };
@@ -210,6 +252,80 @@ class ShellTest : public QObject {
     // Other commands open nothing.
     window->OnSysCommand(0xF020);
     QVERIFY(QApplication::activeModalWidget() == nullptr);
+  }
+
+  void jobSettingsInTheMenuOutliveTheWindow() {
+    {
+      auto window = MakeWindow(home_.toStdString(), TestHome() + "/out/");
+      QAction* skip = SkipExistingItem(*window);
+      QVERIFY(skip != nullptr);
+      QVERIFY(skip->isCheckable());
+      QMenu* jobs = MenuItem(window->SystemMenu(), QStringLiteral("同时下载"))->menu();
+      QVERIFY(jobs != nullptr);
+      QStringList captions;
+      for (QAction* item : jobs->actions()) {
+        QVERIFY(item->isCheckable());
+        QVERIFY(item->actionGroup() != nullptr && item->actionGroup()->isExclusive());
+        captions << item->text();
+      }
+      QCOMPARE(captions, QStringList({"1", "2", "3", "4", "5", "6", "7", "8"}));
+      QCOMPARE(ShownSettings(*window), (MenuSettings{false, {1}}));
+
+      skip->trigger();
+      JobsItem(*window, 4)->trigger();
+      QCOMPARE(ShownSettings(*window), (MenuSettings{true, {4}}));
+    }
+    {
+      auto window = MakeWindow(home_.toStdString(), TestHome() + "/out/");
+      QCOMPARE(ShownSettings(*window), (MenuSettings{true, {4}}));
+      SkipExistingItem(*window)->trigger();
+      JobsItem(*window, 8)->trigger();
+    }
+    auto window = MakeWindow(home_.toStdString(), TestHome() + "/out/");
+    QCOMPARE(ShownSettings(*window), (MenuSettings{false, {8}}));
+  }
+
+  void settingsFileThatCannotBeReadGivesTheDefaults_data() {
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<bool>("warns");
+    QTest::addColumn<bool>("skip_existing");
+    QTest::addColumn<int>("jobs");
+    QTest::newRow("unparsable") << QByteArray("[download\nskipExisting=true\njobs=5\n") << true
+                                << false << 1;
+    QTest::newRow("unreadable values")
+        << QByteArray("[download]\nskipExisting=yes please\njobs=five\n") << false << false << 1;
+    QTest::newRow("too many at once")
+        << QByteArray("[download]\nskipExisting=true\njobs=12\n") << false << true << 8;
+  }
+  void settingsFileThatCannotBeReadGivesTheDefaults() {
+    QFETCH(QByteArray, contents);
+    QFETCH(bool, warns);
+    QFETCH(bool, skip_existing);
+    QFETCH(int, jobs);
+    QVERIFY(QDir().mkpath(QFileInfo(Settings::FilePath()).path()));
+    QFile file(Settings::FilePath());
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(contents), contents.size());
+    file.close();
+
+    // One warning for a file that cannot be read, none for values that
+    // cannot: those just take their defaults.
+    const QRegularExpression warning(QStringLiteral("settings file"));
+    if (warns) {
+      QTest::ignoreMessage(QtWarningMsg, warning);
+    }
+    QTest::failOnWarning(warning);
+    auto window = MakeWindow(home_.toStdString(), TestHome() + "/out/");
+    QCOMPARE(ShownSettings(*window), (MenuSettings{skip_existing, {jobs}}));
+
+    // The next change writes a readable file again, without a warning. (Read
+    // as text: QSettings keeps what it parsed while the file is unchanged.)
+    JobsItem(*window, 2)->trigger();
+    QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+    QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    lines.sort();
+    QCOMPARE(lines, QStringList({"[download]", "jobs=2",
+                                 skip_existing ? "skipExisting=true" : "skipExisting=false"}));
   }
 
   void newWindowInsideTheSiteGoesToTheAddressBox() {

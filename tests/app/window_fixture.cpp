@@ -110,4 +110,25 @@ QVariant RunScript(CExplorer* view, const QString& script) {
   return result->value_or(QVariant());
 }
 
+QAction* MenuItem(const QMenu* menu, const QString& text) {
+  for (QAction* item : menu->actions()) {
+    if (item->text() == text) {
+      return item;
+    }
+  }
+  return nullptr;
+}
+
+QAction* SkipExistingItem(const CDownloaderDlg& dialog) {
+  return MenuItem(dialog.SystemMenu(), QStringLiteral("跳过已下载的图片"));
+}
+
+QAction* JobsItem(const CDownloaderDlg& dialog, int jobs) {
+  QAction* submenu = MenuItem(dialog.SystemMenu(), QStringLiteral("同时下载"));
+  if (submenu == nullptr || submenu->menu() == nullptr) {
+    return nullptr;
+  }
+  return MenuItem(submenu->menu(), QString::number(jobs));
+}
+
 }  // namespace vexel::app::testing

@@ -3,8 +3,10 @@
 // make a window and wait for what it does.
 #pragma once
 
+#include <QAction>
 #include <QApplication>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -61,5 +63,11 @@ QStringList LogLines(const CDownloaderDlg& dialog);
 
 // Runs `script` in the view's page and waits for its value (UI thread).
 QVariant RunScript(CExplorer* view, const QString& script);
+
+// The item of `menu` captioned `text`, or null.
+QAction* MenuItem(const QMenu* menu, const QString& text);
+// The window's "跳过已下载的图片" item, and its "同时下载" choice `jobs`.
+QAction* SkipExistingItem(const CDownloaderDlg& dialog);
+QAction* JobsItem(const CDownloaderDlg& dialog, int jobs);
 
 }  // namespace vexel::app::testing

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
 #include "examples/sample_site.h"
@@ -20,22 +22,11 @@ using testing::ReadWholeFile;
 using testing::RunProcess;
 using testing::TempDir;
 
-// The children keep their cache files in a folder of the test's own.
-class PrivateCache : public ::testing::Environment {
- public:
-  void SetUp() override { ::setenv("XDG_CACHE_HOME", cache_.path().c_str(), 1); }
-
- private:
-  TempDir cache_;
-};
-// GoogleTest owns the environments it is given.
-const auto* const kPrivateCache = ::testing::AddGlobalTestEnvironment(
-    new PrivateCache);  // NOLINT(cppcoreguidelines-owning-memory)
-
 testing::ProcessResult Dl(std::vector<std::string> args, const std::string& directory = "",
-                          const std::function<void(const std::string&, pid_t)>& on_output = {}) {
+                          const std::function<void(const std::string&, pid_t)>& on_output = {},
+                          const testing::ProcessHooks& hooks = {}) {
   args.insert(args.begin(), VEXEL_DL_PATH);
-  return RunProcess(args, directory, on_output, std::chrono::seconds(30));
+  return RunProcess(args, directory, on_output, std::chrono::seconds(30), hooks);
 }
 
 class SampleSiteCommandTest : public ::testing::Test {
@@ -103,6 +94,19 @@ TEST(FailedPagesCommandTest, MissingPagesGiveStatusFour) {
   EXPECT_EQ(site.Site().Stats().image_requests, 5U);
 }
 
+// Pages in flight at once give the same log, in page order, over one
+// connection per page in flight at most.
+TEST_F(SampleSiteCommandTest, SeveralPagesAtOnceLogInPageOrder) {
+  const auto run = Dl({"-j", "4", "-o", out_.path(), site_.ChapterAddress(1, 2)});
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(run.out, "共有8张图片\n" + PageLines(1, 2, 8) + "下载全部完成\n下载完成\n");
+  for (int page = 1; page <= 8; ++page) {
+    EXPECT_EQ(ReadWholeFile(out_ / ("星际旅人- 第2话/" + std::to_string(page) + ".png")),
+              site_.Site().PageImage(1, 2, page));
+  }
+  EXPECT_LE(site_.Site().Stats().image_connections, 4U);
+}
+
 TEST_F(SampleSiteCommandTest, DefaultOutputIsTheCurrentDirectoryAndTitlesLoseSpaceGreater) {
   const auto run = Dl({site_.ChapterAddress(2, 2)}, out_.path());
   EXPECT_EQ(run.exit_status, 0) << run.err;
@@ -156,7 +160,8 @@ TEST(DownloadCommandUsageTest, UsageErrorsAndHelp) {
   EXPECT_EQ(run.exit_status, 2);
   run = Dl({"-o"});
   EXPECT_EQ(run.exit_status, 2);
-  for (const char* retries : {"--retries=-1", "--retries=x", "--retries=101", "--retries"}) {
+  for (const char* retries :
+       {"--retries=-1", "--retries=x", "--retries=101", "--retries", "-j0", "--jobs=9", "-j"}) {
     run = Dl({retries, "http://127.0.0.1:1/"});
     EXPECT_EQ(run.exit_status, 2) << retries;
   }
@@ -164,7 +169,7 @@ TEST(DownloadCommandUsageTest, UsageErrorsAndHelp) {
   EXPECT_EQ(run.exit_status, 0);
   for (const char* text :
        {"Exit status", "0  every page stored", "1  error", "2  usage", "3  stopped",
-        "4  complete, but some pages failed", "--retries N", "--overwrite"}) {
+        "4  complete, but some pages failed", "--retries N", "--overwrite", "-j, --jobs N"}) {
     EXPECT_NE(run.out.find(text), std::string::npos) << text;
   }
 }
@@ -186,7 +191,19 @@ bool InterruptTaken(pid_t pid) {
   return settled;
 }
 
-// A chapter of three pages whose images wait for the test, or never finish.
+// Sends two SIGINTs that the child takes one after the other.
+void SendTwoInterrupts(pid_t pid) {
+  ::kill(pid, SIGINT);
+  // Two signals sent together could merge into one.
+  while (!InterruptTaken(pid)) {
+    std::this_thread::yield();
+  }
+  ::kill(pid, SIGINT);
+}
+
+// A chapter of three pages whose images wait for the test, or (from
+// first_stalled_page_ on) never finish; and a chapter page that never
+// finishes loading.
 class SlowSiteCommandTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -194,9 +211,27 @@ class SlowSiteCommandTest : public ::testing::Test {
       response.set_content(testing::BareChapterPage("您正在看：慢 > 第1话 >共3页", "pics/1.png"),
                            "text/html; charset=utf-8");
     });
-    local_.server.Get(R"(/c/pics/(\d)\.png)", [this](const httplib::Request&,
+    local_.server.Get("/c/stalled.html",
+                      [this](const httplib::Request&, httplib::Response& response) {
+                        NoteStall();
+                        response.set_chunked_content_provider(
+                            "text/html", [this](std::size_t offset, httplib::DataSink& sink) {
+                              if (offset == 0) {
+                                return sink.write("<html><body>", 12);
+                              }
+                              local_.WaitForRelease(std::chrono::seconds(120));
+                              return false;
+                            });
+                      });
+    local_.server.Get(R"(/c/pics/(\d)\.png)", [this](const httplib::Request& request,
                                                      httplib::Response& response) {
-      if (stall_) {
+      const bool stall = stall_ && std::stoi(request.matches[1].str()) >= first_stalled_page_;
+      if (stall_ && !stall) {
+        response.set_content("picture", "image/png");
+        return;
+      }
+      if (stall) {
+        NoteStall();
         response.set_content_provider(
             1000, "image/png", [this](std::size_t offset, std::size_t, httplib::DataSink& sink) {
               if (offset == 0) {
@@ -214,9 +249,30 @@ class SlowSiteCommandTest : public ::testing::Test {
     ASSERT_TRUE(local_.Start());
   }
 
+  // Whether a stalling transfer has begun; bounded, so a fault fails the
+  // test instead of hanging it.
+  bool WaitForStall() {
+    std::unique_lock lock(mutex_);
+    return stalled_cv_.wait_for(lock, std::chrono::seconds(20), [this] { return stalled_; });
+  }
+
   std::atomic<bool> stall_{false};  // read by the server's threads
+  std::atomic<int> first_stalled_page_{1};
   testing::LocalServer local_;
   TempDir out_;
+
+ private:
+  void NoteStall() {
+    {
+      const std::lock_guard lock(mutex_);
+      stalled_ = true;
+    }
+    stalled_cv_.notify_all();
+  }
+
+  std::mutex mutex_;
+  std::condition_variable stalled_cv_;
+  bool stalled_ = false;
 };
 
 TEST_F(SlowSiteCommandTest, FirstCtrlCLetsThePageUnderWayFinishThenStops) {
@@ -243,12 +299,7 @@ TEST_F(SlowSiteCommandTest, SecondCtrlCAbandonsTheTransferAtOnce) {
   const auto run = Dl({"-o", out_.path(), local_.Url("/c/1.html")}, "",
                       [&sent](const std::string& out, pid_t pid) {
                         if (sent == 0 && out.find("下载图片[") != std::string::npos) {
-                          ::kill(pid, SIGINT);
-                          // Two signals sent together could merge into one.
-                          while (!InterruptTaken(pid)) {
-                            std::this_thread::yield();
-                          }
-                          ::kill(pid, SIGINT);
+                          SendTwoInterrupts(pid);
                           sent = 2;
                         }
                       });
@@ -259,6 +310,59 @@ TEST_F(SlowSiteCommandTest, SecondCtrlCAbandonsTheTransferAtOnce) {
   EXPECT_EQ(run.out, "共有3张图片\n下载图片[" + local_.Url("/c/pics/1.png") +
                          "]...失败（已放弃）\n下载已终止\n下载已终止\n");
   EXPECT_EQ(ListTree(out_.path()), std::set<std::string>{"慢- 第1话/"});
+}
+
+TEST_F(SlowSiteCommandTest, SecondCtrlCAbandonsAStalledPageLoad) {
+  testing::ProcessHooks hooks;
+  hooks.started = [this](pid_t pid) {
+    if (WaitForStall()) {
+      SendTwoInterrupts(pid);
+    }
+  };
+  const auto run = Dl({"-o", out_.path(), local_.Url("/c/stalled.html")}, "", {}, hooks);
+  // Without the abandon the load would stall past the run's time limit.
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.exit_status, 3) << run.err;
+  EXPECT_EQ(run.out, "");
+  EXPECT_TRUE(ListTree(out_.path()).empty());
+}
+
+// SIGTERM abandons the transfer under way as a second Ctrl-C does: the pages
+// already stored stay, and nothing of the stalled one is left behind.
+TEST_F(SlowSiteCommandTest, TerminateAbandonsTheTransferAndLeavesOnlyFinishedPages) {
+  stall_ = true;
+  first_stalled_page_ = 2;
+  bool sent = false;
+  const auto run = Dl({"-o", out_.path(), local_.Url("/c/1.html")}, "",
+                      [this, &sent](const std::string& out, pid_t pid) {
+                        if (!sent && out.find("2.png]...") != std::string::npos && WaitForStall()) {
+                          sent = true;
+                          ::kill(pid, SIGTERM);
+                        }
+                      });
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.exit_status, 3) << run.err;
+  EXPECT_EQ(run.out, "共有3张图片\n下载图片[" + local_.Url("/c/pics/1.png") +
+                         "]...成功\n下载图片[" + local_.Url("/c/pics/2.png") +
+                         "]...失败（已放弃）\n下载已终止\n下载已终止\n");
+  EXPECT_EQ(ListTree(out_.path()), (std::set<std::string>{"慢- 第1话/", "慢- 第1话/1.png"}));
+  EXPECT_EQ(ReadWholeFile(out_ / "慢- 第1话/1.png"), "picture");
+}
+
+// vexel-dl URL | head -1: the closed pipe ends the output, not the process;
+// the page under way is finished and the job stops as on a first Ctrl-C.
+TEST_F(SlowSiteCommandTest, ReaderThatGoesAwayStopsTheJobAfterThePageUnderWay) {
+  testing::ProcessHooks hooks;
+  hooks.close_output_after = "\n";
+  // Page 1 is held until the pipe is closed, so the stop comes while it is
+  // in flight.
+  hooks.output_closed = [this] { local_.Release(); };
+  const auto run = Dl({"-o", out_.path(), local_.Url("/c/1.html")}, "", {}, hooks);
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.exit_status, 3) << run.err;
+  EXPECT_TRUE(run.out.starts_with("共有3张图片\n")) << run.out;
+  EXPECT_EQ(ListTree(out_.path()), (std::set<std::string>{"慢- 第1话/", "慢- 第1话/1.png"}));
+  EXPECT_EQ(ReadWholeFile(out_ / "慢- 第1话/1.png"), "picture");
 }
 
 }  // namespace

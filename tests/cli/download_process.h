@@ -1,5 +1,6 @@
 // Runs a program as a child process with its standard output and error
-// captured, optionally sending it signals once its output shows a given text.
+// captured, optionally sending it signals once its output shows a given text
+// or closing its output early, as a reader that goes away would.
 #pragma once
 
 #include <fcntl.h>
@@ -25,13 +26,23 @@ struct ProcessResult {
   std::string err;
 };
 
+struct ProcessHooks {
+  // Called once the child runs, before any of its output is read.
+  std::function<void(pid_t)> started;
+  // When not empty: standard output is read until it shows this text, then
+  // its read end is closed, as `program | head -1` does, and `output_closed`
+  // runs.
+  std::string close_output_after;
+  std::function<void()> output_closed;
+};
+
 // `on_output` is called after every read with the output so far and the
 // child's pid, so a test can signal it at the right moment. The child is
 // killed when it outlives `limit`.
 inline ProcessResult RunProcess(
     const std::vector<std::string>& argv, const std::string& directory,
     const std::function<void(const std::string&, pid_t)>& on_output = {},
-    std::chrono::seconds limit = std::chrono::seconds(60)) {
+    std::chrono::seconds limit = std::chrono::seconds(60), const ProcessHooks& hooks = {}) {
   ProcessResult result;
   int out_pipe[2];
   int err_pipe[2];
@@ -51,7 +62,18 @@ inline ProcessResult RunProcess(
   }
   args.push_back(nullptr);
   pid_t pid = -1;
-  const int spawned = ::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+  // The child starts with SIGPIPE's default action, as from a shell: the
+  // tests' cpp-httplib servers have the whole test process ignore it, and an
+  // ignored signal would stay ignored in the child.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  const int spawned = ::posix_spawn(&pid, args[0], &actions, &attributes, args.data(), environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   ::close(out_pipe[1]);
   ::close(err_pipe[1]);
@@ -59,6 +81,9 @@ inline ProcessResult RunProcess(
     ::close(out_pipe[0]);
     ::close(err_pipe[0]);
     return result;
+  }
+  if (hooks.started) {
+    hooks.started(pid);
   }
 
   const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -87,6 +112,15 @@ inline ProcessResult RunProcess(
       (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(got));
       if (i == 0 && on_output) {
         on_output(result.out, pid);
+      }
+      if (i == 0 && !hooks.close_output_after.empty() &&
+          result.out.find(hooks.close_output_after) != std::string::npos) {
+        ::close(fds[0].fd);
+        fds[0].fd = -1;
+        --open_pipes;
+        if (hooks.output_closed) {
+          hooks.output_closed();
+        }
       }
     }
   }

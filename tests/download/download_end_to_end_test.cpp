@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
+#include <set>
 
 #include "download/download_job.h"
 #include "examples/sample_site.h"
@@ -31,26 +33,27 @@ class EndToEndTest : public ::testing::Test {
     host.page_address = page.final_url;
     net::FetchOptions options;
     options.transfer.referer = page.final_url;
-    options.cache_directory = cache.path();
     net::CurlImageFetcher fetcher(options);
     return DownloadJob(host, {fetcher, files::RealFileSystem(), net::CurlAddressResolver()})
         .complete();
   }
 
+  // The log lines of pages 1 to `pages`; `failed` maps pages to the reason
+  // their line gives.
   std::string Lines(const sample::SampleSiteServer& site, int comic, int chapter, int pages,
-                    const std::set<int>& failed = {}) const {
+                    const std::map<int, std::string>& failed = {}) const {
     std::string lines;
     for (int page = 1; page <= pages; ++page) {
+      const auto reason = failed.find(page);
       lines += "下载图片[http://127.0.0.1:" + std::to_string(site.Port()) + "/comic/" +
                std::to_string(comic) + "/pics/ch" + std::to_string(chapter) + "/" +
                std::to_string(page) + ".png]..." +
-               (failed.contains(page) ? "失败（HTTP 404）" : "成功") + "\r\n";
+               (reason != failed.end() ? "失败（" + reason->second + "）" : "成功") + "\r\n";
     }
     return lines;
   }
 
   TempDir out;
-  TempDir cache;
   testing::RecordingHost host;
 
   EndToEndTest() { host.output = {out.slash(), false}; }
@@ -66,7 +69,6 @@ TEST_F(EndToEndTest, ChapterIsStoredPageByPageOverOneConnection) {
               site.Site().PageImage(1, 2, page));
   }
   EXPECT_EQ(ListTree(out.path()).size(), 9U);
-  EXPECT_TRUE(ListTree(cache.path()).empty());
   const sample::SiteStats stats = site.Site().Stats();
   EXPECT_EQ(stats.image_requests, 8U);
   EXPECT_EQ(stats.image_connections, 1U);
@@ -84,12 +86,46 @@ TEST_F(EndToEndTest, MissingImageFailsItsPageOnly) {
   options.missing_pages = {2, 5};
   sample::SampleSiteServer site(options);
   EXPECT_TRUE(Download(site, site.ChapterAddress(1, 1)));
-  EXPECT_EQ(host.log, "共有5张图片\r\n" + Lines(site, 1, 1, 5, {2, 5}) +
+  EXPECT_EQ(host.log, "共有5张图片\r\n" + Lines(site, 1, 1, 5, {{2, "HTTP 404"}, {5, "HTTP 404"}}) +
                           "有2张图片下载失败：2、5\r\n下载全部完成\r\n");
   EXPECT_EQ(host.results, std::vector<std::string>{"下载完成"});
   EXPECT_EQ(ListTree(out.path()),
             (std::set<std::string>{"星际旅人- 第1话/", "星际旅人- 第1话/1.png",
                                    "星际旅人- 第1话/3.png", "星际旅人- 第1话/4.png"}));
+}
+
+TEST_F(EndToEndTest, BusyServerIsAskedAgainUntilEveryPageIsStored) {
+  sample::SampleSiteOptions options;
+  options.fail_first = 1;
+  options.retry_after_seconds = 0;
+  sample::SampleSiteServer site(options);
+  EXPECT_TRUE(Download(site, site.ChapterAddress(1, 1)));
+  EXPECT_EQ(host.log, "共有5张图片\r\n" + Lines(site, 1, 1, 5) + "下载全部完成\r\n");
+  EXPECT_EQ(host.waits.size(), 5U);
+  std::map<std::string, std::size_t> twice;
+  for (int page = 1; page <= 5; ++page) {
+    twice["/comic/1/pics/ch1/" + std::to_string(page) + ".png"] = 2;
+    EXPECT_EQ(ReadWholeFile(out / ("星际旅人- 第1话/" + std::to_string(page) + ".png")),
+              site.Site().PageImage(1, 1, page));
+  }
+  EXPECT_EQ(site.Site().Stats().image_requests_by_path, twice);
+}
+
+// An empty body or a web page in an image's place is no page, and asking
+// again would not change that.
+TEST_F(EndToEndTest, EmptyOrHtmlBodyFailsItsPageWithoutRetries) {
+  sample::SampleSiteOptions options;
+  options.empty_pages = {2};
+  options.html_pages = {4};
+  sample::SampleSiteServer site(options);
+  EXPECT_TRUE(Download(site, site.ChapterAddress(1, 1)));
+  EXPECT_EQ(host.log, "共有5张图片\r\n" + Lines(site, 1, 1, 5, {{2, "内容为空"}, {4, "不是图片"}}) +
+                          "有2张图片下载失败：2、4\r\n下载全部完成\r\n");
+  EXPECT_TRUE(host.waits.empty());
+  EXPECT_EQ(site.Site().Stats().image_requests, 5U);
+  EXPECT_EQ(ListTree(out.path()),
+            (std::set<std::string>{"星际旅人- 第1话/", "星际旅人- 第1话/1.png",
+                                   "星际旅人- 第1话/3.png", "星际旅人- 第1话/5.png"}));
 }
 
 TEST_F(EndToEndTest, SiteThatRequiresTheRefererGetsIt) {

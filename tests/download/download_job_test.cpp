@@ -209,6 +209,42 @@ TEST_F(JobTest, ExistingPagesAreSkippedWhenAsked) {
   EXPECT_EQ(outcome.present, 2);
 }
 
+// Several pages in flight end out of order; the log still reads page by
+// page, a retried page keeps its place, and no more than `jobs` run at once.
+TEST_F(JobTest, SeveralPagesAtOnceAreLoggedInPageOrder) {
+  Page("您正在看：ABC >共7页", ImageTag("p/1.jpg"));
+  testing::ConcurrentFetcher several;
+  several.missing = {5};
+  several.busy_once = {2};
+  options.jobs = 3;
+  outcome =
+      DownloadJob(host, {several, files::RealFileSystem(), net::CurlAddressResolver()}, options);
+  EXPECT_TRUE(outcome.complete());
+  std::string expected = "共有7张图片\r\n";
+  for (int page = 1; page <= 7; ++page) {
+    expected += PageLine("http://127.0.0.1:1/comic/p/" + std::to_string(page) + ".jpg", page != 5);
+  }
+  EXPECT_EQ(host.log, expected + "有1张图片下载失败：5\r\n下载全部完成\r\n");
+  EXPECT_EQ(several.most_in_flight, 3U);
+  EXPECT_EQ(several.started.size(), 8U);
+  EXPECT_EQ(ReadWholeFile(out / "ABC/7.jpg"), "http://127.0.0.1:1/comic/p/7.jpg");
+
+  // A stop starts no new page; those in flight finish and are logged.
+  host.log.clear();
+  several.started.clear();
+  bool stop = false;
+  host.stop = [&] { return stop; };
+  several.on_finish = [&] { stop = true; };
+  options.skip_existing = false;
+  outcome =
+      DownloadJob(host, {several, files::RealFileSystem(), net::CurlAddressResolver()}, options);
+  EXPECT_EQ(outcome.end, JobEnd::Stopped);
+  EXPECT_EQ(several.started, (std::vector<std::uint64_t>{1, 2, 3}));
+  EXPECT_TRUE(
+      host.log.ends_with(PageLine("http://127.0.0.1:1/comic/p/3.jpg", true) + "下载已终止\r\n"))
+      << host.log;
+}
+
 TEST_F(JobTest, PagesAreNumberedWithoutPadding) {
   Page("您正在看：ABC >共12页", ImageTag("http://img.example/a/1.jpg"));
   EXPECT_TRUE(Run());

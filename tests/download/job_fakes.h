@@ -2,7 +2,10 @@
 // answers a test scripts.
 #pragma once
 
+#include <algorithm>
 #include <functional>
+#include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -89,6 +92,60 @@ class ScriptedFetcher final : public download::ImageFetcher {
     calls.push_back({address, target});
     return answer(static_cast<int>(calls.size()), calls.back()).result;
   }
+};
+
+// Takes several pages at once and ends the newest first, so that pages end
+// out of order; pages in `missing` answer 404, those in `busy_once` 503 the
+// first time.
+class ConcurrentFetcher final : public download::ImageFetcher {
+ public:
+  std::set<std::uint64_t> missing;
+  std::set<std::uint64_t> busy_once;
+  std::vector<std::uint64_t> started;  // every start, retries included
+  std::size_t most_in_flight = 0;
+  std::function<void()> on_finish = [] {};
+
+  download::FetchResult FetchImage(const std::string&, const std::string&) override {
+    return download::FetchResult::Failed(download::FetchFailure::Network, "not used");
+  }
+  bool StartFetch(std::uint64_t tag, const std::string& address,
+                  const std::string& target) override {
+    started.push_back(tag);
+    in_flight_.push_back({tag, address, target});
+    most_in_flight_ = std::max(most_in_flight_, in_flight_.size());
+    most_in_flight = most_in_flight_;
+    return true;
+  }
+  std::optional<download::FinishedFetch> NextFinished(std::chrono::milliseconds) override {
+    if (in_flight_.empty()) {
+      return std::nullopt;
+    }
+    const Flight flight = in_flight_.back();
+    in_flight_.pop_back();
+    on_finish();
+    if (missing.contains(flight.tag)) {
+      return download::FinishedFetch{
+          flight.tag,
+          download::FetchResult::Failed(download::FetchFailure::HttpStatus, "HTTP 404", 404)};
+    }
+    if (busy_once.erase(flight.tag) > 0) {
+      download::FetchResult busy =
+          download::FetchResult::Failed(download::FetchFailure::HttpStatus, "HTTP 503", 503);
+      busy.retry_after_seconds = 0;
+      return download::FinishedFetch{flight.tag, busy};
+    }
+    WriteWholeFile(flight.target, flight.address);
+    return download::FinishedFetch{flight.tag, download::FetchResult::Stored(200)};
+  }
+
+ private:
+  struct Flight {
+    std::uint64_t tag;
+    std::string address;
+    std::string target;
+  };
+  std::vector<Flight> in_flight_;
+  std::size_t most_in_flight_ = 0;
 };
 
 }  // namespace vexel::testing

@@ -188,5 +188,77 @@ TEST(SampleSiteOptionsTest, StatsCountConnectionsAndImageRequests) {
   EXPECT_EQ(server.Site().Stats().requests, 0U);
 }
 
+TEST(SampleSiteOptionsTest, FailFirstCountsEachImageOnItsOwn) {
+  SampleSiteOptions options;
+  options.fail_first = 2;
+  options.retry_after_seconds = 7;
+  SampleSiteServer server(options);
+  ASSERT_TRUE(server.ok());
+  httplib::Client client("127.0.0.1", server.Port());
+  const auto status = [&](const std::string& path) {
+    const auto answer = client.Get(path);
+    return answer ? answer->status : -1;
+  };
+
+  const auto busy = client.Get("/comic/1/pics/ch1/1.png");
+  ASSERT_TRUE(busy);
+  EXPECT_EQ(busy->status, 503);
+  EXPECT_EQ(busy->get_header_value("Retry-After"), "7");
+  EXPECT_EQ(status("/comic/1/pics/ch1/2.png"), 503);
+  EXPECT_EQ(status("/comic/1/pics/ch1/1.png"), 503);
+  const auto served = client.Get("/comic/1/pics/ch1/1.png");
+  ASSERT_TRUE(served);
+  EXPECT_EQ(served->status, 200);
+  EXPECT_EQ(served->body, server.Site().PageImage(1, 1, 1));
+  EXPECT_EQ(status("/comic/1/pics/ch1/2.png"), 503);
+  EXPECT_EQ(status("/comic/2/pics/ch1/2.png"), 503);  // another comic's page 2
+  EXPECT_EQ(status("/comic/1/pics/ch1/2.png"), 200);
+
+  // Resetting the stats does not start the 503s over.
+  const std::map<std::string, std::size_t> expected = {{"/comic/1/pics/ch1/1.png", 3},
+                                                       {"/comic/1/pics/ch1/2.png", 3},
+                                                       {"/comic/2/pics/ch1/2.png", 1}};
+  EXPECT_EQ(server.Site().Stats().image_requests_by_path, expected);
+  server.Site().ResetStats();
+  EXPECT_EQ(status("/comic/1/pics/ch1/1.png"), 200);
+  EXPECT_EQ(server.Site().Stats().image_requests_by_path.size(), 1U);
+
+  SampleSiteOptions plain;
+  plain.fail_first = 1;
+  SampleSiteServer without(plain);
+  ASSERT_TRUE(without.ok());
+  const auto no_hint = httplib::Client("127.0.0.1", without.Port()).Get("/comic/1/pics/ch1/1.png");
+  ASSERT_TRUE(no_hint);
+  EXPECT_EQ(no_hint->status, 503);
+  EXPECT_FALSE(no_hint->has_header("Retry-After"));
+}
+
+TEST(SampleSiteOptionsTest, EmptyAndHtmlPagesStandInForChosenImages) {
+  SampleSiteOptions options;
+  options.empty_pages = {2};
+  options.html_pages = {3, 4};
+  SampleSiteServer server(options);
+  ASSERT_TRUE(server.ok());
+  httplib::Client client("127.0.0.1", server.Port());
+
+  for (const std::string chapter : {"/comic/1/pics/ch1/", "/comic/2/pics/ch2/"}) {
+    const auto empty = client.Get(chapter + "2.png");
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(empty->status, 200);
+    EXPECT_EQ(empty->get_header_value("Content-Type"), "image/png");
+    EXPECT_TRUE(empty->body.empty());
+    for (const std::string page : {"3.png", "4.png"}) {
+      const auto html = client.Get(chapter + page);
+      ASSERT_TRUE(html);
+      EXPECT_EQ(html->status, 200);
+      EXPECT_EQ(html->get_header_value("Content-Type"), "text/html");
+      EXPECT_EQ(html->body.rfind("<!DOCTYPE html><html>", 0), 0U) << html->body;
+    }
+  }
+  const auto image = client.Get("/comic/1/pics/ch1/1.png");
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->body, server.Site().PageImage(1, 1, 1));
+}
+
 }  // namespace
 }  // namespace vexel::sample

@@ -110,6 +110,37 @@ TEST(GumboArena, DrainingGivesEmptySlabsBack) {
   }
 }
 
+TEST(GumboArena, ABudgetRefusesWhatWouldPassItAndAbandonsTheParse) {
+  constexpr std::size_t kBudget = std::size_t{3} << 20;
+  constexpr std::size_t kMiB = std::size_t{1} << 20;
+  GumboArena arena(kBudget);
+  ASSERT_NE(arena.Allocate(100), nullptr);  // maps the first region, a little over 1 MiB
+  void* large = arena.Allocate(kMiB);
+  ASSERT_NE(large, nullptr);
+  EXPECT_EQ(arena.Allocate(kMiB), nullptr);
+  EXPECT_TRUE(arena.OverBudget());
+  EXPECT_LE(arena.HeldBytes(), kBudget);
+  arena.Free(large);  // what is given back counts no more
+  EXPECT_NE(arena.Allocate(kMiB), nullptr);
+
+  // gumbo cannot take a null block; the parse is left instead.
+  std::string page;
+  for (int i = 0; i < 100'000; ++i) {
+    page += "<p title=t>x";
+  }
+  GumboArena parse_arena(kBudget);
+  EXPECT_EQ(parse_arena.Parse(page), nullptr);
+  EXPECT_TRUE(parse_arena.OverBudget());
+  EXPECT_LE(parse_arena.HeldBytes(), kBudget);
+
+  GumboArena small_arena(kBudget);
+  GumboOutput* output = small_arena.Parse("<p>a<b>b</p>");
+  ASSERT_NE(output, nullptr);
+  ASSERT_NE(output->root, nullptr);
+  EXPECT_EQ(output->root->v.element.children.length, 2U);  // head and body
+  EXPECT_FALSE(small_arena.OverBudget());
+}
+
 TEST(GumboArena, OptionsBindTheArenaAndRecordNoErrors) {
   GumboArena arena;
   const GumboOptions options = arena.Options();

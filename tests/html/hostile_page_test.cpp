@@ -67,6 +67,7 @@ TEST(HostilePage, MillionElementsParse) {
 
   const ParseOutcome over = ParseHtml(Repeat("<br>", 1'000'001));
   EXPECT_EQ(over.error, "page has more than 1000000 start tags");
+  EXPECT_FALSE(over.too_complex);
 }
 
 TEST(HostilePage, HundredThousandAttributesOnOneElementAreRefused) {
@@ -87,6 +88,30 @@ TEST(HostilePage, HundredThousandAttributesOnOneElementAreRefused) {
   const std::string outer = outcome.document->ElementAt(3)->Read(ElementProperty::OuterHTML);
   EXPECT_TRUE(outer.starts_with("<DIV id=d a1=1 a2=2 a3=3"));
   EXPECT_TRUE(outer.ends_with(" a999=999>x</DIV>"));
+}
+
+// gumbo re-opens every formatting element left open in each new paragraph,
+// so these pages, within every markup limit, become millions of elements:
+// 61 KB needed 3 GB to parse, and 117 KB more memory than a machine might
+// have (gumbo then crashed on a null allocation).
+TEST(HostilePage, ReopenedFormattingElementsPastTheMemoryBudgetAreRefused) {
+  std::string open_bold;
+  for (int i = 0; i < 2000; ++i) {
+    open_bold += "<b id=" + std::to_string(i) + ">";
+  }
+  for (const std::size_t paragraphs : {5'000, 12'000}) {
+    const ParseOutcome outcome =
+        ParseHtml("<p>" + open_bold + "</p>" + Repeat("<p>x</p>", paragraphs));
+    EXPECT_FALSE(outcome.ok()) << paragraphs;
+    EXPECT_TRUE(outcome.too_complex) << paragraphs;
+    EXPECT_EQ(outcome.error, "page too complex: parsing needs more than 512 MiB") << paragraphs;
+  }
+  // A few paragraphs of the same stay within the budget, clones and all.
+  const ParseOutcome few = ParseHtml("<p>" + open_bold + "</p>" + Repeat("<p>x</p>", 20));
+  ASSERT_TRUE(few.ok()) << few.error;
+  EXPECT_EQ(few.document->ElementCount(), 3 + 21 * 2001);
+  PageElement* last_bold = few.document->ElementAt(few.document->ElementCount() - 1);
+  EXPECT_EQ(last_bold->Read(ElementProperty::OuterHTML), "<B id=1999>x</B>");
 }
 
 TEST(HostilePage, InvalidUtf8AndNulBytes) {

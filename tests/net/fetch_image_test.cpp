@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
@@ -100,8 +103,29 @@ class FetchTest : public ::testing::Test {
       record(request);
       response.set_redirect("/img/7.png");
     });
+    // A web page or nothing where an image should be, and a body that only
+    // grows large once unpacked (the server gzips it for curl).
+    local_.server.Get("/page.png", [](const auto&, httplib::Response& response) {
+      response.set_content("<h1>please log in</h1>", "text/html; charset=utf-8");
+    });
+    local_.server.Get("/sniffed.png", [](const auto&, httplib::Response& response) {
+      response.set_content(" \r\n<!doctype HTML><html></html>", "image/png");
+    });
+    local_.server.Get("/empty.png", [](const auto&, httplib::Response& response) {
+      response.set_content("", "image/png");
+    });
+    local_.server.Get("/bomb.png", [](const auto&, httplib::Response& response) {
+      response.set_content(std::string(2000000, '\0'), "application/octet-stream");
+    });
+    // To the other origin (localhost is not 127.0.0.1), and back.
+    local_.server.Get("/offsite.png", [this](const auto&, httplib::Response& response) {
+      response.set_redirect(local_.UrlAt("localhost", "/there.png"));
+    });
+    local_.server.Get("/there.png", [this, record](const auto& request, auto& response) {
+      record(request);
+      response.set_redirect(local_.Url("/img/8.png"));
+    });
     ASSERT_TRUE(local_.Start());
-    options_.cache_directory = cache_.path();
     options_.transfer.referer = "http://127.0.0.1/comic/1.html";
   }
 
@@ -112,7 +136,6 @@ class FetchTest : public ::testing::Test {
 
   std::string Url(const std::string& path) const { return local_.Url(path); }
 
-  TempDir cache_;
   TempDir out_;
   FetchOptions options_;
   testing::LocalServer local_;
@@ -127,8 +150,7 @@ TEST_F(FetchTest, StoresTheBodyAndLeavesNothingElseBehind) {
   EXPECT_EQ(result.failure, FetchFailure::None);
   EXPECT_EQ(result.http_status, 200);
   EXPECT_EQ(ReadWholeFile(out_ / "1.png"), Body(200000, '1'));
-  // Cache file deleted after the copy; no temporary name left in the folder.
-  EXPECT_TRUE(ListTree(cache_.path()).empty());
+  // No temporary name left in the folder.
   EXPECT_EQ(ListTree(out_.path()), std::set<std::string>{"1.png"});
 }
 
@@ -221,7 +243,6 @@ TEST_F(FetchTest, ErrorStatusFailsAndStoresNothing) {
   EXPECT_EQ(result.http_status, 404);
   EXPECT_EQ(result.reason, "HTTP status 404");
   EXPECT_EQ(ReadWholeFile(out_ / "3.png"), "old page");
-  EXPECT_TRUE(ListTree(cache_.path()).empty());
   EXPECT_EQ(ListTree(out_.path()), std::set<std::string>{"3.png"});
 }
 
@@ -247,7 +268,6 @@ TEST_F(FetchTest, ConnectionDroppedMidBodyFailsWithoutAPartialFile) {
   CurlImageFetcher fetcher(options_);
   EXPECT_EQ(fetcher.FetchImage(Url("/reset.png"), out_ / "4.png").failure, FetchFailure::Network);
   EXPECT_EQ(ReadWholeFile(out_ / "4.png"), "old page");
-  EXPECT_TRUE(ListTree(cache_.path()).empty());
   EXPECT_EQ(ListTree(out_.path()), std::set<std::string>{"4.png"});
   // The handle recovers: the next page arrives over a new connection.
   EXPECT_TRUE(fetcher.FetchImage(Url("/img/5.png"), out_ / "5.png").stored);
@@ -260,7 +280,6 @@ TEST_F(FetchTest, StalledBodyOrSilentServerGivesUp) {
   EXPECT_EQ(fetcher.FetchImage(Url("/stall.png"), out_ / "s.png").failure, FetchFailure::Timeout);
   EXPECT_EQ(fetcher.FetchImage(Url("/silent.png"), out_ / "t.png").failure, FetchFailure::Timeout);
   EXPECT_TRUE(ListTree(out_.path()).empty());
-  EXPECT_TRUE(ListTree(cache_.path()).empty());
   EXPECT_TRUE(fetcher.FetchImage(Url("/img/6.png"), out_ / "6.png").stored);
 }
 
@@ -278,7 +297,6 @@ TEST_F(FetchTest, AbandonEndsTheTransferUnderWayAndLaterFetches) {
   const download::FetchResult result = fetcher.FetchImage(Url("/stall.png"), out_ / "s.png");
   EXPECT_EQ(result.failure, FetchFailure::Abandoned);
   EXPECT_TRUE(ListTree(out_.path()).empty());
-  EXPECT_TRUE(ListTree(cache_.path()).empty());
 
   const std::size_t requests = seen().size();
   EXPECT_EQ(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png").failure, FetchFailure::Abandoned);
@@ -287,82 +305,107 @@ TEST_F(FetchTest, AbandonEndsTheTransferUnderWayAndLaterFetches) {
 
 TEST_F(FetchTest, EmptyOrUnusableAddressFails) {
   CurlImageFetcher fetcher(options_);
-  EXPECT_EQ(fetcher.FetchImage("", out_ / "1.png").failure, FetchFailure::Network);
-  EXPECT_EQ(fetcher.FetchImage("pics/1.png", out_ / "1.png").failure, FetchFailure::Network);
+  EXPECT_EQ(fetcher.FetchImage("", out_ / "1.png").failure, FetchFailure::BadAddress);
+  EXPECT_EQ(fetcher.FetchImage("pics/1.png", out_ / "1.png").failure, FetchFailure::BadAddress);
   EXPECT_EQ(fetcher.FetchImage("file:///etc/hostname", out_ / "1.png").failure,
-            FetchFailure::Network);
+            FetchFailure::BadAddress);
   EXPECT_TRUE(ListTree(out_.path()).empty());
 }
 
-// The page's file is replaced in one step, never rewritten in place.
-TEST_F(FetchTest, ExistingFileIsReplacedByRename) {
+// The body goes into a temporary file beside the page's and is renamed over
+// it in one step, so the old page stays whole until the new one is.
+TEST_F(FetchTest, ExistingFileIsReplacedByRenameOrKept) {
   WriteWholeFile(out_ / "1.png", "old page");
   testing::FaultyFileSystem files;
   options_.file_system = &files;
   CurlImageFetcher fetcher(options_);
-  ASSERT_TRUE(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png").stored);
-  EXPECT_EQ(ReadWholeFile(out_ / "1.png"), Body(200000, '1'));
-  ASSERT_EQ(files.copied.size(), 1U);
-  EXPECT_NE(files.copied[0], out_ / "1.png");  // copied beside it, then renamed
-  EXPECT_TRUE(files.copied[0].starts_with(out_.slash()));
-  EXPECT_EQ(files.renamed.back(), out_ / "1.png");
-}
-
-TEST_F(FetchTest, FailedCopyKeepsTheOldFileAndTheCacheFile) {
-  WriteWholeFile(out_ / "1.png", "old page");
-  testing::FaultyFileSystem files;
-  options_.file_system = &files;
-  CurlImageFetcher fetcher(options_);
-
-  files.fail_copy = true;
-  EXPECT_EQ(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png").failure, FetchFailure::File);
-  EXPECT_EQ(ReadWholeFile(out_ / "1.png"), "old page");
-  EXPECT_EQ(ReadWholeFile(fetcher.CacheFileFor(Url("/img/1.png"))), Body(200000, '1'));
-
-  // The rename into place fails: the temporary copy goes, the old page stays.
-  files.fail_copy = false;
   files.fail_rename_into = out_.slash();
   EXPECT_EQ(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png").failure, FetchFailure::File);
   EXPECT_EQ(ReadWholeFile(out_ / "1.png"), "old page");
   EXPECT_EQ(ListTree(out_.path()), std::set<std::string>{"1.png"});
-  EXPECT_TRUE(std::filesystem::exists(fetcher.CacheFileFor(Url("/img/1.png"))));
+
+  files.fail_rename_into.clear();
+  ASSERT_TRUE(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png").stored);
+  EXPECT_EQ(ReadWholeFile(out_ / "1.png"), Body(200000, '1'));
+  ASSERT_EQ(files.renamed.size(), 2U);
+  EXPECT_EQ(files.renamed.back(), out_ / "1.png");
+  EXPECT_EQ(ListTree(out_.path()), std::set<std::string>{"1.png"});
 }
 
-TEST_F(FetchTest, FolderThatCannotBeWrittenFailsAndKeepsTheCacheFile) {
+TEST_F(FetchTest, FolderThatCannotBeWrittenFailsWithItsReason) {
   WriteWholeFile(out_ / "file", "x");
   CurlImageFetcher fetcher(options_);
-  EXPECT_EQ(fetcher.FetchImage(Url("/img/1.png"), out_ / "file/chapter/1.png").failure,
-            FetchFailure::File);
-  EXPECT_TRUE(std::filesystem::exists(fetcher.CacheFileFor(Url("/img/1.png"))));
-  // A later successful fetch of the same address reuses the name and cleans up.
-  EXPECT_TRUE(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png").stored);
-  EXPECT_TRUE(ListTree(cache_.path()).empty());
-}
-
-TEST_F(FetchTest, CacheFolderThatCannotBeCreatedFails) {
-  WriteWholeFile(out_ / "file", "x");
-  options_.cache_directory = out_ / "file/cache";
-  CurlImageFetcher fetcher(options_);
-  EXPECT_EQ(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png").failure, FetchFailure::File);
+  const download::FetchResult result = fetcher.FetchImage(Url("/img/1.png"), out_ / "file/1.png");
+  EXPECT_EQ(result.failure, FetchFailure::File);
+  EXPECT_EQ(result.system_error, ENOTDIR);
   EXPECT_TRUE(seen().empty());
 }
 
-TEST_F(FetchTest, DefaultCacheFolderFollowsXdgCacheHome) {
-  TempDir xdg;
-  const char* old = std::getenv("XDG_CACHE_HOME");
-  const std::string saved = old != nullptr ? old : "";
-  ::setenv("XDG_CACHE_HOME", xdg.path().c_str(), 1);
-  options_.cache_directory.clear();
+// What is not an image is a failed page, and nothing of it is stored.
+TEST_F(FetchTest, WebPagesEmptyBodiesAndUnpackedGiantsAreNoImages) {
+  WriteWholeFile(out_ / "1.png", "old page");
+  options_.max_bytes = 1000000;
   CurlImageFetcher fetcher(options_);
-  const std::string cache_file = fetcher.CacheFileFor(Url("/img/1.png"));
-  if (old != nullptr) {
-    ::setenv("XDG_CACHE_HOME", saved.c_str(), 1);
-  } else {
-    ::unsetenv("XDG_CACHE_HOME");
-  }
-  EXPECT_TRUE(cache_file.starts_with(xdg.slash() + "vexel/"));
+  EXPECT_EQ(fetcher.FetchImage(Url("/page.png"), out_ / "1.png").failure, FetchFailure::NotAnImage);
+  EXPECT_EQ(fetcher.FetchImage(Url("/sniffed.png"), out_ / "1.png").failure,
+            FetchFailure::NotAnImage);
+  EXPECT_EQ(fetcher.FetchImage(Url("/empty.png"), out_ / "1.png").failure, FetchFailure::Empty);
+  EXPECT_EQ(fetcher.FetchImage(Url("/bomb.png"), out_ / "1.png").failure, FetchFailure::TooLarge);
+  EXPECT_EQ(ListTree(out_.path()), std::set<std::string>{"1.png"});
+  EXPECT_EQ(ReadWholeFile(out_ / "1.png"), "old page");
+  EXPECT_TRUE(fetcher.FetchImage(Url("/img/2.png"), out_ / "2.png").stored);
+}
+
+// A redirect to another origin hears only the page's origin, as from a
+// browser; back on the page's origin the whole address goes again.
+TEST_F(FetchTest, RefererOnRedirectsFollowsTheBrowsersDefaultPolicy) {
+  options_.transfer.referer = Url("/comic/1.html?p=2");
+  CurlImageFetcher fetcher(options_);
+  ASSERT_TRUE(fetcher.FetchImage(Url("/offsite.png"), out_ / "a.png").stored);
+  const std::vector<Seen> requests = seen();
+  ASSERT_EQ(requests.size(), 2U);
+  EXPECT_EQ(requests[0].path, "/there.png");
+  EXPECT_EQ(requests[0].referer, Url("/"));
+  EXPECT_EQ(requests[1].path, "/img/8.png");
+  EXPECT_EQ(requests[1].referer, Url("/comic/1.html?p=2"));
+
+  EXPECT_EQ(RefererForRedirect("https://a.example/c/1.html", "http://a.example/1.png"), "");
+  EXPECT_EQ(RefererForRedirect("https://a.example/c/1.html", "https://A.example:443/1.png"),
+            "https://a.example/c/1.html");
+  EXPECT_EQ(RefererForRedirect("http://a.example/c/1.html", "https://b.example/1.png"),
+            "http://a.example:80/");
+}
+
+// Temporary files of a run that was killed go at the next run into the same
+// folder; those of a process still running stay.
+TEST_F(FetchTest, OrphanedTemporaryFilesOfEndedProcessesAreRemoved) {
+  const std::string ours = ".vexel-" + std::to_string(::getpid()) + "-abcdef.part";
+  WriteWholeFile(out_ / ".vexel-2147483646-abcdef.part", "half");
+  WriteWholeFile(out_ / ours, "in flight");
+  WriteWholeFile(out_ / ".vexel-notes.part", "not ours to judge");
+  CurlImageFetcher fetcher(options_);
   ASSERT_TRUE(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png").stored);
-  EXPECT_EQ(ListTree(xdg.path()), std::set<std::string>{"vexel/"});
+  EXPECT_EQ(ListTree(out_.path()), (std::set<std::string>{"1.png", ours, ".vexel-notes.part"}));
+}
+
+// Several pages at once over one multi handle; each ends under its tag.
+TEST_F(FetchTest, SeveralFetchesInFlightEndUnderTheirTags) {
+  CurlImageFetcher fetcher(options_);
+  for (std::uint64_t page = 1; page <= 4; ++page) {
+    ASSERT_TRUE(fetcher.StartFetch(page, Url("/img/" + std::to_string(page) + ".png"),
+                                   out_ / (std::to_string(page) + ".png")));
+  }
+  ASSERT_TRUE(fetcher.StartFetch(5, Url("/missing.png"), out_ / "5.png"));
+  std::set<std::uint64_t> ended;
+  while (std::optional<download::FinishedFetch> done =
+             fetcher.NextFinished(std::chrono::seconds(10))) {
+    EXPECT_EQ(done->result.stored, done->tag != 5) << done->tag;
+    ended.insert(done->tag);
+  }
+  EXPECT_EQ(ended, (std::set<std::uint64_t>{1, 2, 3, 4, 5}));
+  for (char page = '1'; page <= '4'; ++page) {
+    EXPECT_EQ(ReadWholeFile(out_ / (std::string(1, page) + ".png")), Body(200000, page));
+  }
 }
 
 TEST_F(FetchTest, ProgressReportsTheBytesOfTheTransfer) {

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -68,6 +69,8 @@ class PageLoaderTest : public ::testing::Test {
                                             });
     });
     local_.server.Get("/stall", [this](const httplib::Request&, httplib::Response& response) {
+      ++stall_requests_;
+      abandon_ = true;  // heeded only by loads given the flag
       response.set_chunked_content_provider("text/html",
                                             [this](std::size_t offset, httplib::DataSink& sink) {
                                               if (offset == 0) {
@@ -85,6 +88,8 @@ class PageLoaderTest : public ::testing::Test {
 
   std::mutex mutex_;
   std::string user_agent_;
+  std::atomic<int> stall_requests_{0};
+  std::atomic<bool> abandon_{false};
   vexel::testing::LocalServer local_;
 };
 
@@ -140,6 +145,23 @@ TEST_F(PageLoaderTest, AStalledTransferGivesUp) {
   EXPECT_EQ(page.failure, FetchFailure::Timeout);
   EXPECT_EQ(page.error.find('\n'), std::string::npos);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8));
+}
+
+TEST_F(PageLoaderTest, AnAbandonFlagEndsTheLoadUnderWayAndStopsTheNextBeforeConnecting) {
+  PageLoadOptions options;
+  options.abandon = &abandon_;  // set by the server once the request is in
+  const auto started = std::chrono::steady_clock::now();
+  const LoadedPage page = LoadPage(local_.Url("/stall"), options);
+  EXPECT_FALSE(page.ok());
+  EXPECT_EQ(page.failure, FetchFailure::Abandoned);
+  EXPECT_EQ(page.error, "abandoned");
+  // The stall limit is 60 s.
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+
+  const FetchedPage again = FetchPage(local_.Url("/stall"), options);
+  EXPECT_EQ(again.failure, FetchFailure::Abandoned);
+  EXPECT_EQ(again.error, "abandoned");
+  EXPECT_EQ(stall_requests_, 1);
 }
 
 // A port of 127.0.0.1 that nothing listens on: bound, then released.
