@@ -108,7 +108,9 @@ class DeferredFetcher final : public download::ImageFetcher {
 class CDownloaderDlg::JobHost : public download::DownloadHost {
  public:
   explicit JobHost(CDownloaderDlg& dialog)
-      : dialog_(dialog), document_(*dialog.browser_view_, dialog.gate_, &dialog.stop_requested_) {}
+      : dialog_(dialog),
+        document_(*dialog.browser_view_, dialog.gate_, &dialog.stop_requested_,
+                  dialog.options_.max_page_elements) {}
 
   void ClearLog() override {
     dialog_.OnUi([this] { dialog_.log_view_->clear(); });
@@ -119,6 +121,7 @@ class CDownloaderDlg::JobHost : public download::DownloadHost {
   bool StopRequested() override { return dialog_.stop_requested_.load(); }
   void SetResultText(std::string_view text) override { dialog_.result_text_ = text; }
   PageDocument* Document() override { return &document_; }
+  bool DocumentTooComplex() override { return document_.TooComplex(); }
   // The page the job's queries read, so that its image addresses resolve
   // against it even when the view has gone on to another page since (Back
   // stays usable during a job, and a page may redirect itself).

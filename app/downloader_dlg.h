@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "app/job_services.h"
+#include "app/live_page_document.h"
 #include "app/settings.h"
 #include "app/ui_call_gate.h"
 #include "files/program_output_directory.h"
@@ -56,6 +57,8 @@ struct DialogOptions {
   // directory cannot be written.
   OutputDirectoryRule choose_output_directory = files::ChooseProgramOutputDirectory;
   FetcherFactory make_fetcher = MakeCurlImageFetcher;
+  // Pages with more elements than this are refused as too complex.
+  std::size_t max_page_elements = LivePageDocument::kMaxElements;
 };
 
 class CDownloaderDlg : public QDialog {

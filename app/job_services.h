@@ -29,8 +29,8 @@ using FetcherFactory =
     std::function<std::unique_ptr<download::ImageFetcher>(const FetcherSetup& setup)>;
 using OutputDirectoryRule = std::function<download::OutputDirectory()>;
 
-// The program's own fetcher: libcurl into the user's cache folder, then into
-// place.
+// The program's own fetcher: libcurl, each page into a temporary file beside
+// its own, then into place.
 std::unique_ptr<download::ImageFetcher> MakeCurlImageFetcher(const FetcherSetup& setup);
 
 }  // namespace vexel::app

@@ -118,8 +118,8 @@ class LivePageDocument::LiveElement : public PageElement {
 };
 
 LivePageDocument::LivePageDocument(CExplorer& view, UiCallGate& gate,
-                                   const std::atomic<bool>* give_up)
-    : view_(view), gate_(gate), give_up_(give_up) {}
+                                   const std::atomic<bool>* give_up, std::size_t max_elements)
+    : view_(view), gate_(gate), give_up_(give_up), max_elements_(max_elements) {}
 
 LivePageDocument::~LivePageDocument() = default;
 
@@ -152,6 +152,7 @@ long LivePageDocument::ElementCount() {
   elements_.clear();
   snapshot_.reset();
   times_ = {};
+  too_complex_ = false;
 
   const Clock::time_point start = Clock::now();
   const std::optional<PageAnswer> answer = RunInPage(SnapshotScript());
@@ -174,6 +175,11 @@ long LivePageDocument::ElementCount() {
   }
 
   const long count = snapshot_->ElementCount();
+  if (count > 0 && static_cast<std::size_t>(count) > max_elements_) {
+    snapshot_.reset();
+    too_complex_ = true;
+    return 0;
+  }
   elements_.resize(static_cast<std::size_t>(count > 0 ? count : 0));
   return count;
 }

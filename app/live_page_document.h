@@ -30,12 +30,16 @@ class LivePageDocument : public PageDocument {
   // The longest a page script may take before the read counts as failed; a
   // page that is torn down under a script never answers.
   static constexpr std::chrono::seconds kScriptTimeout{30};
+  // A page with more elements than the markup parser takes is refused as too
+  // complex, whichever engine built it.
+  static constexpr std::size_t kMaxElements = 1'000'000;
 
   // Used from the worker thread only. `view` and `gate` must outlive it. When
   // `give_up` is set (and the gate's waiters woken), a read that is waiting
   // for the page fails at once: a page stuck in a script of its own would
   // otherwise hold a stop request up for the whole script timeout.
-  LivePageDocument(CExplorer& view, UiCallGate& gate, const std::atomic<bool>* give_up = nullptr);
+  LivePageDocument(CExplorer& view, UiCallGate& gate, const std::atomic<bool>* give_up = nullptr,
+                   std::size_t max_elements = kMaxElements);
   ~LivePageDocument() override;
   LivePageDocument(const LivePageDocument&) = delete;
   LivePageDocument& operator=(const LivePageDocument&) = delete;
@@ -44,6 +48,10 @@ class LivePageDocument : public PageDocument {
   // Takes a new snapshot; 0 when none could be taken.
   long ElementCount() override;
   PageElement* ElementAt(long index) override;
+
+  // True when the last snapshot was refused for having more than the
+  // document's element limit.
+  bool TooComplex() const { return too_complex_; }
 
   // Timings of the last snapshot, for the benchmark.
   struct SnapshotTimes {
@@ -80,6 +88,8 @@ class LivePageDocument : public PageDocument {
   const std::atomic<bool>* give_up_;
   SnapshotTimes times_;
   std::string snapshot_address_;
+  std::size_t max_elements_;
+  bool too_complex_ = false;
 };
 
 }  // namespace vexel::app

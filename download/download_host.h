@@ -38,6 +38,9 @@ class DownloadHost {
 
   // The chapter page as the queries see it; may be null when nothing is loaded.
   virtual PageDocument* Document() = 0;
+  // True when the last read of the page was refused because the page is too
+  // complex to read (far too many elements); the job then says so.
+  virtual bool DocumentTooComplex() { return false; }
   // The chapter page's absolute address: the base for relative image
   // addresses and the Referer of every image request.
   virtual std::string PageAddress() = 0;

@@ -37,6 +37,9 @@ std::optional<ChapterPlan> Analyse(DownloadHost& host) {
   const ElementQuery query(host.Document());
   std::string chapter_line;
   if (query.Evaluate(std::string(kChapterLineQuery), chapter_line) != QueryMatched) {
+    if (host.DocumentTooComplex()) {
+      host.AppendLog(kLogPageTooComplex);
+    }
     return std::nullopt;
   }
   const std::optional<ChapterLine> line = ReadChapterLine(chapter_line);

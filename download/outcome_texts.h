@@ -48,6 +48,9 @@ inline constexpr int kMaxFailuresInARow = 10;
 inline constexpr std::string_view kLogTooManyFailures =
     "连续10张图片下载失败，后面的图片不再下载\r\n";
 
+// Written before the error when the page was too complex to read.
+inline constexpr std::string_view kLogPageTooComplex = "页面过于复杂\r\n";
+
 // Written when the chapter folder had to go to the user's download folder.
 inline constexpr std::string_view kLogFallbackFolder = "程序目录不可写入，改存到：";
 

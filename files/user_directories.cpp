@@ -102,12 +102,4 @@ std::string UserDownloadDirectory() {
   return home.empty() ? std::string() : home + "/Downloads/";
 }
 
-std::string UserCacheDirectory() {
-  if (std::string dir = AbsoluteEnv("XDG_CACHE_HOME"); !dir.empty()) {
-    return WithSlash(dir);
-  }
-  const std::string home = HomeDirectory();
-  return home.empty() ? std::string() : home + "/.cache/";
-}
-
 }  // namespace vexel::files

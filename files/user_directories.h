@@ -15,9 +15,6 @@ std::string HomeDirectory();
 // $XDG_CONFIG_HOME (or ~/.config), else ~/Downloads. Empty without a home.
 std::string UserDownloadDirectory();
 
-// The user's cache folder, ending in "/": $XDG_CACHE_HOME when absolute, else
-// ~/.cache. Empty without a home. Programs keep their own subfolder in it.
-std::string UserCacheDirectory();
 
 // The value of XDG_DOWNLOAD_DIR in the text of a user-dirs.dirs file, with
 // "$HOME" expanded to `home`; empty when the file does not set it to an

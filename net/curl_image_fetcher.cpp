@@ -1,7 +1,7 @@
 #include "net/curl_image_fetcher.h"
 
-#include <signal.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <algorithm>
 #include <cerrno>
@@ -140,7 +140,7 @@ struct CurlImageFetcher::Transfer {
 };
 
 std::string RefererForRedirect(const std::string& page, const std::string& target) {
-  const std::string page_origin = OriginOf(page);
+  std::string page_origin = OriginOf(page);
   const std::string target_origin = OriginOf(target);
   if (page_origin.empty()) {
     return {};

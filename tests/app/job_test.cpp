@@ -228,6 +228,26 @@ class JobTest : public QObject {
     QVERIFY(QDir(out_->path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
   }
 
+  // A page with more elements than the document takes is refused, and the
+  // log says why.
+  void tooComplexPageIsRefusedWithItsReason() {
+    const std::string home = site_->Url("home/");
+    auto window = MakeWindow(home, OutDir(), {}, 5);
+    window->show();
+    QVERIFY(WaitForPage(window->BrowserView(), QString::fromStdString(home)));
+    AddressBox(*window)->setText(QString::fromStdString(site_->Url("chapter/3.html")));
+    window->OnOpen();
+    QVERIFY(
+        WaitForPage(window->BrowserView(), QString::fromStdString(site_->Url("chapter/3.html"))));
+    PressDownload(*window);
+    QVERIFY(AnswerMessageBox([&](QMessageBox* box) {
+      QCOMPARE(box->text(), QStringLiteral("下载出错"));
+      QCOMPARE(LogLines(*window),
+               (QStringList{QStringLiteral("页面过于复杂"), QStringLiteral("下载出错")}));
+    }));
+    QTRY_VERIFY(InIdleArrangement(*window));
+  }
+
   void closingDuringAJobEndsItWithoutTheOutcomeBox_data() {
     QTest::addColumn<bool>("escape");
     QTest::addColumn<bool>("modal");

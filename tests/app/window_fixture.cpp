@@ -19,9 +19,11 @@ const std::string& TestHome() { return g_home; }
 
 std::unique_ptr<CDownloaderDlg> MakeWindow(const std::string& site_home,
                                            const std::string& output_directory,
-                                           FetcherFactory make_fetcher) {
+                                           FetcherFactory make_fetcher,
+                                           std::size_t max_page_elements) {
   DialogOptions options;
   options.site_home_url = site_home;
+  options.max_page_elements = max_page_elements;
   options.choose_output_directory = [output_directory] {
     return download::OutputDirectory{output_directory, false};
   };

@@ -35,9 +35,10 @@ const std::string& TestHome();
 
 // A window on `site_home` that stores chapters under `output_directory`
 // (ending in "/"). `make_fetcher` empty: the program's own fetcher.
-std::unique_ptr<CDownloaderDlg> MakeWindow(const std::string& site_home,
-                                           const std::string& output_directory,
-                                           FetcherFactory make_fetcher = {});
+std::unique_ptr<CDownloaderDlg> MakeWindow(
+    const std::string& site_home, const std::string& output_directory,
+    FetcherFactory make_fetcher = {},
+    std::size_t max_page_elements = LivePageDocument::kMaxElements);
 
 // Waits until the view shows `address` (exactly, as QUrl::toString gives it)
 // and has finished loading.

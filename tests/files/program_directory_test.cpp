@@ -104,16 +104,5 @@ TEST(UserDirectoriesTest, DownloadFolderFromEnvironmentThenFileThenHome) {
   EXPECT_EQ(UserDownloadDirectory(), "/mnt/comics/");
 }
 
-TEST(UserDirectoriesTest, CacheFolderFromEnvironmentElseHome) {
-  ScopedEnv env;
-  env.Set("HOME", "/home/reader");
-  env.Set("XDG_CACHE_HOME", nullptr);
-  EXPECT_EQ(UserCacheDirectory(), "/home/reader/.cache/");
-  env.Set("XDG_CACHE_HOME", "cache");  // relative: ignored, as the convention says
-  EXPECT_EQ(UserCacheDirectory(), "/home/reader/.cache/");
-  env.Set("XDG_CACHE_HOME", "/var/cache/reader");
-  EXPECT_EQ(UserCacheDirectory(), "/var/cache/reader/");
-}
-
 }  // namespace
 }  // namespace vexel::files
