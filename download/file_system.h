@@ -24,9 +24,6 @@ class FileSystem {
   virtual bool IsFile(const std::string& path) = 0;
   // Creates every missing level of `path`. True when it exists afterwards.
   virtual bool CreateDirectories(const std::string& path) = 0;
-  // Copies the bytes of `from` into a new file `to`, which must not exist yet.
-  // On failure nothing is left at `to`.
-  virtual bool CopyToNewFile(const std::string& from, const std::string& to) = 0;
   // Renames `from` to `to`, replacing a file at `to` in one step.
   virtual bool Rename(const std::string& from, const std::string& to) = 0;
   // Removes a file.

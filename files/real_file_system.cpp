@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
@@ -24,7 +23,6 @@ class UniqueFd {
   UniqueFd(UniqueFd&&) = delete;
   UniqueFd& operator=(UniqueFd&&) = delete;
 
-  int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
   // Closes now and reports whether the close succeeded; a failed close can
   // mean lost data on some file systems.
@@ -40,58 +38,6 @@ class UniqueFd {
  private:
   int fd_;
 };
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return false;
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
-bool CopyContents(int from, int to) {
-  // The kernel copies without bringing the bytes into this process; file
-  // systems or kernels that cannot say so, and the loop below does it.
-  for (;;) {
-    const ssize_t copied = ::copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
-    if (copied == 0) {
-      return true;
-    }
-    if (copied < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP &&
-          errno != EPERM) {
-        return false;
-      }
-      break;
-    }
-  }
-  std::array<char, std::size_t{64} * 1024> buffer{};
-  for (;;) {
-    const ssize_t got = ::read(from, buffer.data(), buffer.size());
-    if (got == 0) {
-      return true;
-    }
-    if (got < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return false;
-    }
-    if (!WriteAll(to, buffer.data(), static_cast<std::size_t>(got))) {
-      return false;
-    }
-  }
-}
 
 bool IsDirectory(const std::string& path) {
   struct stat info {};
@@ -120,23 +66,6 @@ class PosixFileSystem final : public download::FileSystem {
     std::error_code error;
     std::filesystem::create_directories(path, error);
     return IsDirectory(path);
-  }
-
-  bool CopyToNewFile(const std::string& from, const std::string& to) override {
-    const UniqueFd source(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!source.valid()) {
-      return false;
-    }
-    UniqueFd target(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (!target.valid()) {
-      return false;
-    }
-    const bool copied = CopyContents(source.get(), target.get());
-    if (!target.Close() || !copied) {
-      ::unlink(to.c_str());
-      return false;
-    }
-    return true;
   }
 
   bool Rename(const std::string& from, const std::string& to) override {

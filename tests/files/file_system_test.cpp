@@ -28,25 +28,6 @@ TEST(FileSystemTest, CreateDirectoryMakesOneLevelAndReusesAnExistingOne) {
   EXPECT_EQ(ListTree(dir.path()), (std::set<std::string>{"a/", "b/", "b/c/", "b/c/d/", "f"}));
 }
 
-TEST(FileSystemTest, CopyToNewFileNeverOverwrites) {
-  TempDir dir;
-  const std::string big(300000, 'q');
-  WriteWholeFile(dir / "src", big);
-  WriteWholeFile(dir / "taken", "mine");
-  EXPECT_TRUE(files.CopyToNewFile(dir / "src", dir / "new"));
-  EXPECT_EQ(ReadWholeFile(dir / "new"), big);
-  EXPECT_FALSE(files.CopyToNewFile(dir / "src", dir / "taken"));
-  EXPECT_EQ(ReadWholeFile(dir / "taken"), "mine");
-}
-
-TEST(FileSystemTest, FailedCopyLeavesNothingAtTheTarget) {
-  TempDir dir;
-  EXPECT_FALSE(files.CopyToNewFile(dir / "missing", dir / "new"));
-  std::filesystem::create_directory(dir / "d");
-  EXPECT_FALSE(files.CopyToNewFile(dir / "d", dir / "from-dir"));  // read fails
-  EXPECT_EQ(ListTree(dir.path()), std::set<std::string>{"d/"});
-}
-
 TEST(FileSystemTest, RenameReplacesAndRemoveDeletes) {
   TempDir dir;
   WriteWholeFile(dir / "a", "new");

@@ -13,14 +13,12 @@ namespace vexel::testing {
 class FaultyFileSystem final : public download::FileSystem {
  public:
   int fail_create_directory = 0;  // the errno CreateDirectory fails with; 0: none
-  bool fail_copy = false;
   bool fail_rename = false;
   std::string fail_rename_into;  // renames to paths with this prefix fail too
   bool fail_remove = false;
   bool writable = true;  // answer of IsWritableDirectory for existing directories
 
   std::vector<std::string> created;  // CreateDirectory and CreateDirectories calls
-  std::vector<std::string> copied;   // copy targets
   std::vector<std::string> renamed;  // rename targets
   std::vector<std::string> removed;
 
@@ -36,10 +34,6 @@ class FaultyFileSystem final : public download::FileSystem {
     return fail_create_directory == 0 && real().CreateDirectories(path);
   }
   bool IsFile(const std::string& path) override { return real().IsFile(path); }
-  bool CopyToNewFile(const std::string& from, const std::string& to) override {
-    copied.push_back(to);
-    return !fail_copy && real().CopyToNewFile(from, to);
-  }
   bool Rename(const std::string& from, const std::string& to) override {
     renamed.push_back(to);
     const bool refused =
