@@ -256,12 +256,6 @@ class SlowSiteCommandTest : public ::testing::Test {
     return stalled_cv_.wait_for(lock, std::chrono::seconds(20), [this] { return stalled_; });
   }
 
-  std::atomic<bool> stall_{false};  // read by the server's threads
-  std::atomic<int> first_stalled_page_{1};
-  testing::LocalServer local_;
-  TempDir out_;
-
- private:
   void NoteStall() {
     {
       const std::lock_guard lock(mutex_);
@@ -270,9 +264,15 @@ class SlowSiteCommandTest : public ::testing::Test {
     stalled_cv_.notify_all();
   }
 
+  // Declared before the server, so the server's threads have ended before
+  // these go.
   std::mutex mutex_;
   std::condition_variable stalled_cv_;
   bool stalled_ = false;
+  std::atomic<bool> stall_{false};  // read by the server's threads
+  std::atomic<int> first_stalled_page_{1};
+  testing::LocalServer local_;
+  TempDir out_;
 };
 
 TEST_F(SlowSiteCommandTest, FirstCtrlCLetsThePageUnderWayFinishThenStops) {

@@ -125,6 +125,14 @@ class FetchTest : public ::testing::Test {
       record(request);
       response.set_redirect(local_.Url("/img/8.png"));
     });
+    local_.server.Get("/busy.png", [](const auto&, httplib::Response& response) {
+      response.status = 503;
+      response.set_header("Retry-After", "7");
+    });
+    local_.server.Get("/later.png", [](const auto&, httplib::Response& response) {
+      response.status = 429;
+      response.set_header("Retry-After", "Fri, 31 Dec 9999 23:59:59 GMT");
+    });
     ASSERT_TRUE(local_.Start());
     options_.transfer.referer = "http://127.0.0.1/comic/1.html";
   }
@@ -138,9 +146,10 @@ class FetchTest : public ::testing::Test {
 
   TempDir out_;
   FetchOptions options_;
-  testing::LocalServer local_;
+  // Declared before the server, so its threads have ended before these go.
   std::mutex mutex_;
   std::vector<Seen> seen_;
+  testing::LocalServer local_;
 };
 
 TEST_F(FetchTest, StoresTheBodyAndLeavesNothingElseBehind) {
@@ -178,22 +187,28 @@ TEST_F(FetchTest, SendsRefererUserAgentAndTheHostsCookies) {
 // to another host; a redirect on the same host keeps it, on every page of the
 // fetcher.
 TEST_F(FetchTest, CookiesStayWithTheirHostAcrossRedirects) {
-  testing::LocalServer other;
+  std::mutex seen_elsewhere;  // before the server, which must end first
   std::string cookie_seen_elsewhere = "(no request)";
+  testing::LocalServer other;
   other.server.Get("/img/9.png", [&](const httplib::Request& request, httplib::Response& response) {
+    const std::lock_guard lock(seen_elsewhere);
     cookie_seen_elsewhere = request.get_header_value("Cookie");
     response.set_content("elsewhere", "image/png");
   });
   ASSERT_TRUE(other.Start());
-  local_.server.Get("/away.png", [&other](const httplib::Request&, httplib::Response& response) {
-    response.set_redirect(other.UrlAt("localhost", "/img/9.png"));
+  const std::string elsewhere = other.UrlAt("localhost", "/img/9.png");
+  local_.server.Get("/away.png", [elsewhere](const httplib::Request&, httplib::Response& response) {
+    response.set_redirect(elsewhere);
   });
   options_.cookie_lines = {"127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\t42"};
   CurlImageFetcher fetcher(options_);
 
   ASSERT_TRUE(fetcher.FetchImage(Url("/away.png"), out_ / "a.png").stored);
   EXPECT_EQ(ReadWholeFile(out_ / "a.png"), "elsewhere");
-  EXPECT_EQ(cookie_seen_elsewhere, "");
+  {
+    const std::lock_guard lock(seen_elsewhere);
+    EXPECT_EQ(cookie_seen_elsewhere, "");
+  }
 
   ASSERT_TRUE(fetcher.FetchImage(Url("/moved.png"), out_ / "m.png").stored);
   ASSERT_EQ(seen().size(), 2U);  // /moved.png, then /img/7.png on the same server
@@ -247,14 +262,6 @@ TEST_F(FetchTest, ErrorStatusFailsAndStoresNothing) {
 }
 
 TEST_F(FetchTest, RetryAfterIsReadInBothForms) {
-  local_.server.Get("/busy.png", [](const auto&, httplib::Response& response) {
-    response.status = 503;
-    response.set_header("Retry-After", "7");
-  });
-  local_.server.Get("/later.png", [](const auto&, httplib::Response& response) {
-    response.status = 429;
-    response.set_header("Retry-After", "Fri, 31 Dec 9999 23:59:59 GMT");
-  });
   CurlImageFetcher fetcher(options_);
   const download::FetchResult busy = fetcher.FetchImage(Url("/busy.png"), out_ / "1.png");
   EXPECT_EQ(busy.http_status, 503);
