@@ -73,6 +73,9 @@ class LivePageDocument::LiveElement : public PageElement {
   void ReadProperty(ElementProperty property, std::string& out) const override {
     snapshot_.ReadProperty(property, out);
   }
+  bool ReadAttribute(std::string_view name, std::string& out) const override {
+    return snapshot_.ReadAttribute(name, out);
+  }
 
   ActionOutcome Click() override {
     return Act("click", QJsonValue()) == u"done" ? ActionDone : ActionFailed;

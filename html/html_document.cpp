@@ -34,6 +34,17 @@ const HtmlDocument::Attribute* HtmlDocument::FindAttribute(std::uint32_t node,
   return nullptr;
 }
 
+const HtmlDocument::Attribute* HtmlDocument::FindAttribute(std::uint32_t node,
+                                                           std::string_view name) const {
+  const Node& element = nodes_[node];
+  for (std::uint32_t i = element.first; i < element.first + element.count; ++i) {
+    if (attribute_names_[attributes_[i].name] == name) {
+      return &attributes_[i];
+    }
+  }
+  return nullptr;
+}
+
 std::string_view HtmlDocument::AttributeText(std::uint32_t node, std::uint32_t name) const {
   const Attribute* attribute = FindAttribute(node, name);
   return attribute != nullptr ? ValueOf(*attribute) : std::string_view();
@@ -152,6 +163,16 @@ ActionOutcome HtmlDocument::SetInputValue(std::uint32_t node, std::string_view v
 
 void HtmlElement::ReadProperty(ElementProperty property, std::string& out) const {
   document_->ReadProperty(node_, property, out);
+}
+
+bool HtmlElement::ReadAttribute(std::string_view name, std::string& out) const {
+  const HtmlDocument::Attribute* attribute = document_->FindAttribute(node_, name);
+  if (attribute == nullptr) {
+    out.clear();
+    return false;
+  }
+  out.assign(document_->ValueOf(*attribute));
+  return true;
 }
 
 ActionOutcome HtmlElement::Click() { return ActionDone; }

@@ -33,6 +33,7 @@ class HtmlElement final : public vexel::PageElement {
   // outerHTML are the markup in the legacy rendering (html_markup.cpp tells
   // what it is and why the site's queries need it).
   void ReadProperty(ElementProperty property, std::string& out) const override;
+  bool ReadAttribute(std::string_view name, std::string& out) const override;
 
   // A document without scripts has nothing for a click to start: always
   // ActionDone, and nothing changes.
@@ -132,6 +133,7 @@ class HtmlDocument final : public vexel::PageDocument {
   }
   // The first attribute `name` of element `node`, or null.
   const Attribute* FindAttribute(std::uint32_t node, std::uint32_t name) const;
+  const Attribute* FindAttribute(std::uint32_t node, std::string_view name) const;
   std::string_view AttributeText(std::uint32_t node, std::uint32_t name) const;
   // The node right after `node`'s subtree (its next sibling when it has one):
   // sibling walks jump over whole subtrees.

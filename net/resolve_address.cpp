@@ -1,6 +1,7 @@
 #include "net/resolve_address.h"
 
 #include "net/curl_handle.h"
+#include "query/query_text.h"
 
 namespace vexel::net {
 namespace {
@@ -64,12 +65,48 @@ std::optional<std::string> ResolveAddress(const std::string& base, const std::st
   return std::string(resolved.get());
 }
 
+std::optional<download::AddressParts> SplitAddress(const std::string& address) {
+  EnsureCurlGlobalInit();
+  const CurlUrl url(curl_url());
+  if (!url || curl_url_set(url.get(), CURLUPART_URL, address.c_str(), 0) != CURLUE_OK) {
+    return std::nullopt;
+  }
+  const auto part = [&](CURLUPart which) -> std::optional<std::string> {
+    char* text = nullptr;
+    const CURLUcode code = curl_url_get(url.get(), which, &text, 0);
+    const CurlString owned(text);
+    if (code == CURLUE_OK && owned != nullptr) {
+      return std::string(owned.get());
+    }
+    return std::nullopt;
+  };
+  download::AddressParts parts;
+  std::optional<std::string> scheme = part(CURLUPART_SCHEME);
+  std::optional<std::string> host = part(CURLUPART_HOST);
+  if (!scheme || !host) {
+    return std::nullopt;
+  }
+  parts.scheme = std::move(*scheme);
+  parts.host = std::move(*host);
+  for (std::string* text : {&parts.scheme, &parts.host}) {
+    for (char& c : *text) {
+      c = text::ToLowerAscii(c);
+    }
+  }
+  parts.path = part(CURLUPART_PATH).value_or("/");
+  parts.query = part(CURLUPART_QUERY).value_or("");
+  return parts;
+}
+
 const download::AddressResolver& CurlAddressResolver() {
   class Resolver final : public download::AddressResolver {
    public:
     std::optional<std::string> Resolve(const std::string& base,
                                        const std::string& reference) const override {
       return ResolveAddress(base, reference);
+    }
+    std::optional<download::AddressParts> Split(const std::string& address) const override {
+      return SplitAddress(address);
     }
   };
   static const Resolver resolver;

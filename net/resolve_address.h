@@ -16,7 +16,10 @@ namespace vexel::net {
 // knows.
 std::optional<std::string> ResolveAddress(const std::string& base, const std::string& reference);
 
-// ResolveAddress behind the download job's seam. Stateless; safe to share
+// The parts of an absolute address by libcurl's URL parser.
+std::optional<download::AddressParts> SplitAddress(const std::string& address);
+
+// ResolveAddress and SplitAddress behind the download job's seam. Stateless; safe to share
 // between threads.
 const download::AddressResolver& CurlAddressResolver();
 

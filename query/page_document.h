@@ -59,6 +59,15 @@ class PageElement {
     return text;
   }
 
+  // The value of attribute `name` (as the parser gives names: lower case)
+  // into `out`; false, with `out` empty, when the element has no such
+  // attribute or the document cannot say. This is no property a query can
+  // name: it serves readers of links (href) beside the query language.
+  virtual bool ReadAttribute(std::string_view /*name*/, std::string& out) const {
+    out.clear();
+    return false;
+  }
+
   // Write side. Click never gives ActionNotApplicable.
   virtual ActionOutcome Click() = 0;
   // SELECT elements only: makes option `index` (0-based) the selected one.

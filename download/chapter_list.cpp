@@ -1,0 +1,146 @@
+#include "download/chapter_list.h"
+
+#include <charconv>
+#include <map>
+#include <set>
+
+#include "query/query_text.h"
+
+namespace vexel::download {
+namespace {
+
+// The shape of path plus query: every run of ASCII digits is one "#".
+std::string Shape(const AddressParts& parts) {
+  std::string shape;
+  const std::string text = parts.query.empty() ? parts.path : parts.path + "?" + parts.query;
+  shape.reserve(text.size());
+  bool in_digits = false;
+  for (const char c : text) {
+    const bool digit = c >= '0' && c <= '9';
+    if (!digit) {
+      shape += c;
+    } else if (!in_digits) {
+      shape += '\x01';  // no character of an address, so no clash with "#"
+    }
+    in_digits = digit;
+  }
+  return shape;
+}
+
+// Trimmed, with every run of white space inside made one space.
+std::string CollapseWhitespace(std::string_view text) {
+  std::string collapsed;
+  bool pending_space = false;
+  for (const char c : text::TrimAsciiWhitespace(text)) {
+    if (text::IsAsciiWhitespace(c)) {
+      pending_space = true;
+      continue;
+    }
+    if (pending_space) {
+      collapsed += ' ';
+      pending_space = false;
+    }
+    collapsed += c;
+  }
+  return collapsed;
+}
+
+struct Group {
+  std::size_t first_position = 0;  // document position of its first link
+  std::vector<ChapterLink> links;  // distinct addresses, first occurrence first
+  std::set<std::string> addresses;
+};
+
+}  // namespace
+
+std::vector<ChapterLink> FindChapterList(PageDocument* document, const std::string& page_address,
+                                         const AddressResolver& resolver) {
+  if (document == nullptr || document->IsBusy()) {
+    return {};
+  }
+  const std::optional<AddressParts> page = resolver.Split(page_address);
+  if (!page) {
+    return {};
+  }
+  std::map<std::string, Group> groups;
+  std::string tag;
+  std::string href;
+  const long count = document->ElementCount();
+  for (long i = 0; i < count; ++i) {
+    const PageElement* element = document->ElementAt(i);
+    if (element == nullptr) {
+      continue;
+    }
+    element->ReadProperty(ElementProperty::TagName, tag);
+    if (tag != "A" || !element->ReadAttribute("href", href)) {
+      continue;
+    }
+    const std::optional<std::string> address = resolver.Resolve(page_address, href);
+    if (!address) {
+      continue;
+    }
+    const std::optional<AddressParts> parts = resolver.Split(*address);
+    if (!parts || (parts->scheme != "http" && parts->scheme != "https") ||
+        parts->host != page->host) {
+      continue;
+    }
+    auto [entry, added] = groups.try_emplace(Shape(*parts));
+    Group& group = entry->second;
+    if (added) {
+      group.first_position = static_cast<std::size_t>(i);
+    }
+    if (group.addresses.insert(*address).second) {
+      group.links.push_back(
+          {*address, CollapseWhitespace(element->Read(ElementProperty::InnerText))});
+    }
+  }
+  const Group* best = nullptr;
+  for (const auto& [shape, group] : groups) {
+    if (group.links.size() < 2) {
+      continue;
+    }
+    if (best == nullptr || group.links.size() > best->links.size() ||
+        (group.links.size() == best->links.size() && group.first_position < best->first_position)) {
+      best = &group;
+    }
+  }
+  return best != nullptr ? best->links : std::vector<ChapterLink>{};
+}
+
+std::optional<std::vector<std::size_t>> ParseChapterRanges(std::string_view ranges,
+                                                           std::size_t count) {
+  const auto number = [](std::string_view text) -> std::optional<std::size_t> {
+    std::size_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value == 0) {
+      return std::nullopt;
+    }
+    return value;
+  };
+  std::set<std::size_t> chosen;
+  while (true) {
+    const std::size_t comma = ranges.find(',');
+    const std::string_view item = text::TrimAsciiWhitespace(ranges.substr(0, comma));
+    const std::size_t dash = item.find('-');
+    const std::optional<std::size_t> first = number(item.substr(0, dash));
+    std::optional<std::size_t> last = first;
+    if (dash != std::string_view::npos) {
+      const std::string_view end = item.substr(dash + 1);
+      last = end.empty() ? std::optional<std::size_t>(count) : number(end);
+    }
+    if (!first || !last ||
+        (dash != std::string_view::npos && !item.substr(dash + 1).empty() && *last < *first)) {
+      return std::nullopt;
+    }
+    for (std::size_t position = *first; position <= *last && position <= count; ++position) {
+      chosen.insert(position);
+    }
+    if (comma == std::string_view::npos) {
+      break;
+    }
+    ranges.remove_prefix(comma + 1);
+  }
+  return std::vector<std::size_t>(chosen.begin(), chosen.end());
+}
+
+}  // namespace vexel::download
