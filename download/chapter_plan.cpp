@@ -51,8 +51,9 @@ std::optional<ChapterLine> ReadChapterLine(std::string_view line) {
   const std::string title =
       text::ClampedSubstr(line, static_cast<std::int64_t>(kMarkerBytes),
                           static_cast<std::int64_t>(p) - static_cast<std::int64_t>(kMarkerBytes));
-  return ChapterLine{text::ReplaceAll(text::TrimSpaces(title), " >", "-"),
-                     static_cast<std::int32_t>(count->value)};
+  std::string shown(text::TrimSpaces(title));
+  return ChapterLine{text::ReplaceAll(shown, " >", "-"), static_cast<std::int32_t>(count->value),
+                     std::move(shown)};
 }
 
 std::optional<std::string> ImageAddressFromTag(std::string_view tag) {

@@ -15,11 +15,15 @@ struct ChapterPlan {
   std::string UrlPrefix;   // image address up to and including its last "/"
   std::string Extension;   // from the first "." of the address's last segment
   std::string Folder;      // output directory + Title + "/"
+  // The title as the page shows it, before " >" is replaced: the series and
+  // chapter names of an archive's ComicInfo.xml come from it.
+  std::string ShownTitle;
 };
 
 struct ChapterLine {
   std::string title;  // trimmed, " >" replaced by "-"; not yet made safe
   std::int32_t page_count = 0;
+  std::string shown_title;  // trimmed only, as the page shows it ("ABC > 第5话")
 };
 
 // Title and page count from the chapter line's text, or nothing when it has

@@ -3,7 +3,10 @@
 #include <optional>
 #include <string>
 
+#include <algorithm>
+
 #include "download/chapter_plan.h"
+#include "download/comic_info.h"
 #include "download/image_loop.h"
 #include "download/outcome_texts.h"
 #include "query/element_query.h"
@@ -64,7 +67,48 @@ std::optional<ChapterPlan> Analyse(DownloadHost& host) {
                      line->page_count,
                      std::move(pattern->url_prefix),
                      std::move(pattern->extension),
-                     {}};
+                     {},
+                     line->shown_title};
+}
+
+std::string ArchiveLine(const std::string& archive, std::string_view end) {
+  std::string line(kLogArchiveStart);
+  line.append(archive).append(kLogPageEnd).append(end);
+  return line;
+}
+
+// Packs a chapter whose pages are all there; says why when it does not.
+void PackChapter(DownloadHost& host, const JobTools& tools, const ChapterPlan& plan,
+                 const std::string& archive, JobOutcome& outcome) {
+  if (!outcome.failed.empty()) {
+    host.AppendLog(kLogArchiveNotPacked);
+    return;
+  }
+  if (plan.PageCount <= 0 || tools.packer == nullptr) {
+    return;
+  }
+  PackRequest request;
+  request.folder = plan.Folder;
+  request.archive = archive;
+  const std::size_t width = std::to_string(plan.PageCount).size();
+  const std::string extension = FileExtension(plan.Extension);
+  for (std::int64_t page = 1; page <= plan.PageCount; ++page) {
+    std::string number = std::to_string(page);
+    number.insert(0, width - number.size(), '0');
+    request.pages.push_back({PageFilePath(plan, page), number + extension});
+  }
+  request.comic_info =
+      ComicInfoXml(ComicInfoFor(plan.ShownTitle, plan.PageCount, host.PageAddress()));
+  const PackResult packed = tools.packer->Pack(request);
+  if (packed.ok) {
+    outcome.packed = true;
+    host.AppendLog(ArchiveLine(archive, kLogPageSucceeded));
+    return;
+  }
+  outcome.pack_failed = true;
+  FetchResult reason = FetchResult::Failed(FetchFailure::File, packed.reason);
+  reason.system_error = packed.system_error;
+  host.AppendLog(ArchiveLine(archive, PageFailedEnd(reason)));
 }
 
 }  // namespace
@@ -81,6 +125,14 @@ JobOutcome DownloadJob(DownloadHost& host, const JobTools& tools, const JobOptio
   if (output.path.empty()) {
     return Finish(host, ErrorOutcome());
   }
+  const std::string archive = output.path + plan->Title + ".cbz";
+  if (options.pack_cbz && options.skip_existing && tools.file_system.IsFile(archive)) {
+    host.AppendLog(ArchiveLine(archive, kLogPageExists));
+    JobOutcome present;
+    present.end = JobEnd::Complete;
+    present.present = std::max(plan->PageCount, 0);
+    return Finish(host, std::move(present));
+  }
   plan->Folder = output.path + plan->Title;
   // An existing folder is reused. One that cannot be made ends the job: every
   // page would fail, and the reason belongs in the log once.
@@ -94,7 +146,11 @@ JobOutcome DownloadJob(DownloadHost& host, const JobTools& tools, const JobOptio
     host.AppendLog(line);
   }
   plan->Folder += "/";
-  return Finish(host, RunImageLoop(host, tools, options, *plan));
+  JobOutcome outcome = RunImageLoop(host, tools, options, *plan);
+  if (options.pack_cbz && outcome.end == JobEnd::Complete) {
+    PackChapter(host, tools, *plan, archive, outcome);
+  }
+  return Finish(host, std::move(outcome));
 }
 
 }  // namespace vexel::download

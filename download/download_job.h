@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "download/address_resolver.h"
+#include "download/chapter_packer.h"
 #include "download/download_host.h"
 #include "download/file_system.h"
 #include "download/image_fetcher.h"
@@ -18,6 +19,8 @@ struct JobTools {
   ImageFetcher& fetcher;
   FileSystem& file_system;
   const AddressResolver& resolver;
+  // Packs finished chapters when JobOptions::pack_cbz asks for it.
+  ChapterPacker* packer = nullptr;
 };
 
 // How a job treats pages; the defaults are the window's.
@@ -30,6 +33,11 @@ struct JobOptions {
   // Pages fetched at once (1 to 8); 1 is the plain one-after-another loop.
   // Log lines still come in page order.
   int jobs = 1;
+  // A chapter whose every page is stored or present becomes one CBZ archive
+  // with ComicInfo.xml, "<folder name>.cbz" beside the folder, which then
+  // goes. With skip_existing, an existing archive counts as the chapter
+  // present.
+  bool pack_cbz = false;
 };
 
 enum class JobEnd { Error, Stopped, Complete };
@@ -39,6 +47,8 @@ struct JobOutcome {
   std::int64_t stored = 0;           // pages fetched and stored
   std::int64_t present = 0;          // pages already there, not fetched
   std::vector<std::int64_t> failed;  // pages that failed, in page order
+  bool packed = false;               // the chapter became an archive
+  bool pack_failed = false;          // packing was asked for and failed
   bool complete() const { return end == JobEnd::Complete; }
 };
 

@@ -48,6 +48,10 @@ inline constexpr int kMaxFailuresInARow = 10;
 inline constexpr std::string_view kLogTooManyFailures =
     "连续10张图片下载失败，后面的图片不再下载\r\n";
 
+// Archives: "CBZ文件[path]...已存在", "...成功", "...失败（reason）".
+inline constexpr std::string_view kLogArchiveStart = "CBZ文件[";
+inline constexpr std::string_view kLogArchiveNotPacked = "有图片下载失败，未打包为CBZ\r\n";
+
 // Written before the error when the page was too complex to read.
 inline constexpr std::string_view kLogPageTooComplex = "页面过于复杂\r\n";
 

@@ -1,5 +1,7 @@
 #include "files/program_output_directory.h"
 
+#include <string_view>
+
 #include "download/output_directory.h"
 #include "files/program_directory.h"
 #include "files/real_file_system.h"
@@ -7,9 +9,26 @@
 
 namespace vexel::files {
 
+bool IsInstalledProgramDirectory(const std::string& program_directory) {
+  std::string_view dir = program_directory;
+  while (!dir.empty() && dir.back() == '/') {
+    dir.remove_suffix(1);
+  }
+  return dir == "bin" || dir.ends_with("/bin");
+}
+
+download::OutputDirectory ChooseOutputDirectoryFor(const std::string& program_directory,
+                                                   const std::string& download_directory,
+                                                   download::FileSystem& file_system) {
+  if (IsInstalledProgramDirectory(program_directory) && !download_directory.empty()) {
+    file_system.CreateDirectories(download_directory);
+    return {download_directory, false};
+  }
+  return download::ChooseOutputDirectory(program_directory, download_directory, file_system);
+}
+
 download::OutputDirectory ChooseProgramOutputDirectory() {
-  return download::ChooseOutputDirectory(GetProgramDirectory(), UserDownloadDirectory(),
-                                         RealFileSystem());
+  return ChooseOutputDirectoryFor(GetProgramDirectory(), UserDownloadDirectory(), RealFileSystem());
 }
 
 }  // namespace vexel::files

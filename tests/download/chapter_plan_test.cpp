@@ -127,7 +127,7 @@ TEST(SafeFolderNameTest, NothingCanNameAPathOutsideOneFolder) {
 }
 
 TEST(PagePathsTest, NumbersAreNotPadded) {
-  const ChapterPlan plan{"T", 12, "pics/", ".jpg", "/out/T/"};
+  const ChapterPlan plan{"T", 12, "pics/", ".jpg", "/out/T/", "T"};
   EXPECT_EQ(PageReference(plan, 7), "pics/7.jpg");
   EXPECT_EQ(PageReference(plan, 10), "pics/10.jpg");
   EXPECT_EQ(PageFilePath(plan, 10), "/out/T/10.jpg");
@@ -136,7 +136,7 @@ TEST(PagePathsTest, NumbersAreNotPadded) {
 // A query string or fragment stays in the address but never reaches a file
 // name.
 TEST(PagePathsTest, FileNamesStopBeforeAQueryOrFragment) {
-  const ChapterPlan plan{"T", 2, "pics/", ".jpg?t=1&s=a.b#top", "/out/T/"};
+  const ChapterPlan plan{"T", 2, "pics/", ".jpg?t=1&s=a.b#top", "/out/T/", "T"};
   EXPECT_EQ(PageReference(plan, 2), "pics/2.jpg?t=1&s=a.b#top");
   EXPECT_EQ(PageFilePath(plan, 2), "/out/T/2.jpg");
   EXPECT_EQ(FileExtension(".png#x"), ".png");

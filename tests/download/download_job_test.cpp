@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "files/cbz_packer.h"
 #include "files/real_file_system.h"
 #include "net/resolve_address.h"
 #include "tests/download/job_fakes.h"
@@ -243,6 +244,47 @@ TEST_F(JobTest, SeveralPagesAtOnceAreLoggedInPageOrder) {
   EXPECT_TRUE(
       host.log.ends_with(PageLine("http://127.0.0.1:1/comic/p/3.jpg", true) + "下载已终止\r\n"))
       << host.log;
+}
+
+// A chapter whose pages all arrived becomes one archive beside where its
+// folder was; one with holes stays a folder; a second run finds the archive.
+TEST_F(JobTest, FinishedChaptersArePackedOthersStayFolders) {
+  Page("您正在看：ABC > 第5话 >共3页", ImageTag("p/1.jpg?x=1"));
+  files::CbzPacker packer(files::RealFileSystem());
+  options.pack_cbz = true;
+  options.skip_existing = true;
+  fetcher.answer = [](int call, const ScriptedFetcher::Call& c) {
+    return call != 2 && testing::WriteWholeFile(c.target, c.address);
+  };
+  const auto run = [&] {
+    outcome = DownloadJob(
+        host, {fetcher, files::RealFileSystem(), net::CurlAddressResolver(), &packer}, options);
+  };
+  run();
+  EXPECT_TRUE(outcome.complete());
+  EXPECT_FALSE(outcome.packed);
+  EXPECT_TRUE(
+      host.log.ends_with("有1张图片下载失败：2\r\n有图片下载失败，未打包为CBZ\r\n下载全部完成\r\n"))
+      << host.log;
+  EXPECT_EQ(ListTree(out.path()),
+            (std::set<std::string>{"ABC- 第5话/", "ABC- 第5话/1.jpg", "ABC- 第5话/3.jpg"}));
+
+  // Resumed: page 2 arrives, and the whole chapter is packed.
+  fetcher.calls.clear();
+  run();
+  EXPECT_EQ(fetcher.calls.size(), 1U);
+  EXPECT_TRUE(outcome.packed);
+  const std::string archive = out / "ABC- 第5话.cbz";
+  EXPECT_TRUE(host.log.ends_with("CBZ文件[" + archive + "]...成功\r\n下载全部完成\r\n"))
+      << host.log;
+  EXPECT_EQ(ListTree(out.path()), std::set<std::string>{"ABC- 第5话.cbz"});
+
+  // Once more: the archive is the chapter, nothing is fetched.
+  fetcher.calls.clear();
+  run();
+  EXPECT_TRUE(fetcher.calls.empty());
+  EXPECT_EQ(host.log, "共有3张图片\r\nCBZ文件[" + archive + "]...已存在\r\n下载全部完成\r\n");
+  EXPECT_EQ(outcome.present, 3);
 }
 
 TEST_F(JobTest, PagesAreNumberedWithoutPadding) {

@@ -7,7 +7,9 @@
 #include <filesystem>
 
 #include "files/program_output_directory.h"
+#include "files/real_file_system.h"
 #include "files/user_directories.h"
+#include "tests/support/file_faults.h"
 #include "tests/support/file_temp_dir.h"
 
 namespace vexel::files {
@@ -32,6 +34,47 @@ TEST(ProgramDirectoryTest, HoldsThisTestProgram) {
   const download::OutputDirectory chosen = ChooseProgramOutputDirectory();
   EXPECT_EQ(chosen.path, dir);
   EXPECT_FALSE(chosen.fallback);
+}
+
+TEST(ProgramOutputDirectoryTest, BinDirectoriesAreWhereInstalledProgramsLive) {
+  EXPECT_TRUE(IsInstalledProgramDirectory("/usr/bin/"));
+  EXPECT_TRUE(IsInstalledProgramDirectory("/usr/local/bin/"));
+  EXPECT_TRUE(IsInstalledProgramDirectory("/home/u/.local/bin"));
+  EXPECT_FALSE(IsInstalledProgramDirectory("/work/main/build/release/app/"));
+  EXPECT_FALSE(IsInstalledProgramDirectory("/usr/sbin/"));
+  EXPECT_FALSE(IsInstalledProgramDirectory("/srv/robin/"));
+  EXPECT_FALSE(IsInstalledProgramDirectory("/usr/bin/x/"));
+  EXPECT_FALSE(IsInstalledProgramDirectory(""));
+}
+
+TEST(ProgramOutputDirectoryTest, InstalledProgramUsesTheDownloadFolderElseBesideItself) {
+  testing::TempDir root;
+  // A writable bin directory, as ~/.local/bin/ is: still the download folder,
+  // created when missing, and no fallback line.
+  std::filesystem::create_directories(root / ".local/bin");
+  const std::string bin = root / ".local/bin/";
+  const std::string downloads = root / "下载/";
+  download::OutputDirectory chosen = ChooseOutputDirectoryFor(bin, downloads, RealFileSystem());
+  EXPECT_EQ(chosen.path, downloads);
+  EXPECT_FALSE(chosen.fallback);
+  EXPECT_TRUE(std::filesystem::is_directory(downloads));
+  // Without a download folder (no home) the program's own folder is better
+  // than nothing.
+  chosen = ChooseOutputDirectoryFor(bin, "", RealFileSystem());
+  EXPECT_EQ(chosen.path, bin);
+  EXPECT_FALSE(chosen.fallback);
+
+  // A build tree writes beside the program; one that cannot be written falls
+  // back to the download folder and says so.
+  const std::string build = root.slash();
+  chosen = ChooseOutputDirectoryFor(build, downloads, RealFileSystem());
+  EXPECT_EQ(chosen.path, build);
+  EXPECT_FALSE(chosen.fallback);
+  testing::FaultyFileSystem read_only;
+  read_only.writable = false;
+  chosen = ChooseOutputDirectoryFor(build, downloads, read_only);
+  EXPECT_EQ(chosen.path, downloads);
+  EXPECT_TRUE(chosen.fallback);
 }
 
 // Sets environment variables for one test and puts them back afterwards.

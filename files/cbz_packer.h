@@ -1,0 +1,24 @@
+// CBZ archives over libzip: ComicInfo.xml first, then the pages stored as
+// they are (images do not compress).
+#pragma once
+
+#include "download/chapter_packer.h"
+#include "download/file_system.h"
+
+namespace vexel::files {
+
+class CbzPacker final : public download::ChapterPacker {
+ public:
+  // `file_system` removes the pages and the folder after packing.
+  explicit CbzPacker(download::FileSystem& file_system);
+
+  // Writes "<archive>.part", reads it back entry by entry (names, sizes and
+  // checksums), renames it over the archive, and only then removes the pages
+  // and the folder.
+  download::PackResult Pack(const download::PackRequest& request) override;
+
+ private:
+  download::FileSystem& file_system_;
+};
+
+}  // namespace vexel::files
