@@ -77,7 +77,8 @@ std::string FailedPagesLine(const std::vector<std::int64_t>& pages) {
     }
     line += std::to_string(pages[i]);
     if (end > i) {
-      line += "-" + std::to_string(pages[end]);
+      line += '-';
+      line += std::to_string(pages[end]);
     }
     i = end + 1;
   }
