@@ -8,11 +8,16 @@
 #   P6  with every image answered 50 ms late: vexel-dl -j 1, vexel-dl -j 4 and
 #       curl --parallel --parallel-max 4, the speed-up of -j 4 over -j 1
 #       (goal: at least 3.5) and the ratio -j 4 / curl (goal: at most 1.1),
-#       and vexel-dl's peak resident memory at -j 4 (goal: under 30 MB).
+#       and vexel-dl's peak resident memory at -j 4 (goal: under 30 MB);
+#   P-comic  a comic of 20 chapters of 20 pages (100 KB images) with one
+#       vexel-dl --all-chapters against the sum of 20 vexel-dl runs of one
+#       chapter each: the ratio (goal: at most 1.05) and the TCP connections
+#       the whole comic took, its page included (goal: one).
 # Each measurement runs RUNS times and the medians are compared (default: 5
-# for P1, 3 for P6, where one -j 1 run takes some 15 s). Every vexel-dl run
-# gets a fresh folder, as it keeps pages that are already there. A P6 run
-# that fails (an option this vexel-dl lacks, pages missing) shows as n/a.
+# for P1 and P-comic, 3 for P6, where one -j 1 run takes some 15 s). Every
+# vexel-dl run gets a fresh folder, as it keeps pages that are already there.
+# A P6 run that fails (an option this vexel-dl lacks, pages missing) shows as
+# n/a.
 #   bench/download_bench.sh [BUILD_DIR]     (default: build/release)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,6 +25,9 @@ cd "$(dirname "$0")/.."
 build_dir=${1:-build/release}
 p1_runs=${RUNS:-5}
 p6_runs=${RUNS:-3}
+comic_runs=${RUNS:-5}
+comic_chapters=20
+comic_pages=20
 pages=300
 image_bytes=100000
 delay_ms=50
@@ -105,7 +113,7 @@ run_curl() {
   awk -v a="$start" -v b="$end" 'BEGIN { print b - a }' >>"$work/$name.times"
 }
 
-for name in p1_dl p1_curl p6_j1 p6_j4 p6_curl; do
+for name in p1_dl p1_curl p6_j1 p6_j4 p6_curl comic_all comic_single; do
   : >"$work/$name.times"
   : >"$work/$name.rss"
 done
@@ -162,3 +170,64 @@ printf '  vexel-dl -j 1: %s   vexel-dl -j 4: %s   curl --parallel-max 4: %s\n' \
 printf '  speed-up -j 4 / -j 1: %s (goal >= 3.5)\n' "$(ratio "$j1_time" "$j4_time")"
 printf '  ratio -j 4 / curl parallel: %s (goal <= 1.1)\n' "$(ratio "$j4_time" "$parallel_time")"
 printf '  vexel-dl -j 4 peak RSS: %s (goal < 30 MB)\n' "$(megabytes "${j4_rss:-n/a}")"
+
+# P-comic: comic 1 of the site with its first two chapters as they are and
+# 20 more of $comic_pages pages each (3 to 22), which --chapters 3- picks
+# from the comic's page.
+# check_comic: true when $work/dl holds the whole comic and every chapter
+# ended 下载完成.
+check_comic() {
+  local stored complete
+  stored=$(find "$work/dl" -name '*.png' | wc -l)
+  complete=$(grep -c '^下载完成$' "$work/dl.log" || true)
+  if [ "$stored" -ne $((comic_chapters * comic_pages)) ] || [ "$complete" -ne "$comic_chapters" ]; then
+    echo "download_bench: $1 stored $stored pages, $complete chapters complete" >&2
+    return 1
+  fi
+}
+start_sample_site "$site" "$work/site.out" --chapters $((comic_chapters + 2)) \
+  --pages "$comic_pages" --image-bytes "$image_bytes" --stats
+base=$sample_site_base
+for _ in $(seq "$comic_runs"); do
+  rm -rf "$work/dl"
+  mkdir -p "$work/dl"
+  curl -s "${base}stats/reset" >/dev/null
+  start=$(now)
+  "$dl" -o "$work/dl" --all-chapters --chapters 3- "${base}comic/1/" \
+    >"$work/dl.log" 2>"$work/dl.err" || {
+    echo "download_bench: vexel-dl --all-chapters failed: $(head -n 1 "$work/dl.err")" >&2
+    exit 1
+  }
+  end=$(now)
+  comic_stats=$(curl -s "${base}stats")
+  check_comic "vexel-dl --all-chapters" || exit 1
+  awk -v a="$start" -v b="$end" 'BEGIN { print b - a }' >>"$work/comic_all.times"
+
+  rm -rf "$work/dl"
+  mkdir -p "$work/dl"
+  : >"$work/dl.log"
+  total=0
+  for chapter in $(seq 3 $((comic_chapters + 2))); do
+    start=$(now)
+    "$dl" -o "$work/dl" "${base}comic/1/$chapter.html" >>"$work/dl.log" 2>"$work/dl.err" || {
+      echo "download_bench: vexel-dl on chapter $chapter failed: $(head -n 1 "$work/dl.err")" >&2
+      exit 1
+    }
+    end=$(now)
+    total=$(awk -v t="$total" -v a="$start" -v b="$end" 'BEGIN { print t + b - a }')
+  done
+  check_comic "20 single-chapter runs" || exit 1
+  echo "$total" >>"$work/comic_single.times"
+done
+stop_sample_site
+
+all_time=$(median <"$work/comic_all.times")
+single_time=$(median <"$work/comic_single.times")
+printf 'P-comic: %d chapters of %d pages of %d bytes, %d runs each (medians)\n' \
+  "$comic_chapters" "$comic_pages" "$image_bytes" "$comic_runs"
+printf '  vexel-dl --all-chapters: %s   %d single-chapter runs: %s   ratio: %s (goal <= 1.05)\n' \
+  "$(seconds "$all_time")" "$comic_chapters" "$(seconds "$single_time")" \
+  "$(ratio "$all_time" "$single_time")"
+printf '  connections for the whole comic: %s in all, %s for the images (goal: 1)\n' \
+  "$(awk '/^connections/ { print $2 }' <<<"$comic_stats")" \
+  "$(awk '/^image_connections/ { print $2 }' <<<"$comic_stats")"

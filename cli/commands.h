@@ -1,5 +1,6 @@
-// The two jobs of vexel-dl. Each takes the arguments after the program name
-// (and after "query" for the query command) and returns the exit status.
+// The commands of vexel-dl. Each takes the arguments after the program name
+// (and after "query" or "chapters" for those commands) and returns the exit
+// status.
 #pragma once
 
 #include <span>
@@ -8,6 +9,7 @@
 namespace vexel::cli {
 
 int RunQueryCommand(std::span<const std::string_view> args);
+int RunChaptersCommand(std::span<const std::string_view> args);
 int RunDownloadCommand(std::span<const std::string_view> args);
 
 }  // namespace vexel::cli

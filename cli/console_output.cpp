@@ -23,7 +23,35 @@ std::string FitColumns(const std::string& text, int columns) {
   return text;
 }
 
+// The length of the control character that starts at `at`: C0 or DEL (1),
+// C1 in its UTF-8 form (2); 0 for anything else.
+std::size_t ControlCharacterAt(std::string_view text, std::size_t at) {
+  const auto byte = static_cast<unsigned char>(text[at]);
+  if (byte < 0x20 || byte == 0x7F) {
+    return 1;
+  }
+  const bool c1 = byte == 0xC2 && at + 1 < text.size() &&
+                  static_cast<unsigned char>(text[at + 1]) >= 0x80 &&
+                  static_cast<unsigned char>(text[at + 1]) <= 0x9F;
+  return c1 ? 2 : 0;
+}
+
 }  // namespace
+
+std::string ReplaceControlCharacters(std::string_view text) {
+  std::string shown;
+  shown.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const std::size_t control = ControlCharacterAt(text, i);
+    if (control > 0) {
+      shown += '?';
+      i += control - 1;
+    } else {
+      shown += text[i];
+    }
+  }
+  return shown;
+}
 
 std::string FormatBytes(double bytes) {
   char buffer[32];
@@ -60,19 +88,14 @@ void ConsoleOutput::WriteLogText(std::string_view text) {
         continue;
       }
     }
-    if (terminal_) {
+    if (terminal_ && text[i] != '\n') {
       // The log carries text from the page (image addresses). On a terminal
       // a control character in it could move the cursor, retitle the window
-      // or worse, so each one (C0 other than the line break, DEL, and C1 in
-      // its UTF-8 form) shows as "?". Pipes and files get the bytes as they
-      // are.
-      const auto byte = static_cast<unsigned char>(text[i]);
-      const bool c1 = byte == 0xC2 && i + 1 < text.size() &&
-                      static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-                      static_cast<unsigned char>(text[i + 1]) <= 0x9F;
-      if ((byte < 0x20 && text[i] != '\n') || byte == 0x7F || c1) {
+      // or worse, so each one other than the line break shows as "?". Pipes
+      // and files get the bytes as they are.
+      if (const std::size_t control = ControlCharacterAt(text, i); control > 0) {
         converted += '?';
-        i += c1 ? 1 : 0;
+        i += control - 1;
         continue;
       }
     }

@@ -68,4 +68,9 @@ class ConsoleOutput {
 // "1.5 MB", "820 KB", "512 B"
 std::string FormatBytes(double bytes);
 
+// `text` with each control character (C0, DEL, and C1 in its UTF-8 form)
+// shown as "?": what text from a page may bring to a terminal, where such a
+// character could move the cursor, retitle the window or worse.
+std::string ReplaceControlCharacters(std::string_view text);
+
 }  // namespace vexel::cli

@@ -1,5 +1,6 @@
 // vexel-dl: the comic download job without a window, plus "vexel-dl query",
-// which evaluates one element query against a page.
+// which evaluates one element query against a page, and "vexel-dl chapters",
+// which lists the chapters a comic's page links to.
 #include <string_view>
 #include <vector>
 
@@ -9,6 +10,9 @@ int main(int argc, char** argv) {
   std::vector<std::string_view> args(argv + 1, argv + argc);
   if (!args.empty() && args.front() == "query") {
     return vexel::cli::RunQueryCommand(std::span<const std::string_view>(args).subspan(1));
+  }
+  if (!args.empty() && args.front() == "chapters") {
+    return vexel::cli::RunChaptersCommand(std::span<const std::string_view>(args).subspan(1));
   }
   return vexel::cli::RunDownloadCommand(args);
 }

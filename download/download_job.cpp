@@ -105,7 +105,10 @@ void PackChapter(DownloadHost& host, const JobTools& tools, const ChapterPlan& p
     host.AppendLog(ArchiveLine(archive, kLogPageSucceeded));
     return;
   }
+  // The chapter stays a folder, whole; but what was asked for did not
+  // happen, and a reader library must not wait for an archive in vain.
   outcome.pack_failed = true;
+  outcome.end = JobEnd::Error;
   FetchResult reason = FetchResult::Failed(FetchFailure::File, packed.reason);
   reason.system_error = packed.system_error;
   host.AppendLog(ArchiveLine(archive, PageFailedEnd(reason)));

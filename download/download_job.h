@@ -48,7 +48,7 @@ struct JobOutcome {
   std::int64_t present = 0;          // pages already there, not fetched
   std::vector<std::int64_t> failed;  // pages that failed, in page order
   bool packed = false;               // the chapter became an archive
-  bool pack_failed = false;          // packing was asked for and failed
+  bool pack_failed = false;          // packing was asked for and failed (an error)
   bool complete() const { return end == JobEnd::Complete; }
 };
 

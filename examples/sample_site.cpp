@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <charconv>
 #include <chrono>
@@ -59,29 +60,87 @@ constexpr const char* kPageFoot = "</body></html>\n";
 
 std::string ComicPath(int comic) { return "/comic/" + std::to_string(comic) + "/"; }
 
+// The site's categories, /list/1/ to /list/5/.
+constexpr std::array<const char*, 5> kCategories = {"热血", "科幻", "冒险", "日常", "完结"};
+// The pages of the comment pager on a comic's page.
+constexpr int kCommentPages = 3;
+
+std::string CategoryPath(std::size_t category) { return "/list/" + std::to_string(category) + "/"; }
+
+// The category (1-based) that comic `comic_number` belongs to.
+std::size_t CategoryOf(int comic_number) { return comic_number % 2 == 1 ? 2 : 4; }
+
+// The comics of `category`, or all of them for 0.
+std::string ComicLinks(const std::vector<SampleComic>& comics, std::size_t category) {
+  std::string html = "<ul class=\"comics\">\n";
+  for (std::size_t c = 0; c < comics.size(); ++c) {
+    if (category == 0 || CategoryOf(static_cast<int>(c + 1)) == category) {
+      html += "<li><a href=\"" + ComicPath(static_cast<int>(c + 1)) + "\">" +
+              EscapeHtml(comics[c].name) + "</a></li>\n";
+    }
+  }
+  return html + "</ul>\n";
+}
+
 std::string HomePage(const std::vector<SampleComic>& comics) {
   std::string html = PageHead(kSiteName);
   html += "<h1>" + std::string(kSiteName) + "</h1>\n<p>本站的漫画仅供试用下载器。</p>\n";
-  html += "<ul class=\"comics\">\n";
-  for (std::size_t c = 0; c < comics.size(); ++c) {
-    html += "<li><a href=\"" + ComicPath(static_cast<int>(c + 1)) + "\">" +
-            EscapeHtml(comics[c].name) + "</a></li>\n";
-  }
-  html += "</ul>\n";
+  html += ComicLinks(comics, 0);
   return html + kPageFoot;
 }
 
-std::string ChapterListPage(const SampleComic& comic, int comic_number) {
+std::string CategoryLinks() {
+  std::string html = "<div class=\"categories\">分类：";
+  for (std::size_t k = 0; k < kCategories.size(); ++k) {
+    html += std::string(k > 0 ? " " : "") + "<a href=\"" + CategoryPath(k + 1) + "\">" +
+            kCategories[k] + "</a>";
+  }
+  return html + "</div>\n";
+}
+
+std::string CategoryPage(const std::vector<SampleComic>& comics, std::size_t category) {
+  const std::string name = kCategories[category - 1];
+  std::string html = PageHead(name + " - " + kSiteName);
+  html += "<div class=\"nav\"><a href=\"/\">首页</a> &gt; " + name + "</div>\n" + CategoryLinks();
+  html += "<h1>" + name + "</h1>\n" + ComicLinks(comics, category);
+  return html + kPageFoot;
+}
+
+// A comic's page as comic sites lay it out: navigation and categories above
+// the chapter list, a "start reading" link to the first chapter below it,
+// then the comments with their own pager and other comics. Only the chapter
+// list is a large group of like addresses.
+std::string ChapterListPage(const std::vector<SampleComic>& comics, int comic_number) {
+  const SampleComic& comic = comics[static_cast<std::size_t>(comic_number - 1)];
+  const std::size_t category = CategoryOf(comic_number);
   std::string html = PageHead(comic.name + " - " + kSiteName);
-  html += "<div class=\"nav\"><a href=\"/\">首页</a></div>\n";
-  html += "<h1>" + EscapeHtml(comic.name) + "</h1>\n<ul class=\"chapters\">\n";
+  html += "<div class=\"nav\"><a href=\"/\">首页</a> &gt; <a href=\"" + CategoryPath(category) +
+          "\">" + kCategories[category - 1] + "</a> &gt; <a href=\"" + ComicPath(comic_number) +
+          "\">" + EscapeHtml(comic.name) + "</a></div>\n";
+  html += CategoryLinks();
+  html += "<h1>" + EscapeHtml(comic.name) + "</h1>\n<p class=\"info\">共" +
+          std::to_string(comic.chapters.size()) + "话</p>\n<ul class=\"chapters\">\n";
   for (std::size_t h = 0; h < comic.chapters.size(); ++h) {
     const SampleChapter& chapter = comic.chapters[h];
     html += "<li><a href=\"" + SampleSite::ChapterPath(comic_number, static_cast<int>(h + 1)) +
             "\">" + EscapeHtml(chapter.name) + "</a>（" + std::to_string(chapter.pages) +
             "页）</li>\n";
   }
-  html += "</ul>\n";
+  html += "</ul>\n<div class=\"start\"><a href=\"" + SampleSite::ChapterPath(comic_number, 1) +
+          "\">开始阅读</a></div>\n";
+  html += "<div class=\"comments\"><h2>评论</h2>\n<p>还没有评论。</p>\n<div class=\"pager\">";
+  for (int page = 1; page <= kCommentPages; ++page) {
+    html += "<a href=\"?page=" + std::to_string(page) + "\">" + std::to_string(page) + "</a> ";
+  }
+  html += "<a href=\"?page=2\">下一页</a></div></div>\n";
+  html += "<div class=\"others\">看了这部漫画的人还看：";
+  for (std::size_t c = 0; c < comics.size(); ++c) {
+    if (static_cast<int>(c + 1) != comic_number) {
+      html += "<a href=\"" + ComicPath(static_cast<int>(c + 1)) + "\">" +
+              EscapeHtml(comics[c].name) + "</a> ";
+    }
+  }
+  html += "</div>\n";
   return html + kPageFoot;
 }
 
@@ -129,8 +188,7 @@ int ParseNumber(std::string_view text) {
 }  // namespace
 
 struct SampleSite::Rendered {
-  std::map<std::string, std::string> pages;                  // "/" and "/comic/C/"
-  std::map<std::string, std::vector<std::string>> chapters;  // chapter path -> view of page p+1
+  std::map<std::string, std::string> pages;  // "/", "/list/K/" and "/comic/C/"
 };
 
 SampleSite::SampleSite(SampleSiteOptions options)
@@ -141,9 +199,18 @@ SampleSite::SampleSite(SampleSiteOptions options)
       // The second chapter's own name holds " >", which the job turns into "-".
       {"山城故事", {{"第1话", 6}, {"番外 >重逢", 4}}},
   };
+  for (int h = 4; h <= options_.comic_chapters; ++h) {
+    comics_[0].chapters.push_back({"第" + std::to_string(h) + "话", long_pages});
+  }
+  // After the extra chapter the story goes on, two pages a chapter.
+  for (int h = 2; h <= 11; ++h) {
+    comics_[1].chapters.push_back({"第" + std::to_string(h) + "话", 2});
+  }
 
-  // Everything is rendered and converted once, so a missing GBK converter
-  // shows at start-up rather than on the first request.
+  // The fixed pages are rendered and converted once, and so is the first
+  // view of every chapter, so a missing GBK converter (or a name it cannot
+  // convert) shows at start-up rather than on the first request. Chapter
+  // views are made when asked for: a long comic would take much memory.
   ok_ = true;
   const auto add = [this](std::string& slot, const std::string& utf8) {
     std::optional<std::string> gbk = Utf8ToGbk(utf8);
@@ -151,19 +218,17 @@ SampleSite::SampleSite(SampleSiteOptions options)
     slot = gbk.value_or(std::string());
   };
   add(rendered_->pages["/"], HomePage(comics_));
+  for (std::size_t k = 1; k <= kCategories.size(); ++k) {
+    add(rendered_->pages[CategoryPath(k)], CategoryPage(comics_, k));
+  }
   for (std::size_t c = 0; c < comics_.size(); ++c) {
     const int comic_number = static_cast<int>(c + 1);
     const SampleComic& comic = comics_[c];
-    add(rendered_->pages[ComicPath(comic_number)], ChapterListPage(comic, comic_number));
+    add(rendered_->pages[ComicPath(comic_number)], ChapterListPage(comics_, comic_number));
     for (std::size_t h = 0; h < comic.chapters.size(); ++h) {
-      const int chapter_number = static_cast<int>(h + 1);
-      const SampleChapter& chapter = comic.chapters[h];
-      auto& views = rendered_->chapters[ChapterPath(comic_number, chapter_number)];
-      views.resize(static_cast<std::size_t>(std::max(chapter.pages, 1)));
-      for (std::size_t p = 0; p < views.size(); ++p) {
-        add(views[p],
-            ChapterPage(comic, comic_number, chapter, chapter_number, static_cast<int>(p + 1)));
-      }
+      ok_ = ok_ && Utf8ToGbk(ChapterPage(comic, comic_number, comic.chapters[h],
+                                         static_cast<int>(h + 1), 1))
+                       .has_value();
     }
   }
 }
@@ -172,6 +237,28 @@ SampleSite::~SampleSite() = default;
 
 std::string SampleSite::ChapterPath(int comic, int chapter) {
   return ComicPath(comic) + std::to_string(chapter) + ".html";
+}
+
+bool SampleSite::ServeChapterView(const httplib::Request& request,
+                                  httplib::Response& response) const {
+  const int comic = ParseNumber(request.matches[1].str());
+  const int chapter = ParseNumber(request.matches[2].str());
+  const SampleChapter* found = FindChapter(comic, chapter);
+  // Only the chapter's own address: no "/comic/01/1.html".
+  if (found == nullptr || request.path != ChapterPath(comic, chapter)) {
+    return false;
+  }
+  const int shown = request.has_param("p") ? ParseNumber(request.get_param_value("p")) : 1;
+  if (shown < 1 || shown > std::max(found->pages, 1)) {
+    return false;
+  }
+  std::optional<std::string> view = Utf8ToGbk(
+      ChapterPage(comics_[static_cast<std::size_t>(comic - 1)], comic, *found, chapter, shown));
+  if (!view) {
+    return false;
+  }
+  response.set_content(std::move(*view), kHtmlType);
+  return true;
 }
 
 const SampleChapter* SampleSite::FindChapter(int comic, int chapter) const {
@@ -302,25 +389,25 @@ void SampleSite::Register(httplib::Server& server) {
                ServeImage(request, response);
              });
 
-  server.Get(R"(/.*)", [this](const httplib::Request& request, httplib::Response& response) {
-    if (const auto page = rendered_->pages.find(request.path); page != rendered_->pages.end()) {
-      response.set_content(page->second, kHtmlType);
-      return;
-    }
-    if (const auto views = rendered_->chapters.find(request.path);
-        views != rendered_->chapters.end()) {
-      int shown = 1;
-      if (request.has_param("p")) {
-        shown = ParseNumber(request.get_param_value("p"));
-      }
-      if (shown >= 1 && shown <= static_cast<int>(views->second.size())) {
-        response.set_content(views->second[static_cast<std::size_t>(shown - 1)], kHtmlType);
-        return;
-      }
-    }
+  const auto not_found = [](httplib::Response& response) {
     response.status = 404;
     response.set_content("<html><body>404 Not Found</body></html>\n", "text/html");
-  });
+  };
+  server.Get(R"(/comic/(\d+)/(\d+)\.html)",
+             [this, not_found](const httplib::Request& request, httplib::Response& response) {
+               if (!ServeChapterView(request, response)) {
+                 not_found(response);
+               }
+             });
+
+  server.Get(
+      R"(/.*)", [this, not_found](const httplib::Request& request, httplib::Response& response) {
+        if (const auto page = rendered_->pages.find(request.path); page != rendered_->pages.end()) {
+          response.set_content(page->second, kHtmlType);
+          return;
+        }
+        not_found(response);
+      });
 }
 
 // ---------------------------------------------------------------------------

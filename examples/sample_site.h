@@ -3,7 +3,10 @@
 // download from without touching the internet.
 //
 //   /                         home page, lists the comics
-//   /comic/C/                 chapter list of comic C
+//   /list/K/                  category K, lists its comics
+//   /comic/C/                 comic C's page: navigation, categories, the
+//                             chapter list, a "start reading" link, a
+//                             comment pager and other comics
 //   /comic/C/H.html[?p=N]     chapter H, showing page N (default 1), with the
 //                             chapter line, the page image and links to the
 //                             neighbouring pages
@@ -41,8 +44,11 @@ struct SampleComic {
 };
 
 struct SampleSiteOptions {
-  // Page count of 星际旅人 第3话, the chapter whose length is adjustable.
+  // Page count of 星际旅人's chapters from 第3话 on, whose length is adjustable.
   int long_chapter_pages = 12;
+  // Chapter count of 星际旅人 (at least its first three): 第4话 and later come
+  // after them, so a whole comic can be as long as a benchmark needs.
+  int comic_chapters = 12;
   // Each image is padded to at least this many bytes (0: natural size, a few KB).
   std::size_t image_bytes = 0;
   // Images answer 403 unless the request's Referer is a page of this site, as
@@ -115,6 +121,9 @@ class SampleSite {
   bool FailsThisTime(const std::string& path);
   // Answers a request for /comic/C/pics/chH/N.png.
   void ServeImage(const httplib::Request& request, httplib::Response& response);
+  // Answers a request for /comic/C/H.html[?p=N]; false when there is no such
+  // view.
+  bool ServeChapterView(const httplib::Request& request, httplib::Response& response) const;
 
   SampleSiteOptions options_;
   std::vector<SampleComic> comics_;

@@ -18,7 +18,9 @@ constexpr const char* kUsage =
     "usage: vexel-sample-site [options]\n"
     "Serves the sample comic site on 127.0.0.1 and prints its address.\n"
     "  --port N           port to listen on (0, the default: a free port)\n"
-    "  --pages N          page count of the adjustable chapter (/comic/1/3.html, default 12)\n"
+    "  --pages N          page count of the adjustable chapters (/comic/1/3.html and on,\n"
+    "                     default 12)\n"
+    "  --chapters N       chapter count of /comic/1/ (3 to 10000, default 12)\n"
     "  --image-bytes B    pad every page image to at least B bytes\n"
     "  --require-referer  images only for requests whose Referer is a page of the site\n"
     "  --missing-page N   image N of every chapter answers 404 (repeatable)\n"
@@ -66,6 +68,8 @@ int main(int argc, char** argv) {
       port = value;
     } else if (arg == "--pages" && value <= 1000000) {
       options.long_chapter_pages = static_cast<int>(value);
+    } else if (arg == "--chapters" && value >= 3 && value <= 10000) {
+      options.comic_chapters = static_cast<int>(value);
     } else if (arg == "--image-bytes" && value <= 100'000'000) {
       options.image_bytes = static_cast<std::size_t>(value);
     } else if (arg == "--missing-page" && value <= 1000000) {

@@ -1,5 +1,6 @@
 // vexel-dl URL... run as a separate process against servers on 127.0.0.1.
 #include <gtest/gtest.h>
+#include <zip.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -43,6 +44,29 @@ class SampleSiteCommandTest : public ::testing::Test {
     return lines;
   }
 
+  // A chapter's whole log when every page arrives.
+  std::string ChapterLog(int comic, int chapter) {
+    const int pages = site_.Site()
+                          .Comics()[static_cast<std::size_t>(comic - 1)]
+                          .chapters[static_cast<std::size_t>(chapter - 1)]
+                          .pages;
+    return "共有" + std::to_string(pages) + "张图片\n" + PageLines(comic, chapter, pages) +
+           "下载全部完成\n下载完成\n";
+  }
+
+  std::string ComicAddress(int comic) {
+    return site_.BaseAddress() + "comic/" + std::to_string(comic) + "/";
+  }
+
+  // How many folders are directly in the output directory.
+  std::size_t TopFolders() {
+    std::size_t folders = 0;
+    for (const std::string& entry : ListTree(out_.path())) {
+      folders += entry.find('/') == entry.size() - 1 ? 1 : 0;
+    }
+    return folders;
+  }
+
   sample::SampleSiteServer site_;
   TempDir out_;
 };
@@ -63,6 +87,52 @@ TEST_F(SampleSiteCommandTest, DownloadsAChapterIntoAFolderNamedAfterIt) {
 
 // A second run keeps what the first stored and fetches only what is missing;
 // --overwrite fetches everything again.
+// The archive of a finished chapter, as a reader opens it: ComicInfo.xml,
+// then the served pages in order under zero-padded names, and no folder.
+TEST_F(SampleSiteCommandTest, CbzHoldsComicInfoAndThePagesAndASecondRunSkipsIt) {
+  auto run = Dl({"--cbz", "-o", out_.path(), site_.ChapterAddress(1, 2)});
+  ASSERT_EQ(run.exit_status, 0) << run.err;
+  const std::string archive = out_ / "星际旅人- 第2话.cbz";
+  EXPECT_NE(run.out.find("CBZ文件[" + archive + "]...成功\n下载全部完成\n"), std::string::npos)
+      << run.out;
+  EXPECT_EQ(ListTree(out_.path()), std::set<std::string>{"星际旅人- 第2话.cbz"});
+
+  int code = 0;
+  zip_t* zip = zip_open(archive.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+  ASSERT_NE(zip, nullptr);
+  const auto entry = [zip](zip_uint64_t index, std::string& name) {
+    zip_stat_t stat;
+    zip_stat_index(zip, index, 0, &stat);
+    name = stat.name;
+    std::string bytes(stat.size, '\0');
+    zip_file_t* file = zip_fopen_index(zip, index, 0);
+    zip_fread(file, bytes.data(), bytes.size());
+    zip_fclose(file);
+    return bytes;
+  };
+  ASSERT_EQ(zip_get_num_entries(zip, 0), 9);
+  std::string name;
+  const std::string info = entry(0, name);
+  EXPECT_EQ(name, "ComicInfo.xml");
+  for (const char* field :
+       {"<Series>星际旅人</Series>", "<Title>第2话</Title>", "<Number>2</Number>",
+        "<PageCount>8</PageCount>", "<LanguageISO>zh</LanguageISO>"}) {
+    EXPECT_NE(info.find(field), std::string::npos) << field << "\n" << info;
+  }
+  EXPECT_NE(info.find("<Web>" + site_.ChapterAddress(1, 2) + "</Web>"), std::string::npos);
+  for (int page = 1; page <= 8; ++page) {
+    EXPECT_EQ(entry(static_cast<zip_uint64_t>(page), name), site_.Site().PageImage(1, 2, page));
+    EXPECT_EQ(name, std::to_string(page) + ".png");
+  }
+  zip_discard(zip);
+
+  const std::size_t requests = site_.Site().Stats().image_requests;
+  run = Dl({"--cbz", "-o", out_.path(), site_.ChapterAddress(1, 2)});
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(run.out, "共有8张图片\nCBZ文件[" + archive + "]...已存在\n下载全部完成\n下载完成\n");
+  EXPECT_EQ(site_.Site().Stats().image_requests, requests);
+}
+
 TEST_F(SampleSiteCommandTest, SecondRunResumesAndOverwriteReplaces) {
   std::filesystem::create_directories(out_ / "星际旅人- 第1话");
   testing::WriteWholeFile(out_ / "星际旅人- 第1话/2.png", "kept");
@@ -122,8 +192,91 @@ TEST_F(SampleSiteCommandTest, SeveralChaptersAndAFailedLoadGiveTheErrorStatus) {
       Dl({"-o", out_.path(), site_.ChapterAddress(2, 2), missing, site_.ChapterAddress(1, 1)});
   EXPECT_EQ(run.exit_status, 1);
   EXPECT_NE(run.err.find(missing), std::string::npos) << run.err;
-  EXPECT_EQ(run.out, "共有4张图片\n" + PageLines(2, 2, 4) + "下载全部完成\n下载完成\n" +
-                         "共有5张图片\n" + PageLines(1, 1, 5) + "下载全部完成\n下载完成\n");
+  EXPECT_EQ(run.out, "【1/3】" + site_.ChapterAddress(2, 2) + "\n" + ChapterLog(2, 2) + "【2/3】" +
+                         missing + "\n【3/3】" + site_.ChapterAddress(1, 1) + "\n" +
+                         ChapterLog(1, 1));
+}
+
+// `vexel-dl chapters` lists what the comic's page lists; a page that lists
+// nothing, and one that cannot be loaded, have statuses of their own.
+TEST_F(SampleSiteCommandTest, ChaptersCommandPrintsAddressAndTitlePerChapter) {
+  auto run = Dl({"chapters", ComicAddress(2)});
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  std::string expected;
+  const auto& chapters = site_.Site().Comics()[1].chapters;
+  for (std::size_t h = 0; h < chapters.size(); ++h) {
+    expected += site_.ChapterAddress(2, static_cast<int>(h + 1)) + "\t" + chapters[h].name + "\n";
+  }
+  EXPECT_EQ(run.out, expected);
+  EXPECT_EQ(chapters.size(), 12U);
+  EXPECT_EQ(run.err, "");
+
+  run = Dl({"chapters", site_.ChapterAddress(1, 1)});
+  EXPECT_EQ(run.exit_status, 1) << run.err;
+  EXPECT_EQ(run.out, "");
+  run = Dl({"chapters", site_.BaseAddress() + "comic/9/"});
+  EXPECT_EQ(run.exit_status, 2);
+  EXPECT_NE(run.err.find("HTTP 404"), std::string::npos) << run.err;
+  run = Dl({"chapters"});
+  EXPECT_EQ(run.exit_status, 2);
+}
+
+// The list fed back through standard input, comments and blank lines among
+// it, after an address given as an argument; several chapters get headers.
+TEST_F(SampleSiteCommandTest, AddressesFromStandardInputFollowThoseGiven) {
+  const auto listed = Dl({"chapters", ComicAddress(2)});
+  ASSERT_EQ(listed.exit_status, 0) << listed.err;
+  // Its second and third lines: 番外 >重逢 and 第2话.
+  const std::size_t second = listed.out.find('\n') + 1;
+  const std::size_t fourth = listed.out.find('\n', listed.out.find('\n', second) + 1) + 1;
+  testing::ProcessHooks hooks;
+  hooks.input = "# chosen\n\n" + listed.out.substr(second, fourth - second);
+  const auto run = Dl({"-o", out_.path(), site_.ChapterAddress(1, 1), "-i", "-"}, "", {}, hooks);
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(run.out, "【1/3】" + site_.ChapterAddress(1, 1) + "\n" + ChapterLog(1, 1) + "【2/3】" +
+                         site_.ChapterAddress(2, 2) + "\n" + ChapterLog(2, 2) + "【3/3】" +
+                         site_.ChapterAddress(2, 3) + "\n" + ChapterLog(2, 3));
+}
+
+// A whole comic in the list's order over one connection, page and images
+// alike; --chapters picks positions of the list.
+TEST_F(SampleSiteCommandTest, AllChaptersOfAComicOneAfterAnother) {
+  auto run = Dl({"-o", out_.path(), "--all-chapters", ComicAddress(2)});
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  std::string expected;
+  for (int h = 1; h <= 12; ++h) {
+    expected +=
+        "【" + std::to_string(h) + "/12】" + site_.ChapterAddress(2, h) + "\n" + ChapterLog(2, h);
+  }
+  EXPECT_EQ(run.out, expected);
+  EXPECT_EQ(TopFolders(), 12U);
+  EXPECT_EQ(ReadWholeFile(out_ / "山城故事- 番外-重逢/4.png"), site_.Site().PageImage(2, 2, 4));
+  EXPECT_EQ(ReadWholeFile(out_ / "山城故事- 第11话/2.png"), site_.Site().PageImage(2, 12, 2));
+  EXPECT_EQ(site_.Site().Stats().connections, 1U);
+
+  TempDir chosen;
+  run = Dl({"-o", chosen.path(), "--chapters", "2-3,5", ComicAddress(2)});
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(run.out, "【1/3】" + site_.ChapterAddress(2, 2) + "\n" + ChapterLog(2, 2) + "【2/3】" +
+                         site_.ChapterAddress(2, 3) + "\n" + ChapterLog(2, 3) + "【3/3】" +
+                         site_.ChapterAddress(2, 5) + "\n" + ChapterLog(2, 5));
+
+  // Positions past the list choose nothing, and a page without a list is an
+  // error too.
+  run = Dl({"-o", chosen.path(), "--chapters", "13-", ComicAddress(2)});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.out, "");
+  run = Dl({"-o", chosen.path(), "--all-chapters", site_.ChapterAddress(1, 1)});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.out, "");
+}
+
+// A comic's page given as a chapter: the job's own outcome, and a hint.
+TEST_F(SampleSiteCommandTest, ComicPageGivenAsAChapterSaysHowManyItLists) {
+  const auto run = Dl({"-o", out_.path(), ComicAddress(2)});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.out, "下载出错\n下载出错\n");
+  EXPECT_EQ(run.err, "vexel-dl: this page lists 12 chapters; use --all-chapters\n");
 }
 
 TEST_F(SampleSiteCommandTest, PageWithoutAChapterLineEndsInTheErrorOutcome) {
@@ -152,24 +305,34 @@ TEST_F(SampleSiteCommandTest, OutputDirectoryIsCreatedOrRefused) {
   EXPECT_EQ(run.out, "");
 }
 
+// A usage error is one line that names the fault and points at the help.
 TEST(DownloadCommandUsageTest, UsageErrorsAndHelp) {
   auto run = Dl({});
   EXPECT_EQ(run.exit_status, 2);
-  EXPECT_NE(run.err.find("usage: vexel-dl"), std::string::npos);
+  EXPECT_EQ(run.err, "vexel-dl: no chapter address given (see vexel-dl --help)\n");
   run = Dl({"--bogus", "http://127.0.0.1:1/"});
   EXPECT_EQ(run.exit_status, 2);
-  run = Dl({"-o"});
-  EXPECT_EQ(run.exit_status, 2);
-  for (const char* retries :
-       {"--retries=-1", "--retries=x", "--retries=101", "--retries", "-j0", "--jobs=9", "-j"}) {
-    run = Dl({retries, "http://127.0.0.1:1/"});
-    EXPECT_EQ(run.exit_status, 2) << retries;
+  EXPECT_EQ(run.err, "vexel-dl: unknown option --bogus (see vexel-dl --help)\n");
+  EXPECT_EQ(run.out, "");
+  for (const char* bad : {"--retries=-1", "--retries=x", "--retries=101", "--retries", "-j0",
+                          "--jobs=9", "-j", "-o", "-i", "--chapters=3-1", "--chapters=x"}) {
+    run = Dl({"http://127.0.0.1:1/", bad});
+    EXPECT_EQ(run.exit_status, 2) << bad;
+    EXPECT_TRUE(run.err.ends_with(" (see vexel-dl --help)\n")) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
   }
+  run = Dl({"-i", "/nonexistent/addresses"});
+  EXPECT_EQ(run.exit_status, 2);
+  EXPECT_NE(run.err.find("/nonexistent/addresses"), std::string::npos);
+  run = Dl({"--version"});
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.out, "vexel-dl " VEXEL_VERSION "\n");
   run = Dl({"--help"});
   EXPECT_EQ(run.exit_status, 0);
-  for (const char* text :
-       {"Exit status", "0  every page stored", "1  error", "2  usage", "3  stopped",
-        "4  complete, but some pages failed", "--retries N", "--overwrite", "-j, --jobs N"}) {
+  for (const char* text : {"Exit status", "0  every page stored", "1  error", "2  usage",
+                           "3  stopped", "4  complete, but some pages failed", "--retries N",
+                           "--overwrite", "-j, --jobs N", "--all-chapters", "--chapters RANGES",
+                           "-i, --input FILE", "--version", "vexel-dl chapters"}) {
     EXPECT_NE(run.out.find(text), std::string::npos) << text;
   }
 }
@@ -291,6 +454,22 @@ TEST_F(SlowSiteCommandTest, FirstCtrlCLetsThePageUnderWayFinishThenStops) {
   EXPECT_EQ(run.out, "共有3张图片\n下载图片[" + local_.Url("/c/pics/1.png") +
                          "]...成功\n下载已终止\n下载已终止\n");
   EXPECT_EQ(ListTree(out_.path()), (std::set<std::string>{"慢- 第1话/", "慢- 第1话/1.png"}));
+}
+
+// In a queue the stop also skips the chapters not yet begun.
+TEST_F(SlowSiteCommandTest, CtrlCInAQueueSkipsTheChaptersNotBegun) {
+  bool sent = false;
+  const auto run = Dl({"-o", out_.path(), local_.Url("/c/1.html"), local_.Url("/c/1.html?again")},
+                      "", [this, &sent](const std::string& out, pid_t pid) {
+                        if (!sent && out.find("下载图片[") != std::string::npos) {
+                          sent = true;
+                          ::kill(pid, SIGINT);
+                          local_.Release();
+                        }
+                      });
+  EXPECT_EQ(run.exit_status, 3) << run.err;
+  EXPECT_EQ(run.out, "【1/2】" + local_.Url("/c/1.html") + "\n共有3张图片\n下载图片[" +
+                         local_.Url("/c/pics/1.png") + "]...成功\n下载已终止\n下载已终止\n");
 }
 
 TEST_F(SlowSiteCommandTest, SecondCtrlCAbandonsTheTransferAtOnce) {

@@ -78,6 +78,9 @@ TEST(ConsoleOutputTest, ControlCharactersFromThePageNeverReachATerminal) {
   ConsoleOutput pipe([&](std::string_view bytes) { piped += bytes; }, false);
   pipe.Log(line);
   EXPECT_EQ(piped, line.substr(0, line.size() - 2) + "\n");
+  // A chapter title (vexel-dl chapters) has no line of its own to keep.
+  EXPECT_EQ(ReplaceControlCharacters("第1话\x1b[2J\t\n\x7f\xc2\x9b\xc2\xa0x\xc2"),
+            "第1话?[2J????\xc2\xa0x\xc2");
 }
 
 TEST(ConsoleOutputTest, StatusLineFitsTheTerminalAndShowsAStop) {

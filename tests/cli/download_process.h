@@ -1,17 +1,21 @@
 // Runs a program as a child process with its standard output and error
-// captured, optionally sending it signals once its output shows a given text
-// or closing its output early, as a reader that goes away would.
+// captured, optionally feeding its standard input, sending it signals once
+// its output shows a given text or closing its output early, as a reader that
+// goes away would.
 #pragma once
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +38,10 @@ struct ProcessHooks {
   // runs.
   std::string close_output_after;
   std::function<void()> output_closed;
+  // When set: the child's standard input, written to it through a stream
+  // socket that is then closed, so it reads these bytes and then the end, as
+  // from `producer | program`. Otherwise it inherits the test's.
+  std::optional<std::string> input;
 };
 
 // `on_output` is called after every read with the output so far and the
@@ -46,13 +54,18 @@ inline ProcessResult RunProcess(
   ProcessResult result;
   int out_pipe[2];
   int err_pipe[2];
-  if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
+  int in_socket[2] = {-1, -1};
+  if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0 ||
+      (hooks.input && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, in_socket) != 0)) {
     return result;
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out_pipe[1], STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, err_pipe[1], STDERR_FILENO);
+  if (hooks.input) {
+    posix_spawn_file_actions_adddup2(&actions, in_socket[0], STDIN_FILENO);
+  }
   if (!directory.empty()) {
     posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
   }
@@ -77,9 +90,15 @@ inline ProcessResult RunProcess(
   posix_spawn_file_actions_destroy(&actions);
   ::close(out_pipe[1]);
   ::close(err_pipe[1]);
+  if (hooks.input) {
+    ::close(in_socket[0]);
+  }
   if (spawned != 0) {
     ::close(out_pipe[0]);
     ::close(err_pipe[0]);
+    if (hooks.input) {
+      ::close(in_socket[1]);
+    }
     return result;
   }
   if (hooks.started) {
@@ -87,7 +106,12 @@ inline ProcessResult RunProcess(
   }
 
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  pollfd fds[3] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}, {in_socket[1], POLLOUT, 0}};
+  std::size_t written = 0;
+  if (hooks.input && hooks.input->empty()) {
+    ::close(fds[2].fd);
+    fds[2].fd = -1;
+  }
   int open_pipes = 2;
   char buffer[4096];
   while (open_pipes > 0) {
@@ -95,8 +119,20 @@ inline ProcessResult RunProcess(
       ::kill(pid, SIGKILL);
       break;
     }
-    if (::poll(fds, 2, 100) <= 0) {
+    if (::poll(fds, 3, 100) <= 0) {
       continue;
+    }
+    if (fds[2].fd >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP)) != 0) {
+      // Written as the child reads, never blocking the loop that drains its
+      // output, and with no SIGPIPE when the child has gone without reading.
+      const ssize_t put = ::send(fds[2].fd, hooks.input->data() + written,
+                                 hooks.input->size() - written, MSG_DONTWAIT | MSG_NOSIGNAL);
+      written += put > 0 ? static_cast<std::size_t>(put) : 0;
+      // Done, or the child closed its end without reading it all.
+      if (written == hooks.input->size() || (put < 0 && errno != EAGAIN)) {
+        ::close(fds[2].fd);
+        fds[2].fd = -1;
+      }
     }
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP)) == 0) {

@@ -287,6 +287,25 @@ TEST_F(JobTest, FinishedChaptersArePackedOthersStayFolders) {
   EXPECT_EQ(outcome.present, 3);
 }
 
+// Asked for an archive and none could be made: the pages stay, and the job
+// says it failed rather than complete.
+TEST_F(JobTest, AnArchiveThatCannotBeWrittenIsAnError) {
+  class FullDisk final : public ChapterPacker {
+   public:
+    PackResult Pack(const PackRequest&) override { return {false, ENOSPC, "disk full"}; }
+  } full;
+  Page("您正在看：ABC >共1页", ImageTag("p/1.jpg"));
+  options.pack_cbz = true;
+  outcome = DownloadJob(host, {fetcher, files::RealFileSystem(), net::CurlAddressResolver(), &full},
+                        options);
+  EXPECT_EQ(outcome.end, JobEnd::Error);
+  EXPECT_TRUE(outcome.pack_failed);
+  EXPECT_TRUE(host.log.ends_with("CBZ文件[" + (out / "ABC.cbz") +
+                                 "]...失败（无法写入：磁盘已满）\r\n下载出错\r\n"))
+      << host.log;
+  EXPECT_EQ(ListTree(out.path()), (std::set<std::string>{"ABC/", "ABC/1.jpg"}));
+}
+
 TEST_F(JobTest, PagesAreNumberedWithoutPadding) {
   Page("您正在看：ABC >共12页", ImageTag("http://img.example/a/1.jpg"));
   EXPECT_TRUE(Run());

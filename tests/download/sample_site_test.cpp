@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include "download/chapter_list.h"
 #include "examples/gbk_text.h"
 #include "examples/png_image.h"
+#include "net/page_loader.h"
+#include "net/resolve_address.h"
 
 namespace vexel::sample {
 namespace {
@@ -125,6 +128,52 @@ TEST_F(SampleSiteTest, HomeAndChapterListsLinkEveryChapter) {
   }
 }
 
+// Each comic's page, among its navigation, categories, pager and other
+// comics, lists its chapters so that the general rule finds exactly them;
+// each is there to download, and comic 1 is as long as asked.
+TEST(SampleComicPageTest, ChapterListIsFoundAndEveryChapterIsThere) {
+  SampleSiteOptions options;
+  options.comic_chapters = 20;
+  options.long_chapter_pages = 3;
+  SampleSiteServer server(options);
+  ASSERT_TRUE(server.ok());
+  httplib::Client client("127.0.0.1", server.Port());
+  const auto status = [&](const std::string& path) {
+    const auto answer = client.Get(path);
+    return answer ? answer->status : -1;
+  };
+  for (int comic = 1; comic <= 2; ++comic) {
+    const std::string address = server.BaseAddress() + "comic/" + std::to_string(comic) + "/";
+    const net::LoadedPage page = net::LoadPage(address);
+    ASSERT_TRUE(page.ok()) << page.error;
+    const std::vector<download::ChapterLink> found =
+        download::FindChapterList(page.document.get(), page.final_url, net::CurlAddressResolver());
+    const std::vector<SampleChapter>& chapters =
+        server.Site().Comics()[static_cast<std::size_t>(comic - 1)].chapters;
+    ASSERT_EQ(found.size(), comic == 1 ? 20U : 12U);
+    ASSERT_EQ(found.size(), chapters.size());
+    for (std::size_t h = 0; h < found.size(); ++h) {
+      const int chapter = static_cast<int>(h + 1);
+      EXPECT_EQ(found[h].address, server.ChapterAddress(comic, chapter));
+      EXPECT_EQ(found[h].title, chapters[h].name);
+      const int pages = chapters[h].pages;
+      const std::string images =
+          "/comic/" + std::to_string(comic) + "/pics/ch" + std::to_string(chapter) + "/";
+      EXPECT_EQ(status(SampleSite::ChapterPath(comic, chapter) + "?p=" + std::to_string(pages)),
+                200);
+      EXPECT_EQ(status(images + std::to_string(pages) + ".png"), 200) << images;
+      EXPECT_EQ(status(images + std::to_string(pages + 1) + ".png"), 404) << images;
+    }
+  }
+  // The chapters that were there before keep their names and lengths.
+  EXPECT_EQ(server.Site().Comics()[0].chapters[1].name, "第2话");
+  EXPECT_EQ(server.Site().Comics()[0].chapters[1].pages, 8);
+  EXPECT_EQ(server.Site().Comics()[1].chapters[1].name, "番外 >重逢");
+  EXPECT_EQ(status("/comic/1/21.html"), 404);
+  EXPECT_EQ(status("/comic/01/1.html"), 404);
+  EXPECT_EQ(status("/list/2/"), 200);
+}
+
 TEST_F(SampleSiteTest, ImagesExistForEveryPageAndNoOther) {
   const auto image = Get("/comic/1/pics/ch2/8.png");
   ASSERT_TRUE(image);
@@ -134,7 +183,7 @@ TEST_F(SampleSiteTest, ImagesExistForEveryPageAndNoOther) {
   EXPECT_EQ(PngChunks(image->body), (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
   EXPECT_EQ(Get("/comic/1/pics/ch2/9.png")->status, 404);
   EXPECT_EQ(Get("/comic/1/pics/ch2/0.png")->status, 404);
-  EXPECT_EQ(Get("/comic/1/pics/ch4/1.png")->status, 404);
+  EXPECT_EQ(Get("/comic/1/pics/ch13/1.png")->status, 404);
   EXPECT_EQ(Get("/comic/1/pics/ch2/99999999999999999999.png")->status, 404);
 }
 
