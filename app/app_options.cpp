@@ -23,8 +23,10 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
         return parsed;
       }
       parsed.options.site_home_url = args[++i];
+      parsed.options.site_given = true;
     } else if (arg.starts_with("--site=")) {
       parsed.options.site_home_url = arg.substr(7);
+      parsed.options.site_given = true;
     } else {
       parsed.ok = false;
       parsed.error = "unknown argument: " + arg;

@@ -2,9 +2,10 @@
 //
 //   vexel-downloader [--site URL]
 //
-// --site replaces the built-in home page of the site for the whole run: the
-// address box, the first page, and the prefix that new-window requests are
-// compared with.
+// --site replaces the home page of the site for the whole run: the address
+// box, the first page, and the prefix that new-window requests are compared
+// with. Without it the home page is the one the settings name (主页), else the
+// built-in one.
 #pragma once
 
 #include <string>
@@ -18,6 +19,9 @@ std::string_view BuiltInSiteHomeUrl();
 
 struct AppOptions {
   std::string site_home_url{BuiltInSiteHomeUrl()};
+  // True when --site named the home page; otherwise the window's settings
+  // may name another one.
+  bool site_given = false;
 };
 
 struct ParsedArguments {

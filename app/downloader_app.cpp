@@ -52,7 +52,10 @@ bool CDownloaderApp::InitInstance() {
   BrowserProfile profile;
   {
     DialogOptions options;
-    options.site_home_url = parsed.options.site_home_url;
+    // Without --site the window takes the home page of its settings.
+    if (parsed.options.site_given) {
+      options.site_home_url = parsed.options.site_home_url;
+    }
     CDownloaderDlg dialog(profile, std::move(options));
     dialog.RunModal();
   }

@@ -8,26 +8,42 @@
 //   1002 BrowserView the browser view (CExplorer)
 //   1003 Download    "下载"; "停止" while a job runs
 //   1004 LogView     the job's log, in the browser view's place during a job
+//                    (and after it, on 显示上次日志, until the next navigation)
 //   1005 Back        "后退"
 // The controls are placed by LayoutControls in pixels, not by a Qt layout, so
 // the window looks the same whatever its fonts.
+//
+// Besides the chapter the view shows, the window downloads chapters the view
+// only links to: the one a link points to (the view's context menu), or those
+// the page lists (the window's menu and ChapterListDlg). Each of those is
+// loaded into a hidden page of the same browser profile, one after another,
+// while the view keeps the user's page.
 #pragma once
 
+#include <QDesktopServices>
 #include <QDialog>
 #include <QPointer>
 #include <QString>
+#include <QUrl>
 
 #include <atomic>
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "app/job_services.h"
 #include "app/live_page_document.h"
 #include "app/settings.h"
 #include "app/ui_call_gate.h"
+#include "download/chapter_list.h"
+#include "download/download_job.h"
 #include "files/program_output_directory.h"
 
+class QAction;
+class QActionGroup;
 class QLineEdit;
 class QMenu;
 class QMessageBox;
@@ -49,13 +65,20 @@ inline constexpr int kBackButtonId = 1005;
 // The command of the about item, as the window's menu reports it.
 inline constexpr unsigned kAboutCommand = 0x0010;
 
+// The window's title while no job runs; a job adds its progress to it.
+inline constexpr char16_t kWindowTitle[] = u"Vexel漫画下载器";
+
 struct DialogOptions {
   // The site's home page: shown and opened at start-up, and the prefix that
-  // decides whether a new-window request goes to the address box.
+  // decides whether a new-window request goes to the address box. Empty: the
+  // home page of the settings (主页), else the built-in one.
   std::string site_home_url;
-  // Beside the program, or the user's download folder where the program's
-  // directory cannot be written.
-  OutputDirectoryRule choose_output_directory = files::ChooseProgramOutputDirectory;
+  // Where chapter folders go. Empty: the settings' folder (下载到) when one
+  // is set, else beside the program, or the user's download folder where the
+  // program's directory cannot be written.
+  OutputDirectoryRule choose_output_directory;
+  // Shows a folder in the desktop's file manager (打开文件夹).
+  std::function<bool(const QUrl&)> open_url = QDesktopServices::openUrl;
   FetcherFactory make_fetcher = MakeCurlImageFetcher;
   // Pages with more elements than this are refused as too complex.
   std::size_t max_page_elements = LivePageDocument::kMaxElements;
@@ -78,9 +101,10 @@ class CDownloaderDlg : public QDialog {
   // The control with number `id` (1000 to 1005), or null.
   QWidget* Control(int id) const;
   CExplorer* BrowserView() const { return browser_view_; }
-  // The window's menu: a separator, the job's settings (the checkable
-  // "跳过已下载的图片" and the submenu "同时下载" with the choices "1" to "8"),
-  // another separator, then the about item.
+  // The window's menu: "下载本页列出的章节…", "显示上次日志" and "打开文件夹",
+  // a separator, the job's settings (the checkable "跳过已下载的图片" and the
+  // submenu "同时下载" with the choices "1" to "8") and "设置…", another
+  // separator, then the about item.
   QMenu* SystemMenu() const { return system_menu_; }
 
   // True from the press of 下载 until the job has ended (the outcome box has
@@ -90,6 +114,8 @@ class CDownloaderDlg : public QDialog {
   // True while a worker thread exists, including its last steps after
   // Downloading has turned false.
   bool WorkerRunning() const { return worker_running_; }
+  // True while the last job's log stands in the view's place (显示上次日志).
+  bool ShowingLastLog() const { return showing_last_log_; }
 
   // Places the six controls for the current client size and state.
   void LayoutControls();
@@ -101,6 +127,20 @@ class CDownloaderDlg : public QDialog {
   void OnSysCommand(unsigned command);
   void OnNewWindow(const QUrl& address);
   void OnBackStateChange(bool enable);
+  // 下载链接指向的章节: the chapter at `address`, as a queue of one.
+  void OnDownloadLink(const QUrl& address);
+  // 下载本页列出的章节…: reads the view's page on a worker, then offers the
+  // chapters it lists in a ChapterListDlg (or says that it lists none).
+  void OnListChapters();
+  // 显示上次日志: the last job's log in the view's place until 打开, 后退 or
+  // the view's next navigation.
+  void OnShowLastLog();
+  // 设置…: the settings dialog, window-modal; 确定 saves the settings and the
+  // menu shows them.
+  void OnSettings();
+  // 打开文件夹: the folder of the last chapter a job made, or the folder that
+  // holds its archive once it was packed.
+  void OnOpenFolder();
 
  signals:
   // The worker of a job has ended and been joined (user-interface thread).
@@ -117,16 +157,42 @@ class CDownloaderDlg : public QDialog {
 
  private:
   class JobHost;
+  class QueueRunner;
   friend class JobHost;
+  friend class QueueRunner;
 
   void CreateControls();
   void InitDialog();
 
   void CreateSettingsItems();
+  // The menu's setting items as settings_ holds them.
+  void ShowSettingsInMenu();
+  // The options of a job or queue that starts now, from the settings; also
+  // fixes the folder its chapters go to.
+  download::JobOptions TakeJobSettings();
 
-  // The worker thread's whole run, with the options read when 下载 was
-  // pressed.
+  // Starts `work` on the worker thread; `then` runs on this thread once the
+  // worker has been joined, unless the window is closing by then. False
+  // when no thread could be made.
+  bool StartWorker(std::function<void()> work, std::function<void()> then = {});
+  // Starts a queue of `chapters` with the current settings.
+  void StartQueue(std::vector<download::ChapterLink> chapters);
+  void ShowChapterList();
+  void HideLastLog();
+  void UpdateMenuItems();
+
+  // The worker thread's whole run, with the options read when the job
+  // started: the chapter in the view, or a queue of `chapters`.
   void DownloadWorker(const download::JobOptions& job_options);
+  void QueueWorker(const download::JobOptions& job_options,
+                   const std::vector<download::ChapterLink>& chapters);
+  // Worker side: the chapters the view's page lists, into listed_chapters_.
+  void ReadChapterList();
+  // Worker side: one DownloadJob for `host`.
+  download::JobOutcome RunJob(JobHost& host, const download::JobOptions& job_options);
+  // Worker side: the window changes before and after a job or queue.
+  void EnterJobState();
+  void LeaveJobState(const QString& outcome);
   // Worker side: a window change, run on the user-interface thread before the
   // worker goes on. Skipped once the window is closing.
   bool OnUi(std::function<void()> change);
@@ -148,6 +214,11 @@ class CDownloaderDlg : public QDialog {
   QPlainTextEdit* log_view_ = nullptr;
   QPushButton* back_button_ = nullptr;
   QMenu* system_menu_ = nullptr;
+  QAction* list_chapters_item_ = nullptr;
+  QAction* show_log_item_ = nullptr;
+  QAction* open_folder_item_ = nullptr;
+  QAction* skip_existing_item_ = nullptr;
+  QActionGroup* jobs_items_ = nullptr;
   QPointer<QMessageBox> outcome_box_;
 
   // The first size notification of the window's life arrives before the
@@ -163,12 +234,22 @@ class CDownloaderDlg : public QDialog {
   std::atomic<bool> abandon_{false};
   // User-interface thread only; each job gets a copy when it starts.
   Settings settings_;
+  // The settings' folder (empty for the program's rule) of the job that runs:
+  // written before its worker starts, read by the worker.
+  std::string job_download_folder_;
+  // User-interface thread only: what 打开文件夹 opens; empty until a job has
+  // made a chapter folder.
+  QString folder_to_open_;
   // User-interface thread only.
   bool worker_running_ = false;
   bool close_pending_ = false;
   int close_result_ = 0;
+  bool showing_last_log_ = false;
+  std::function<void()> after_worker_;
   // Worker thread only.
   std::string result_text_;
+  // Written by the worker that reads the page, read here once it is joined.
+  std::vector<download::ChapterLink> listed_chapters_;
 
   UiCallGate gate_;
   std::thread worker_;

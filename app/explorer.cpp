@@ -1,6 +1,9 @@
 #include "app/explorer.h"
 
 #include <QAction>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QWebEngineContextMenuRequest>
 #include <QWebEngineHistory>
 #include <QWebEngineNewWindowRequest>
 #include <QWebEnginePage>
@@ -37,6 +40,28 @@ void CExplorer::Navigate(const QString& address) { page()->load(QUrl(address)); 
 void CExplorer::GoBack() { page()->triggerAction(QWebEnginePage::Back); }
 
 bool CExplorer::CanGoBack() const { return page()->history()->canGoBack(); }
+
+void CExplorer::contextMenuEvent(QContextMenuEvent* event) {
+  QMenu* menu = createStandardContextMenu();
+  menu->setAttribute(Qt::WA_DeleteOnClose, true);
+  // Only a web address can be loaded as a chapter page; javascript: and
+  // mailto: links get the engine's menu alone.
+  const QWebEngineContextMenuRequest* request = lastContextMenuRequest();
+  const QUrl link = request != nullptr ? request->linkUrl() : QUrl();
+  if (link.isValid() && (link.scheme() == u"http" || link.scheme() == u"https")) {
+    if (!menu->isEmpty()) {
+      menu->addSeparator();
+    }
+    QAction* download = menu->addAction(QString::fromUtf16(kDownloadLinkCaption));
+    connect(download, &QAction::triggered, this,
+            [this, link] { emit DownloadLinkRequested(link); });
+  }
+  if (menu->isEmpty()) {
+    delete menu;
+    return;
+  }
+  menu->popup(event->globalPos());
+}
 
 void CExplorer::ReportBackState() { emit BackStateChanged(CanGoBack()); }
 

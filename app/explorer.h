@@ -1,5 +1,6 @@
 // CExplorer: the browser view of the main window (control 1002), a Qt
 // WebEngine view with the few operations the program performs through it.
+// Its context menu is the engine's own, with 下载链接指向的章节 added over a link.
 #pragma once
 
 #include <QString>
@@ -9,9 +10,16 @@
 
 #include <atomic>
 
+#include "app/live_page_document.h"
+
+class QContextMenuEvent;
+
 namespace vexel::app {
 
-class CExplorer : public QWebEngineView {
+// The caption of the item the view's context menu adds over a link.
+inline constexpr char16_t kDownloadLinkCaption[] = u"下载链接指向的章节";
+
+class CExplorer : public QWebEngineView, public LivePage {
   Q_OBJECT
 
  public:
@@ -29,12 +37,21 @@ class CExplorer : public QWebEngineView {
   bool GetBusy() const { return busy_.load(std::memory_order_acquire); }
   bool CanGoBack() const;
 
+  // What the download worker reads through.
+  bool PageBusy() const override { return GetBusy(); }
+  QWebEnginePage* EnginePage() override { return page(); }
+
  signals:
   // The page asked for a new window (a link with a target, window.open):
   // `address` is the address it wants opened.
   void NewWindowRequested(const QUrl& address);
   // Whether back navigation is possible, after every change of the history.
   void BackStateChanged(bool enable);
+  // The user chose 下载链接指向的章节 on the link to `address`.
+  void DownloadLinkRequested(const QUrl& address);
+
+ protected:
+  void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
   void ReportBackState();

@@ -10,7 +10,6 @@
 
 #include <utility>
 
-#include "app/explorer.h"
 #include "app/page_snapshot.h"
 #include "app/ui_call_gate.h"
 #include "html/tree_builder.h"
@@ -120,25 +119,26 @@ class LivePageDocument::LiveElement : public PageElement {
   long index_;
 };
 
-LivePageDocument::LivePageDocument(CExplorer& view, UiCallGate& gate,
+LivePageDocument::LivePageDocument(LivePage& page, UiCallGate& gate,
                                    const std::atomic<bool>* give_up, std::size_t max_elements)
-    : view_(view), gate_(gate), give_up_(give_up), max_elements_(max_elements) {}
+    : page_(page), gate_(gate), give_up_(give_up), max_elements_(max_elements) {}
 
 LivePageDocument::~LivePageDocument() = default;
 
-bool LivePageDocument::IsBusy() { return view_.GetBusy(); }
+bool LivePageDocument::IsBusy() { return page_.PageBusy(); }
 
 std::optional<LivePageDocument::PageAnswer> LivePageDocument::RunInPage(const QString& script) {
-  CExplorer* view = &view_;
+  LivePage* live = &page_;
   // The address is read on the same turn of the user-interface thread as the
   // script is started, so both belong to the same page.
   return gate_.Await<PageAnswer>(
-      [view, script](const std::function<void(PageAnswer)>& done) {
-        const QString address = view->url().toString(QUrl::FullyEncoded);
-        view->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld,
-                                    [done, address](const QVariant& value) {
-                                      done(PageAnswer{value.toString(), address});
-                                    });
+      [live, script](const std::function<void(PageAnswer)>& done) {
+        QWebEnginePage* page = live->EnginePage();
+        const QString address = page->url().toString(QUrl::FullyEncoded);
+        page->runJavaScript(script, QWebEngineScript::ApplicationWorld,
+                            [done, address](const QVariant& value) {
+                              done(PageAnswer{value.toString(), address});
+                            });
       },
       std::chrono::duration_cast<std::chrono::milliseconds>(kScriptTimeout), give_up_);
 }

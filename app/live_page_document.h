@@ -1,4 +1,6 @@
-// PageDocument over the page shown in the browser view.
+// PageDocument over a live page of the browser engine: the page shown in the
+// browser view, or a hidden page of the same profile that a chapter queue
+// loads its chapters into.
 //
 // The queries run on the download worker thread, but the browser engine can
 // only be driven from the user-interface thread, and each of its answers is a
@@ -20,10 +22,28 @@
 
 #include "query/page_document.h"
 
+class QWebEnginePage;
+
 namespace vexel::app {
 
-class CExplorer;
 class UiCallGate;
+
+// The page a LivePageDocument reads, and whether it is loading.
+class LivePage {
+ public:
+  virtual ~LivePage() = default;
+  // True while the page loads; safe to call from any thread.
+  virtual bool PageBusy() const = 0;
+  // The engine's page; called on the user-interface thread only.
+  virtual QWebEnginePage* EnginePage() = 0;
+
+ protected:
+  LivePage() = default;
+  LivePage(const LivePage&) = default;
+  LivePage& operator=(const LivePage&) = default;
+  LivePage(LivePage&&) = default;
+  LivePage& operator=(LivePage&&) = default;
+};
 
 class LivePageDocument : public PageDocument {
  public:
@@ -34,11 +54,11 @@ class LivePageDocument : public PageDocument {
   // complex, whichever engine built it.
   static constexpr std::size_t kMaxElements = 1'000'000;
 
-  // Used from the worker thread only. `view` and `gate` must outlive it. When
+  // Used from the worker thread only. `page` and `gate` must outlive it. When
   // `give_up` is set (and the gate's waiters woken), a read that is waiting
   // for the page fails at once: a page stuck in a script of its own would
   // otherwise hold a stop request up for the whole script timeout.
-  LivePageDocument(CExplorer& view, UiCallGate& gate, const std::atomic<bool>* give_up = nullptr,
+  LivePageDocument(LivePage& page, UiCallGate& gate, const std::atomic<bool>* give_up = nullptr,
                    std::size_t max_elements = kMaxElements);
   ~LivePageDocument() override;
   LivePageDocument(const LivePageDocument&) = delete;
@@ -63,7 +83,7 @@ class LivePageDocument : public PageDocument {
 
   // The address of the page the last snapshot was taken of (read on the same
   // turn of the user-interface thread as the tree); empty before the first
-  // snapshot. The view may have moved on since.
+  // snapshot. The page may have moved on since.
   const std::string& SnapshotAddress() const { return snapshot_address_; }
 
   // Runs `script` in the page (in the program's own script world) and returns
@@ -74,7 +94,7 @@ class LivePageDocument : public PageDocument {
   class LiveElement;
   struct PageAnswer {
     QString value;    // the script's value as text
-    QString address;  // the view's address when the script was started
+    QString address;  // the page's address when the script was started
   };
 
   // Runs `script` in the page; nothing when the page did not answer in time,
@@ -83,7 +103,7 @@ class LivePageDocument : public PageDocument {
 
   std::unique_ptr<PageDocument> snapshot_;
   std::vector<std::unique_ptr<LiveElement>> elements_;
-  CExplorer& view_;
+  LivePage& page_;
   UiCallGate& gate_;
   const std::atomic<bool>* give_up_;
   SnapshotTimes times_;

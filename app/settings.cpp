@@ -1,17 +1,25 @@
 #include "app/settings.h"
 
+#include <QDir>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QStringList>
+#include <QUrl>
 #include <QVariant>
 #include <QtGlobal>
 
 #include <algorithm>
+
+#include "app/app_options.h"
 
 namespace vexel::app {
 namespace {
 
 constexpr auto kSkipExistingKey = "download/skipExisting";
 constexpr auto kJobsKey = "download/jobs";
+constexpr auto kPackCbzKey = "download/packCbz";
+constexpr auto kFolderKey = "download/folder";
+constexpr auto kHomePageKey = "window/homePage";
 
 // Named in full rather than by organisation and application: those would
 // give the file an ".ini" ending under the INI format, while the desktop's
@@ -49,6 +57,15 @@ int ReadJobs(const QVariant& value, int fallback) {
   return static_cast<int>(std::clamp<qlonglong>(number, Settings::kMinJobs, Settings::kMaxJobs));
 }
 
+// A text value as written. The file's syntax reads unquoted commas as a
+// list; a path typed by hand with a comma in it is still one path.
+QString ReadText(const QVariant& value) {
+  if (value.typeId() == QMetaType::QStringList) {
+    return value.toStringList().join(u", ");
+  }
+  return value.toString();
+}
+
 }  // namespace
 
 Settings Settings::Load() {
@@ -61,6 +78,9 @@ Settings Settings::Load() {
   }
   settings.skip_existing = ReadBool(file.value(kSkipExistingKey), settings.skip_existing);
   settings.jobs = ReadJobs(file.value(kJobsKey), settings.jobs);
+  settings.pack_cbz = ReadBool(file.value(kPackCbzKey), settings.pack_cbz);
+  settings.download_folder = UsableFolder(ReadText(file.value(kFolderKey)));
+  settings.home_page = UsableHomePage(ReadText(file.value(kHomePageKey)));
   return settings;
 }
 
@@ -68,6 +88,9 @@ bool Settings::Save() const {
   QSettings file = OpenSettings();
   file.setValue(kSkipExistingKey, skip_existing);
   file.setValue(kJobsKey, std::clamp(jobs, kMinJobs, kMaxJobs));
+  file.setValue(kPackCbzKey, pack_cbz);
+  file.setValue(kFolderKey, download_folder);
+  file.setValue(kHomePageKey, home_page);
   file.sync();
   // A format error is the old contents' and stays reported after the write
   // that replaced them; only an access error means nothing was written.
@@ -83,7 +106,40 @@ QString Settings::FilePath() { return SettingsFilePath(); }
 download::JobOptions Settings::ApplyTo(download::JobOptions options) const {
   options.skip_existing = skip_existing;
   options.jobs = std::clamp(jobs, kMinJobs, kMaxJobs);
+  options.pack_cbz = pack_cbz;
   return options;
+}
+
+QString Settings::StartPage(const std::string& site_home_url) const {
+  if (!site_home_url.empty()) {
+    return QString::fromStdString(site_home_url);
+  }
+  if (!home_page.isEmpty()) {
+    return home_page;
+  }
+  const std::string_view built_in = BuiltInSiteHomeUrl();
+  return QString::fromUtf8(built_in.data(), static_cast<qsizetype>(built_in.size()));
+}
+
+QString Settings::UsableFolder(const QString& text) {
+  QString folder = text.trimmed();
+  if (folder == u"~" || folder.startsWith(u"~/")) {
+    folder.replace(0, 1, QDir::homePath());
+  }
+  if (folder.isEmpty() || !QDir::isAbsolutePath(folder)) {
+    return {};
+  }
+  return QDir::cleanPath(folder);
+}
+
+QString Settings::UsableHomePage(const QString& text) {
+  const QString address = text.trimmed();
+  const QUrl url(address);
+  if (!url.isValid() || (url.scheme() != u"http" && url.scheme() != u"https") ||
+      url.host().isEmpty()) {
+    return {};
+  }
+  return address;
 }
 
 }  // namespace vexel::app

@@ -1,9 +1,12 @@
-// The window's choices that outlive a run: how download jobs treat pages. They
-// live in the user's config folder ($XDG_CONFIG_HOME, normally ~/.config), in
+// The window's choices that outlive a run: where chapters go, how download
+// jobs treat pages, and the page the window starts on. They live in the
+// user's config folder ($XDG_CONFIG_HOME, normally ~/.config), in
 // vexel-downloader/vexel-downloader.conf.
 #pragma once
 
 #include <QString>
+
+#include <string>
 
 #include "download/download_job.h"
 
@@ -16,6 +19,13 @@ struct Settings {
   // The job's own defaults, so an empty file changes nothing.
   bool skip_existing = download::JobOptions{}.skip_existing;
   int jobs = download::JobOptions{}.jobs;
+  bool pack_cbz = download::JobOptions{}.pack_cbz;
+  // Where chapters go: an absolute path; empty for the program's own rule
+  // (beside the program, or the user's download folder).
+  QString download_folder;
+  // The page the window starts on when no --site is given: an http or https
+  // address; empty for the built-in home page.
+  QString home_page;
 
   // The saved settings. A missing key, or a value that cannot be read, gives
   // that setting's default; a page count outside 1 to 8 is brought inside. A
@@ -29,8 +39,21 @@ struct Settings {
   // The file Load reads and Save writes.
   static QString FilePath();
 
+  bool operator==(const Settings&) const = default;
+
   // `options` with these settings; what they do not cover is left as it is.
   download::JobOptions ApplyTo(download::JobOptions options) const;
+
+  // The page the window starts on: `site_home_url` (--site) when given, else
+  // the home page setting, else the built-in home page.
+  QString StartPage(const std::string& site_home_url) const;
+
+  // `text` as a download folder setting: trimmed, with a leading "~" for the
+  // home folder, and cleaned; empty when it is not an absolute path.
+  static QString UsableFolder(const QString& text);
+  // `text` as a home page setting: trimmed; empty unless it is a valid http
+  // or https address with a host.
+  static QString UsableHomePage(const QString& text);
 };
 
 }  // namespace vexel::app

@@ -46,6 +46,9 @@ class DownloadHost {
   virtual std::string PageAddress() = 0;
   // The directory that receives the chapter folder.
   virtual OutputDirectory ChooseOutputDirectory() = 0;
+  // Told once the chapter folder exists (`folder`: its path, without a final
+  // "/"), before any page is fetched. Does nothing unless overridden.
+  virtual void ChapterFolder(const std::string& /*folder*/) {}
 
   // Told just before page `page` of `page_count` is fetched (its log line is
   // already open), for a progress display. Does nothing unless overridden.

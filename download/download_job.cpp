@@ -143,6 +143,7 @@ JobOutcome DownloadJob(DownloadHost& host, const JobTools& tools, const JobOptio
     host.AppendLog(FolderFailedLine(plan->Folder, created.error));
     return Finish(host, ErrorOutcome());
   }
+  host.ChapterFolder(plan->Folder);
   if (output.fallback) {
     std::string line(kLogFallbackFolder);
     line.append(plan->Folder).append("\r\n");

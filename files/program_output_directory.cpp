@@ -31,4 +31,33 @@ download::OutputDirectory ChooseProgramOutputDirectory() {
   return ChooseOutputDirectoryFor(GetProgramDirectory(), UserDownloadDirectory(), RealFileSystem());
 }
 
+download::OutputDirectory ChooseUserOutputDirectory(const std::string& folder,
+                                                    const std::string& download_directory,
+                                                    download::FileSystem& file_system) {
+  std::string preferred = folder;
+  if (!preferred.empty() && !preferred.ends_with('/')) {
+    preferred += '/';
+  }
+  if (!preferred.empty()) {
+    file_system.CreateDirectories(preferred);
+  }
+  return download::ChooseOutputDirectory(preferred, download_directory, file_system);
+}
+
+download::OutputDirectory ChooseProgramOutputDirectory(const std::string& folder) {
+  if (folder.empty()) {
+    return ChooseProgramOutputDirectory();
+  }
+  return ChooseUserOutputDirectory(folder, UserDownloadDirectory(), RealFileSystem());
+}
+
+std::string PreferredProgramOutputDirectory() {
+  const std::string program_directory = GetProgramDirectory();
+  const std::string download_directory = UserDownloadDirectory();
+  if (IsInstalledProgramDirectory(program_directory) && !download_directory.empty()) {
+    return download_directory;
+  }
+  return program_directory;
+}
+
 }  // namespace vexel::files

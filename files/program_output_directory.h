@@ -31,4 +31,21 @@ download::OutputDirectory ChooseOutputDirectoryFor(const std::string& program_di
 // ChooseOutputDirectoryFor() for the running program and the real user.
 download::OutputDirectory ChooseProgramOutputDirectory();
 
+// A folder the user chose (`folder`, ending in "/" or not): used, created
+// when missing, when it can be written; otherwise `download_directory` with
+// the fallback flag set, as for a program directory that cannot be written.
+// The path returned ends in "/".
+download::OutputDirectory ChooseUserOutputDirectory(const std::string& folder,
+                                                    const std::string& download_directory,
+                                                    download::FileSystem& file_system);
+
+// For the real user: ChooseUserOutputDirectory() for `folder`, or
+// ChooseProgramOutputDirectory() when `folder` is empty.
+download::OutputDirectory ChooseProgramOutputDirectory(const std::string& folder);
+
+// The directory ChooseProgramOutputDirectory() prefers, found without
+// touching the disk: the user's download folder for an installed program,
+// else the program's own directory. For showing the default, not for writing.
+std::string PreferredProgramOutputDirectory();
+
 }  // namespace vexel::files

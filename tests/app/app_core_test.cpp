@@ -194,13 +194,16 @@ TEST(ReadSnapshot, RejectsMalformedInputAndClosesWhatIsOpen) {
 
 TEST(ParseArguments, SiteReplacesTheBuiltInHomePage) {
   EXPECT_EQ(ParseArguments({}).options.site_home_url, BuiltInSiteHomeUrl());
+  EXPECT_FALSE(ParseArguments({}).options.site_given);  // the settings may name one
   EXPECT_FALSE(BuiltInSiteHomeUrl().empty());
 
   ParsedArguments parsed = ParseArguments({"--site", "http://127.0.0.1:8080/"});
   EXPECT_TRUE(parsed.ok);
   EXPECT_EQ(parsed.options.site_home_url, "http://127.0.0.1:8080/");
-  EXPECT_EQ(ParseArguments({"--site=http://a.example/"}).options.site_home_url,
-            "http://a.example/");
+  EXPECT_TRUE(parsed.options.site_given);
+  parsed = ParseArguments({"--site=http://a.example/"});
+  EXPECT_EQ(parsed.options.site_home_url, "http://a.example/");
+  EXPECT_TRUE(parsed.options.site_given);
 
   EXPECT_FALSE(ParseArguments({"--site"}).ok);
   EXPECT_FALSE(ParseArguments({"--site="}).ok);

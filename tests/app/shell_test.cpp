@@ -1,5 +1,5 @@
 // The window without a job: start-up, controls, layout, keys, the menu with
-// the job's settings and the about box, new-window requests and the Back
+// its items, the job's settings and the about box, new-window requests and the Back
 // button.
 #include <QAction>
 #include <QActionGroup>
@@ -115,6 +115,9 @@ class ShellTest : public QObject {
     QPlainTextEdit* log = LogView(*window);
     QVERIFY(log->isReadOnly());
     QVERIFY(!log->isEnabled());
+    // Disabled, yet drawn in the ordinary text colour.
+    QCOMPARE(log->palette().color(QPalette::Disabled, QPalette::Text),
+             log->palette().color(QPalette::Active, QPalette::Text));
     QVERIFY(log->isHidden());
     QCOMPARE(log->lineWrapMode(), QPlainTextEdit::NoWrap);
     QCOMPARE(log->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
@@ -210,16 +213,20 @@ class ShellTest : public QObject {
   void aboutBoxFromTheMenuAndF1() {
     auto window = OpenWindow();
     const QList<QAction*> items = window->SystemMenu()->actions();
-    QCOMPARE(items.size(), 5);
-    QVERIFY(items[0]->isSeparator());
-    QCOMPARE(items[1], SkipExistingItem(*window));
-    QCOMPARE(items[2]->text(), QStringLiteral("同时下载"));
+    QCOMPARE(items.size(), 9);
+    QCOMPARE(items[0]->text(), QStringLiteral("下载本页列出的章节…"));
+    QCOMPARE(items[1]->text(), QStringLiteral("显示上次日志"));
+    QCOMPARE(items[2]->text(), QStringLiteral("打开文件夹"));
     QVERIFY(items[3]->isSeparator());
-    QCOMPARE(items[4]->text(), QStringLiteral("关于Vexel漫画下载器(&A)..."));
+    QCOMPARE(items[4], SkipExistingItem(*window));
+    QCOMPARE(items[5]->text(), QStringLiteral("同时下载"));
+    QCOMPARE(items[6]->text(), QStringLiteral("设置…"));
+    QVERIFY(items[7]->isSeparator());
+    QCOMPARE(items[8]->text(), QStringLiteral("关于Vexel漫画下载器(&A)..."));
 
     // Each way in must open the box; the check runs inside its modal loop.
     const std::vector<std::function<void()>> ways = {
-        [&] { items[4]->trigger(); },
+        [&] { items[8]->trigger(); },
         [&] { QTest::keyClick(window.get(), Qt::Key_F1); },
         [&] { window->OnSysCommand(kAboutCommand | 0x3); },
     };
@@ -324,7 +331,8 @@ class ShellTest : public QObject {
     QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
     QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
     lines.sort();
-    QCOMPARE(lines, QStringList({"[download]", "jobs=2",
+    QCOMPARE(lines, QStringList({"[download]", "[window]", "folder=", "homePage=", "jobs=2",
+                                 "packCbz=false",
                                  skip_existing ? "skipExisting=true" : "skipExisting=false"}));
   }
 

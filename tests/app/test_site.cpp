@@ -88,6 +88,28 @@ TestSite::TestSite() : local_(std::make_unique<vexel::testing::LocalServer>()) {
                      --in_flight_;
                    });
              });
+  server.Get("/comic/", [](const httplib::Request&, httplib::Response& res) {
+    std::string links = R"(<p><a href="/home/">home</a></p><ul>)";
+    for (int chapter = 1; chapter <= 3; ++chapter) {
+      const std::string number = std::to_string(chapter);
+      links +=
+          "<li><a id=\"ch" + number + "\" href=\"" + number + ".html\">第" + number + "话</a></li>";
+    }
+    res.set_content(Page("comic", links + "</ul>"), kHtml);
+  });
+  server.Get(R"(/comic/(\d+)\.html)", [](const httplib::Request& req, httplib::Response& res) {
+    const int chapter = Number(req.matches[1].str());
+    std::string page =
+        vexel::testing::BareChapterPage("您正在看：测试漫画 第" + std::to_string(chapter) +
+                                            "话 >共" + std::to_string(chapter + 1) + "页",
+                                        "../chapter/pics/1.png");
+    // Like pages that hold their content back until they are seen: the
+    // chapter line stays only on a page that counts as visible.
+    page.insert(page.rfind("</body>"),
+                "<script>if (document.visibilityState !== 'visible') "
+                "document.querySelector('.stauts_left').remove();</script>");
+    res.set_content(page, kHtml);
+  });
   server.Get("/popup.html", [](const httplib::Request& req, httplib::Response& res) {
     const std::string to = req.get_param_value("to");
     res.set_content(Page("popup", R"(<a id="pop" target="_blank" href=")" + to + "\">pop</a>"),

@@ -1,6 +1,7 @@
 // A small site on 127.0.0.1 for the window tests, with pages the sample comic
 // site does not have: a chapter whose images can be held back (so a job can be
-// caught in the middle), pages that ask for new windows, a page with controls
+// caught in the middle), a comic whose chapters share those images, pages that
+// ask for new windows, a page with controls
 // for the action queries, and a page that sets a cookie. It records the
 // headers of every image request.
 #pragma once
@@ -36,6 +37,13 @@ class TestSite {
   //   /chapter/pics/K.png     image K: 1000 bytes "K" repeated; while the site
   //                           is holding images, the first 100 bytes go out at
   //                           once and the rest only once released
+  //   /comic/                 a comic's page: links to its chapters
+  //                           /comic/1.html to /comic/3.html ("第1话" to
+  //                           "第3话", ids "ch1" to "ch3") and one to /home/
+  //   /comic/K.html           chapter K of that comic, titled "测试漫画 第K话",
+  //                           of K+1 pages; its images are those of /chapter/;
+  //                           its chapter line stays only while the page
+  //                           counts as visible
   //   /popup.html?to=ADDRESS  a link with target=_blank to ADDRESS (id "pop")
   //   /controls.html          a button (id "go") that writes "clicked" into
   //                           the title, a select (id "pick") with options

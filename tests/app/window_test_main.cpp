@@ -58,6 +58,12 @@ int main(int argc, char** argv) {
     if (wanted("LivePage")) {
       status |= testing::RunLivePageTests(argc, argv);
     }
+    if (wanted("Queue")) {
+      status |= testing::RunQueueTests(argc, argv);
+    }
+    if (wanted("Settings")) {
+      status |= testing::RunSettingsTests(argc, argv);
+    }
     testing::g_profile = nullptr;
     profile.reset();
   }

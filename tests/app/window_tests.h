@@ -8,5 +8,7 @@ int RunSupportTests(int argc, char** argv);
 int RunShellTests(int argc, char** argv);
 int RunJobTests(int argc, char** argv);
 int RunLivePageTests(int argc, char** argv);
+int RunQueueTests(int argc, char** argv);
+int RunSettingsTests(int argc, char** argv);
 
 }  // namespace vexel::app::testing

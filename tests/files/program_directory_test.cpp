@@ -77,6 +77,32 @@ TEST(ProgramOutputDirectoryTest, InstalledProgramUsesTheDownloadFolderElseBeside
   EXPECT_TRUE(chosen.fallback);
 }
 
+TEST(ProgramOutputDirectoryTest, ChosenFolderIsMadeWhenMissingElseTheDownloadFolder) {
+  testing::TempDir root;
+  const std::string downloads = root / "下载/";
+  // Missing levels are made; the path gains its "/".
+  const std::string chosen_folder = root / "漫画/新";
+  download::OutputDirectory chosen =
+      ChooseUserOutputDirectory(chosen_folder, downloads, RealFileSystem());
+  EXPECT_EQ(chosen.path, chosen_folder + "/");
+  EXPECT_FALSE(chosen.fallback);
+  EXPECT_TRUE(std::filesystem::is_directory(chosen_folder));
+  EXPECT_FALSE(std::filesystem::exists(downloads));
+
+  // Beneath a file no folder can be made; a folder that cannot be written
+  // is no better. Both go to the download folder and say so.
+  testing::WriteWholeFile(root / "file", "x");
+  chosen = ChooseUserOutputDirectory(root / "file/sub", downloads, RealFileSystem());
+  EXPECT_EQ(chosen.path, downloads);
+  EXPECT_TRUE(chosen.fallback);
+  EXPECT_TRUE(std::filesystem::is_directory(downloads));
+  testing::FaultyFileSystem read_only;
+  read_only.writable = false;
+  chosen = ChooseUserOutputDirectory(chosen_folder + "/", downloads, read_only);
+  EXPECT_EQ(chosen.path, downloads);
+  EXPECT_TRUE(chosen.fallback);
+}
+
 // Sets environment variables for one test and puts them back afterwards.
 class ScopedEnv {
  public:

@@ -1,0 +1,48 @@
+// A page of the browser profile that no view shows: a chapter queue loads each
+// chapter into one, so that the page's cookies and scripts act as they do in
+// the browser view while the view keeps the user's page.
+#pragma once
+
+#include <QUrl>
+#include <QWebEnginePage>
+
+#include <atomic>
+#include <functional>
+
+#include "app/live_page_document.h"
+
+class QWebEngineProfile;
+
+namespace vexel::app {
+
+class HiddenPage : public QWebEnginePage, public LivePage {
+ public:
+  // `profile` must outlive the page. User-interface thread only, except
+  // PageBusy.
+  HiddenPage(QWebEngineProfile* profile, QObject* parent);
+  ~HiddenPage() override;
+  HiddenPage(const HiddenPage&) = delete;
+  HiddenPage& operator=(const HiddenPage&) = delete;
+
+  // Starts loading `address`; `done` is told once, with whether the load
+  // succeeded, when it finishes. Meant for a page that has loaded nothing
+  // yet, so that the first end of a load is this one's.
+  void Load(const QUrl& address, std::function<void(bool)> done);
+
+  bool PageBusy() const override { return busy_.load(std::memory_order_acquire); }
+  QWebEnginePage* EnginePage() override { return this; }
+
+ protected:
+  // Nobody sees this page, so nobody could answer its dialogs: alerts are
+  // dropped, confirmations refused and prompts left empty.
+  void javaScriptAlert(const QUrl& origin, const QString& message) override;
+  bool javaScriptConfirm(const QUrl& origin, const QString& message) override;
+  bool javaScriptPrompt(const QUrl& origin, const QString& message, const QString& default_value,
+                        QString* result) override;
+
+ private:
+  std::function<void(bool)> done_;
+  std::atomic<bool> busy_{false};
+};
+
+}  // namespace vexel::app
