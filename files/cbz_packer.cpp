@@ -87,7 +87,7 @@ download::PackResult Check(const download::PackRequest& request, const std::stri
   if (zip_get_num_entries(archive.get(), 0) != static_cast<zip_int64_t>(request.pages.size() + 1)) {
     return Failure("wrong entry count in " + path);
   }
-  std::array<char, 64 * 1024> buffer{};
+  std::array<char, std::size_t{64} * 1024> buffer{};
   for (zip_uint64_t index = 0; index <= request.pages.size(); ++index) {
     const char* name = zip_get_name(archive.get(), index, ZIP_FL_ENC_RAW);
     const std::string& expected =
