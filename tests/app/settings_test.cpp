@@ -213,25 +213,33 @@ class SettingsTest : public QObject {
     QTest::addColumn<bool>("warns");
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("home_page");
+    QTest::addColumn<bool>("skip_existing");
+    QTest::addColumn<int>("jobs");
     QTest::newRow("unparsable") << QByteArray(
                                        "[download\npackCbz=true\nfolder=/srv/comics\n"
+                                       "skipExisting=true\njobs=5\n"
                                        "[window]\nhomePage=http://127.0.0.1:1/\n")
-                                << true << QString() << QString();
+                                << true << QString() << QString() << false << 1;
     QTest::newRow("unusable values")
         << QByteArray(
                "[download]\npackCbz=sometimes\nfolder=relative/comics\n"
+               "skipExisting=yes please\njobs=five\n"
                "[window]\nhomePage=ftp://127.0.0.1/\n")
-        << false << QString() << QString();
+        << false << QString() << QString() << false << 1;
     QTest::newRow("typed by hand")
-        << QByteArray("[download]\nfolder=~/漫画, 新/\n[window]\nhomePage= http://127.0.0.1:1/ \n")
+        << QByteArray(
+               "[download]\nfolder=~/漫画, 新/\nskipExisting=true\njobs=12\n"
+               "[window]\nhomePage= http://127.0.0.1:1/ \n")
         << false << QDir::homePath() + QStringLiteral("/漫画, 新")
-        << QStringLiteral("http://127.0.0.1:1/");
+        << QStringLiteral("http://127.0.0.1:1/") << true << 8;
   }
   void settingsFileAsFound() {
     QFETCH(QByteArray, contents);
     QFETCH(bool, warns);
     QFETCH(QString, folder);
     QFETCH(QString, home_page);
+    QFETCH(bool, skip_existing);
+    QFETCH(int, jobs);
     QVERIFY(QDir().mkpath(QFileInfo(Settings::FilePath()).path()));
     QFile file(Settings::FilePath());
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -246,6 +254,8 @@ class SettingsTest : public QObject {
     Settings expected;
     expected.download_folder = folder;
     expected.home_page = home_page;
+    expected.skip_existing = skip_existing;
+    expected.jobs = jobs;  // past 8 taken as 8
     QCOMPARE(Settings::Load(), expected);
   }
 

@@ -292,50 +292,6 @@ class ShellTest : public QObject {
     QCOMPARE(ShownSettings(*window), (MenuSettings{false, {8}}));
   }
 
-  void settingsFileThatCannotBeReadGivesTheDefaults_data() {
-    QTest::addColumn<QByteArray>("contents");
-    QTest::addColumn<bool>("warns");
-    QTest::addColumn<bool>("skip_existing");
-    QTest::addColumn<int>("jobs");
-    QTest::newRow("unparsable") << QByteArray("[download\nskipExisting=true\njobs=5\n") << true
-                                << false << 1;
-    QTest::newRow("unreadable values")
-        << QByteArray("[download]\nskipExisting=yes please\njobs=five\n") << false << false << 1;
-    QTest::newRow("too many at once")
-        << QByteArray("[download]\nskipExisting=true\njobs=12\n") << false << true << 8;
-  }
-  void settingsFileThatCannotBeReadGivesTheDefaults() {
-    QFETCH(QByteArray, contents);
-    QFETCH(bool, warns);
-    QFETCH(bool, skip_existing);
-    QFETCH(int, jobs);
-    QVERIFY(QDir().mkpath(QFileInfo(Settings::FilePath()).path()));
-    QFile file(Settings::FilePath());
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(contents), contents.size());
-    file.close();
-
-    // One warning for a file that cannot be read, none for values that
-    // cannot: those just take their defaults.
-    const QRegularExpression warning(QStringLiteral("settings file"));
-    if (warns) {
-      QTest::ignoreMessage(QtWarningMsg, warning);
-    }
-    QTest::failOnWarning(warning);
-    auto window = MakeWindow(home_.toStdString(), TestHome() + "/out/");
-    QCOMPARE(ShownSettings(*window), (MenuSettings{skip_existing, {jobs}}));
-
-    // The next change writes a readable file again, without a warning. (Read
-    // as text: QSettings keeps what it parsed while the file is unchanged.)
-    JobsItem(*window, 2)->trigger();
-    QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
-    QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
-    lines.sort();
-    QCOMPARE(lines, QStringList({"[download]", "[window]", "folder=", "homePage=", "jobs=2",
-                                 "packCbz=false",
-                                 skip_existing ? "skipExisting=true" : "skipExisting=false"}));
-  }
-
   void newWindowInsideTheSiteGoesToTheAddressBox() {
     auto window = OpenWindow();
     QVERIFY(WaitForPage(window->BrowserView(), home_));
