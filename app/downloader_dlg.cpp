@@ -364,32 +364,29 @@ void CDownloaderDlg::InitDialog() {
 // Every change is saved at once. A file that cannot be written has been
 // warned about by then; the choice still holds for this run.
 void CDownloaderDlg::CreateSettingsItems() {
-  auto* skip_existing = new QAction(QStringLiteral("跳过已下载的图片"), this);
-  skip_existing->setCheckable(true);
-  skip_existing->setChecked(settings_.skip_existing);
-  connect(skip_existing, &QAction::toggled, this, [this](bool checked) {
+  skip_existing_item_ = system_menu_->addAction(QStringLiteral("跳过已下载的图片"));
+  skip_existing_item_->setCheckable(true);
+  skip_existing_item_->setChecked(settings_.skip_existing);
+  connect(skip_existing_item_, &QAction::toggled, this, [this](bool checked) {
     settings_.skip_existing = checked;
     settings_.Save();
   });
-  system_menu_->addAction(skip_existing);
-  skip_existing_item_ = skip_existing;
 
   // Left enabled during a job: a job reads them only when it starts.
   QMenu* jobs_menu = system_menu_->addMenu(QStringLiteral("同时下载"));
-  auto* jobs_items = new QActionGroup(this);
-  jobs_items->setExclusive(true);
+  jobs_items_ = new QActionGroup(this);
+  jobs_items_->setExclusive(true);
   for (int jobs = Settings::kMinJobs; jobs <= Settings::kMaxJobs; ++jobs) {
     QAction* item = jobs_menu->addAction(QString::number(jobs));
     item->setCheckable(true);
     item->setChecked(jobs == settings_.jobs);
     item->setData(jobs);
-    jobs_items->addAction(item);
+    jobs_items_->addAction(item);
   }
-  connect(jobs_items, &QActionGroup::triggered, this, [this](QAction* item) {
+  connect(jobs_items_, &QActionGroup::triggered, this, [this](QAction* item) {
     settings_.jobs = item->data().toInt();
     settings_.Save();
   });
-  jobs_items_ = jobs_items;
 
   QAction* settings_item = system_menu_->addAction(QStringLiteral("设置…"));
   connect(settings_item, &QAction::triggered, this, [this] { OnSettings(); });
@@ -420,11 +417,6 @@ void CDownloaderDlg::OnOpenFolder() {
   if (!folder_to_open_.isEmpty()) {
     options_.open_url(QUrl::fromLocalFile(folder_to_open_));
   }
-}
-
-download::JobOptions CDownloaderDlg::TakeJobSettings() {
-  job_download_folder_ = settings_.download_folder.toStdString();
-  return settings_.ApplyTo(download::JobOptions{});
 }
 
 int CDownloaderDlg::RunModal() {
@@ -519,16 +511,21 @@ void CDownloaderDlg::OnDownload() {
   if (worker_running_) {
     return;
   }
+  StartJob([this](const download::JobOptions& job_options) { DownloadWorker(job_options); });
+}
+
+void CDownloaderDlg::StartJob(std::function<void(const download::JobOptions&)> run) {
   stop_requested_ = false;
   // Read here, once: the worker never looks at the menu or the settings, so
   // changing them during a job touches only the next one. Retries keep the
   // job's own default.
-  const download::JobOptions job_options = TakeJobSettings();
+  job_download_folder_ = settings_.download_folder.toStdString();
+  const download::JobOptions job_options = settings_.ApplyTo(download::JobOptions{});
   // The window counts as downloading before the thread exists, so a second
   // press can only ever ask for a stop.
   downloading_ = true;
   HideLastLog();
-  if (!StartWorker([this, job_options] { DownloadWorker(job_options); })) {
+  if (!StartWorker([run = std::move(run), job_options] { run(job_options); })) {
     downloading_ = false;  // no thread, no job: the window simply stays idle
   }
 }
@@ -548,14 +545,9 @@ void CDownloaderDlg::StartQueue(std::vector<download::ChapterLink> chapters) {
   if (downloading_ || worker_running_ || chapters.empty()) {
     return;
   }
-  stop_requested_ = false;
-  const download::JobOptions job_options = TakeJobSettings();
-  downloading_ = true;
-  HideLastLog();
-  if (!StartWorker(
-          [this, job_options, queue = std::move(chapters)] { QueueWorker(job_options, queue); })) {
-    downloading_ = false;
-  }
+  StartJob([this, queue = std::move(chapters)](const download::JobOptions& job_options) {
+    QueueWorker(job_options, queue);
+  });
 }
 
 void CDownloaderDlg::OnListChapters() {

@@ -167,9 +167,10 @@ class CDownloaderDlg : public QDialog {
   void CreateSettingsItems();
   // The menu's setting items as settings_ holds them.
   void ShowSettingsInMenu();
-  // The options of a job or queue that starts now, from the settings; also
-  // fixes the folder its chapters go to.
-  download::JobOptions TakeJobSettings();
+  // Starts a job or queue from idle: `run` gets, on the worker thread, the
+  // job options the settings give now; the folder its chapters go to is
+  // fixed now too.
+  void StartJob(std::function<void(const download::JobOptions&)> run);
 
   // Starts `work` on the worker thread; `then` runs on this thread once the
   // worker has been joined, unless the window is closing by then. False

@@ -154,6 +154,42 @@ void AnswerOutcomeBoxes(QTimer& watcher, std::optional<Clock::time_point>& shown
   watcher.start();
 }
 
+// The press of a download button and the site's first image request after it.
+struct JobRun {
+  Clock::time_point pressed, site_saw;
+};
+
+// Starts a job with `press`, the fetch times, the outcome box and the site's
+// counts cleared first, and waits up to `timeout_ms` for the window's worker
+// to finish while a thread watches for the site's first image request.
+// Nothing when the job did not finish with a fetch and an outcome box.
+std::optional<JobRun> RunJob(CDownloaderDlg& dialog, vexel::sample::SampleSiteServer& site,
+                             FetchTimes& fetch_times,
+                             std::optional<Clock::time_point>& outcome_shown,
+                             const std::function<void()>& press, int timeout_ms) {
+  fetch_times.started = false;
+  fetch_times.calls.clear();
+  outcome_shown.reset();
+  site.Site().ResetStats();
+  JobRun run{};
+  std::atomic<bool> stop_polling{false};
+  std::thread poller([&] {
+    while (!stop_polling && site.Site().Stats().image_requests == 0) {
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    run.site_saw = Clock::now();
+  });
+  run.pressed = Clock::now();
+  press();
+  const bool ended = WaitUntil([&] { return !dialog.WorkerRunning(); }, timeout_ms);
+  stop_polling = true;
+  poller.join();
+  if (!ended || !fetch_times.started || !outcome_shown) {
+    return std::nullopt;
+  }
+  return run;
+}
+
 // The `key` line of /proc/PID/`file` in kB (VmRSS of status, Pss of
 // smaps_rollup), 0 when the process is gone.
 double ProcKb(int pid, const char* file, const std::string& key) {
@@ -351,30 +387,15 @@ int main(int argc, char** argv) {
       WaitUntil([] { return false; }, 200);  // let the page settle
       output = home + "/out" + std::to_string(run + 1) + "/";
       std::filesystem::create_directories(output);
-      fetch_times.started = false;
-      fetch_times.calls.clear();
-      outcome_shown.reset();
-      site.Site().ResetStats();
-      std::atomic<bool> stop_polling{false};
-      Clock::time_point site_saw{};
-      std::thread poller([&] {
-        while (!stop_polling && site.Site().Stats().image_requests == 0) {
-          std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
-        site_saw = Clock::now();
-      });
-      const auto pressed = Clock::now();
-      dialog->OnDownload();
-      const bool ended = WaitUntil([&] { return !dialog->WorkerRunning(); });
-      stop_polling = true;
-      poller.join();
-      if (!ended || !fetch_times.started || !outcome_shown) {
+      const std::optional<JobRun> job = RunJob(
+          *dialog, site, fetch_times, outcome_shown, [&] { dialog->OnDownload(); }, 60000);
+      if (!job) {
         return std::fprintf(stderr, "app_bench: the download did not finish\n"), 1;
       }
-      to_fetch.push_back(Ms(fetch_times.first_call - pressed));
-      to_site.push_back(Ms(site_saw - pressed));
+      to_fetch.push_back(Ms(fetch_times.first_call - job->pressed));
+      to_site.push_back(Ms(job->site_saw - job->pressed));
       first_fetch.push_back(Ms(fetch_times.first_return - fetch_times.first_call));
-      whole_job.push_back(Ms(*outcome_shown - pressed));
+      whole_job.push_back(Ms(*outcome_shown - job->pressed));
       for (std::size_t i = 1; i < fetch_times.calls.size(); ++i) {
         page_gap.push_back(Ms(fetch_times.calls[i] - fetch_times.calls[i - 1]));
       }
@@ -420,29 +441,14 @@ int main(int argc, char** argv) {
           download = button;
         }
       }
-      fetch_times.started = false;
-      fetch_times.calls.clear();
-      outcome_shown.reset();
-      site.Site().ResetStats();
-      std::atomic<bool> stop_polling{false};
-      Clock::time_point site_saw{};
-      std::thread poller([&] {
-        while (!stop_polling && site.Site().Stats().image_requests == 0) {
-          std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
-        site_saw = Clock::now();
-      });
-      const auto confirmed = Clock::now();
-      download->click();
-      const bool ended = WaitUntil([&] { return !dialog->WorkerRunning(); }, 300000);
-      stop_polling = true;
-      poller.join();
-      if (!ended || !fetch_times.started || !outcome_shown) {
+      const std::optional<JobRun> job = RunJob(
+          *dialog, site, fetch_times, outcome_shown, [&] { download->click(); }, 300000);
+      if (!job) {
         return std::fprintf(stderr, "app_bench: the queue did not finish\n"), 1;
       }
-      list_to_fetch.push_back(Ms(fetch_times.first_call - confirmed));
-      list_to_site.push_back(Ms(site_saw - confirmed));
-      whole_queue.push_back(Ms(*outcome_shown - confirmed));
+      list_to_fetch.push_back(Ms(fetch_times.first_call - job->pressed));
+      list_to_site.push_back(Ms(job->site_saw - job->pressed));
+      whole_queue.push_back(Ms(*outcome_shown - job->pressed));
     }
     Print("chapter list: menu item -> dialog shown", list_to_dialog, "ms");
     Print("chapter list: 下载 -> first image fetch starts", list_to_fetch, "ms", "  goal < 300 ms");

@@ -48,6 +48,13 @@ fi
 . scripts/sample_site.sh
 
 now() { date +%s.%N; }
+# The seconds since START (a time from now).
+since() { awk -v a="$1" -v b="$(now)" 'BEGIN { print b - a }'; }
+# fresh DIR: DIR, made empty.
+fresh() {
+  rm -rf "$1"
+  mkdir -p "$1"
+}
 # The median of the numbers on standard input, or n/a when there are none.
 median() {
   sort -g | awk '{ v[NR] = $1 }
@@ -72,45 +79,43 @@ set_addresses() {
 # to $work/NAME.rss; false, with the reason on standard error, when it failed
 # or did not store every page.
 run_dl() {
-  local name=$1 start end stored
+  local name=$1 start elapsed stored
   shift
-  rm -rf "$work/dl"
-  mkdir -p "$work/dl"
+  fresh "$work/dl"
   start=$(now)
   if ! /usr/bin/time -v -o "$work/time.txt" "$dl" "$@" -o "$work/dl" "$chapter" \
     >"$work/dl.log" 2>"$work/dl.err"; then
     echo "download_bench: vexel-dl $* failed: $(head -n 1 "$work/dl.err")" >&2
     return 1
   fi
-  end=$(now)
+  elapsed=$(since "$start")
   stored=$(find "$work/dl" -name '*.png' | wc -l)
   if [ "$stored" -ne "$pages" ] || ! grep -q '^下载完成$' "$work/dl.log"; then
     echo "download_bench: vexel-dl $* stored $stored of $pages pages" >&2
     return 1
   fi
-  awk -v a="$start" -v b="$end" 'BEGIN { print b - a }' >>"$work/$name.times"
+  echo "$elapsed" >>"$work/$name.times"
   awk -F': ' '/Maximum resident set size/ { print $2 }' "$work/time.txt" >>"$work/$name.rss"
 }
 
 # run_curl NAME [curl options...]: fetches the chapter's images with one curl
 # process into a fresh folder and appends its wall time to $work/NAME.times.
 run_curl() {
-  local name=$1 start end stored
+  local name=$1 start elapsed stored
   shift
-  rm -rf "$work/curl"
-  mkdir -p "$work/curl"
+  fresh "$work/curl"
   start=$(now)
   if ! curl -s --fail "$@" "${curl_args[@]}"; then
     echo "download_bench: curl $* failed" >&2
     return 1
   fi
-  end=$(now)
+  elapsed=$(since "$start")
   stored=$(find "$work/curl" -name '*.png' | wc -l)
   if [ "$stored" -ne "$pages" ]; then
     echo "download_bench: curl $* stored $stored of $pages pages" >&2
     return 1
   fi
-  awk -v a="$start" -v b="$end" 'BEGIN { print b - a }' >>"$work/$name.times"
+  echo "$elapsed" >>"$work/$name.times"
 }
 
 for name in p1_dl p1_curl p6_j1 p6_j4 p6_curl comic_all comic_single; do
@@ -189,8 +194,7 @@ start_sample_site "$site" "$work/site.out" --chapters $((comic_chapters + 2)) \
   --pages "$comic_pages" --image-bytes "$image_bytes" --stats
 base=$sample_site_base
 for _ in $(seq "$comic_runs"); do
-  rm -rf "$work/dl"
-  mkdir -p "$work/dl"
+  fresh "$work/dl"
   curl -s "${base}stats/reset" >/dev/null
   start=$(now)
   "$dl" -o "$work/dl" --all-chapters --chapters 3- "${base}comic/1/" \
@@ -198,26 +202,24 @@ for _ in $(seq "$comic_runs"); do
     echo "download_bench: vexel-dl --all-chapters failed: $(head -n 1 "$work/dl.err")" >&2
     exit 1
   }
-  end=$(now)
+  elapsed=$(since "$start")
   comic_stats=$(curl -s "${base}stats")
   check_comic "vexel-dl --all-chapters" || exit 1
-  awk -v a="$start" -v b="$end" 'BEGIN { print b - a }' >>"$work/comic_all.times"
+  echo "$elapsed" >>"$work/comic_all.times"
 
-  rm -rf "$work/dl"
-  mkdir -p "$work/dl"
+  fresh "$work/dl"
   : >"$work/dl.log"
-  total=0
+  # The runs one after another, timed as a whole like the one above.
+  start=$(now)
   for chapter in $(seq 3 $((comic_chapters + 2))); do
-    start=$(now)
     "$dl" -o "$work/dl" "${base}comic/1/$chapter.html" >>"$work/dl.log" 2>"$work/dl.err" || {
       echo "download_bench: vexel-dl on chapter $chapter failed: $(head -n 1 "$work/dl.err")" >&2
       exit 1
     }
-    end=$(now)
-    total=$(awk -v t="$total" -v a="$start" -v b="$end" 'BEGIN { print t + b - a }')
   done
+  elapsed=$(since "$start")
   check_comic "20 single-chapter runs" || exit 1
-  echo "$total" >>"$work/comic_single.times"
+  echo "$elapsed" >>"$work/comic_single.times"
 done
 stop_sample_site
 

@@ -186,16 +186,17 @@ std::optional<int> ParseNumber(std::string_view text, int low, int high) {
 
 // The value of an option given as "--name VALUE", "--name=VALUE" or, for a
 // short name, "-n VALUE" and "-nVALUE"; nothing when `arg` is not that
-// option. A missing value reads as empty.
+// option. Either name may be empty. A missing value reads as empty.
 std::optional<std::string_view> OptionValue(std::span<const std::string_view> args, std::size_t& i,
                                             std::string_view long_name,
                                             std::string_view short_name = {}) {
   const std::string_view arg = args[i];
   const auto next = [&]() { return i + 1 < args.size() ? args[++i] : std::string_view(); };
-  if (arg == long_name || (!short_name.empty() && arg == short_name)) {
+  if ((!long_name.empty() && arg == long_name) || (!short_name.empty() && arg == short_name)) {
     return next();
   }
-  if (arg.starts_with(long_name) && arg.size() > long_name.size() && arg[long_name.size()] == '=') {
+  if (!long_name.empty() && arg.starts_with(long_name) && arg.size() > long_name.size() &&
+      arg[long_name.size()] == '=') {
     return arg.substr(long_name.size() + 1);
   }
   if (!short_name.empty() && arg.starts_with(short_name) && arg.size() > short_name.size()) {
@@ -214,39 +215,35 @@ std::optional<Arguments> ParseArguments(std::span<const std::string_view> args) 
   };
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
-    if (!options_ended && (arg == "-h" || arg == "--help")) {
+    if (options_ended) {
+      parsed.addresses.emplace_back(arg);
+    } else if (arg == "-h" || arg == "--help") {
       parsed.help = true;
-    } else if (!options_ended && arg == "--version") {
+    } else if (arg == "--version") {
       parsed.version = true;
-    } else if (!options_ended && arg == "-o") {
-      if (i + 1 >= args.size() || args[i + 1].empty()) {
+    } else if (const auto directory = OptionValue(args, i, {}, "-o")) {
+      if (directory->empty()) {
         return fail("-o needs a directory");
       }
-      parsed.output_directory = args[++i];
-    } else if (!options_ended && arg.starts_with("-o") && arg.size() > 2) {
-      parsed.output_directory = arg.substr(2);
-    } else if (const auto file =
-                   options_ended ? std::nullopt : OptionValue(args, i, "--input", "-i")) {
+      parsed.output_directory = *directory;
+    } else if (const auto file = OptionValue(args, i, "--input", "-i")) {
       if (file->empty()) {
         return fail("-i needs a file of addresses (- for standard input)");
       }
       parsed.address_files.emplace_back(*file);
-    } else if (const auto retries =
-                   options_ended ? std::nullopt : OptionValue(args, i, "--retries")) {
+    } else if (const auto retries = OptionValue(args, i, "--retries")) {
       const std::optional<int> value = ParseNumber(*retries, 0, 100);
       if (!value) {
         return fail("--retries needs a number from 0 to 100");
       }
       parsed.job.retries = *value;
-    } else if (const auto jobs =
-                   options_ended ? std::nullopt : OptionValue(args, i, "--jobs", "-j")) {
+    } else if (const auto jobs = OptionValue(args, i, "--jobs", "-j")) {
       const std::optional<int> value = ParseNumber(*jobs, 1, 8);
       if (!value) {
         return fail("--jobs needs a number from 1 to 8");
       }
       parsed.job.jobs = *value;
-    } else if (const auto ranges =
-                   options_ended ? std::nullopt : OptionValue(args, i, "--chapters")) {
+    } else if (const auto ranges = OptionValue(args, i, "--chapters")) {
       // Checked against an empty list, which only the form can fail.
       if (!download::ParseChapterRanges(*ranges, 0)) {
         return fail("--chapters needs positions like 1-5,8,10-, not '" + std::string(*ranges) +
@@ -254,15 +251,15 @@ std::optional<Arguments> ParseArguments(std::span<const std::string_view> args) 
       }
       parsed.chapter_ranges = std::string(*ranges);
       parsed.all_chapters = true;
-    } else if (!options_ended && arg == "--all-chapters") {
+    } else if (arg == "--all-chapters") {
       parsed.all_chapters = true;
-    } else if (!options_ended && arg == "--overwrite") {
+    } else if (arg == "--overwrite") {
       parsed.job.skip_existing = false;
-    } else if (!options_ended && arg == "--cbz") {
+    } else if (arg == "--cbz") {
       parsed.job.pack_cbz = true;
-    } else if (!options_ended && arg == "--") {
+    } else if (arg == "--") {
       options_ended = true;
-    } else if (!options_ended && arg.starts_with("-") && arg.size() > 1) {
+    } else if (arg.starts_with("-") && arg.size() > 1) {
       return fail("unknown option " + std::string(arg));
     } else {
       parsed.addresses.emplace_back(arg);
@@ -347,9 +344,16 @@ class ConsoleChapterRunner final : public download::ChapterRunner {
         output_(std::move(output)),
         console_(console),
         interrupts_(interrupts),
-        connections_(connections) {}
+        connections_(connections),
+        headers_(arguments.all_chapters || arguments.addresses.size() > 1) {}
 
-  void AppendLog(std::string_view text) override { console_.Log(text); }
+  // The queue's chapter headers; one chapter given as such shows its log
+  // alone.
+  void AppendLog(std::string_view text) override {
+    if (headers_) {
+      console_.Log(text);
+    }
+  }
   bool StopRequested() override { return interrupts_.StopRequested(); }
 
   std::optional<download::JobOutcome> RunChapter(std::size_t /*position*/, std::size_t /*count*/,
@@ -407,6 +411,7 @@ class ConsoleChapterRunner final : public download::ChapterRunner {
   ConsoleOutput& console_;
   InterruptFlags& interrupts_;
   CURLSH* connections_;
+  bool headers_;
 };
 
 // The chapters each comic page in `arguments` lists, or those of them that
@@ -514,19 +519,6 @@ int RunDownloadCommand(std::span<const std::string_view> args) {
   // Comic pages, chapter pages and images all go over its connections.
   const net::CurlShare connections = net::MakeConnectionShare();
   ConsoleChapterRunner runner(*arguments, *output, console, interrupts, connections.get());
-
-  // One chapter given as such: its log alone, without a header.
-  if (!arguments->all_chapters && arguments->addresses.size() == 1) {
-    const std::optional<download::JobOutcome> outcome =
-        runner.RunChapter(1, 1, {arguments->addresses.front(), {}});
-    if (!outcome || outcome->end == download::JobEnd::Error) {
-      return kExitError;
-    }
-    if (outcome->end == download::JobEnd::Stopped) {
-      return kExitStopped;
-    }
-    return outcome->failed.empty() ? kExitComplete : kExitFailedPages;
-  }
 
   bool failed = false;
   bool stopped = false;

@@ -10,10 +10,7 @@ namespace vexel::download {
 namespace {
 
 // The shape of path plus query: every run of ASCII digits is one "#".
-std::string Shape(const AddressParts& parts) {
-  std::string shape;
-  const std::string text = parts.query.empty() ? parts.path : parts.path + "?" + parts.query;
-  shape.reserve(text.size());
+void AppendShape(std::string_view text, std::string& shape) {
   bool in_digits = false;
   for (const char c : text) {
     const bool digit = c >= '0' && c <= '9';
@@ -23,6 +20,15 @@ std::string Shape(const AddressParts& parts) {
       shape += '\x01';  // no character of an address, so no clash with "#"
     }
     in_digits = digit;
+  }
+}
+std::string Shape(const AddressParts& parts) {
+  std::string shape;
+  shape.reserve(parts.path.size() + 1 + parts.query.size());
+  AppendShape(parts.path, shape);
+  if (!parts.query.empty()) {
+    shape += '?';
+    AppendShape(parts.query, shape);
   }
   return shape;
 }

@@ -98,19 +98,26 @@ PageAddress AddressOf(const JobTools& tools, const std::string& base, const Chap
   return {tools.resolver.Resolve(base, reference).value_or(reference), PageFilePath(plan, page)};
 }
 
+// Records the end of one try of a page: the wait before the next try, or
+// nothing when the page has ended (stored, or failed for good).
+std::optional<std::chrono::milliseconds> RecordTry(PageAttempts& attempts, FetchResult result,
+                                                   const JobOptions& options) {
+  attempts.last = std::move(result);
+  ++attempts.tries;
+  if (attempts.last.stored) {
+    return std::nullopt;
+  }
+  return RetryDelay(attempts.last, attempts.tries, options.retries, Jitter());
+}
+
 // One page, tried again after transient failures as long as the policy and
 // the stop flag allow.
 FetchResult FetchWithRetries(DownloadHost& host, const JobTools& tools, const JobOptions& options,
                              const PageAddress& page) {
   PageAttempts attempts;
   for (;;) {
-    attempts.last = tools.fetcher.FetchImage(page.address, page.target);
-    ++attempts.tries;
-    if (attempts.last.stored) {
-      return attempts.last;
-    }
     const std::optional<std::chrono::milliseconds> delay =
-        RetryDelay(attempts.last, attempts.tries, options.retries, Jitter());
+        RecordTry(attempts, tools.fetcher.FetchImage(page.address, page.target), options);
     if (!delay || host.StopRequested() || !host.WaitBeforeRetry(*delay)) {
       return attempts.last;
     }
@@ -170,12 +177,8 @@ std::optional<JobOutcome> RunSeveralAtOnce(DownloadHost& host, const JobTools& t
                                     page.where.target);
   };
   const auto ended = [&](Page& page, FetchResult result) {
-    page.attempts.last = std::move(result);
-    ++page.attempts.tries;
     const std::optional<std::chrono::milliseconds> delay =
-        page.attempts.last.stored
-            ? std::nullopt
-            : RetryDelay(page.attempts.last, page.attempts.tries, options.retries, Jitter());
+        RecordTry(page.attempts, std::move(result), options);
     if (delay && starting) {
       page.retry_at = Clock::now() + *delay;
     } else {
@@ -244,17 +247,20 @@ std::optional<JobOutcome> RunSeveralAtOnce(DownloadHost& host, const JobTools& t
         ended(pages.at(static_cast<std::int64_t>(done->tag)), std::move(done->result));
       }
     } else {
-      // Only retries are waiting: wait for the first of them, or a stop.
-      Clock::time_point first = Clock::time_point::max();
+      // Nothing in flight: wait for the first retry that is due, or a stop
+      // (which the host's wait sees itself). Without one (the pages so far
+      // were already there), the next pages start at once.
+      std::optional<Clock::time_point> first;
       for (const auto& [number, page] : pages) {
-        if (page.retry_at) {
-          first = std::min(first, *page.retry_at);
+        if (page.retry_at && (!first || *page.retry_at < *first)) {
+          first = page.retry_at;
         }
       }
-      const auto wait =
-          std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(first - Clock::now()),
-                     std::chrono::milliseconds(0), kStopCheckSlice);
-      host.WaitBeforeRetry(wait);
+      if (first) {
+        host.WaitBeforeRetry(
+            std::max(std::chrono::ceil<std::chrono::milliseconds>(*first - Clock::now()),
+                     std::chrono::milliseconds(0)));
+      }
     }
   }
   return log.Conclude(gave_up);

@@ -35,12 +35,11 @@ inline constexpr std::string_view kLogStopped = "下载已终止\r\n";
 inline constexpr std::string_view kResultComplete = "下载完成";
 inline constexpr std::string_view kLogComplete = "下载全部完成\r\n";
 
-// One line per page: kLogPageStart + address + kLogPageEnd, then one of the
-// two results once the fetch is done.
+// One line per page: kLogPageStart + address + kLogPageEnd, then once the
+// fetch is done kLogPageSucceeded, or PageFailedEnd with the reason.
 inline constexpr std::string_view kLogPageStart = "下载图片[";
 inline constexpr std::string_view kLogPageEnd = "]...";
 inline constexpr std::string_view kLogPageSucceeded = "成功\r\n";
-inline constexpr std::string_view kLogPageFailed = "失败\r\n";
 // A page whose file is already there and was not fetched again.
 inline constexpr std::string_view kLogPageExists = "已存在\r\n";
 // The loop gives up after this many pages in a row that failed for good.

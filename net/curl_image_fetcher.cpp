@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "files/real_file_system.h"
+#include "net/resolve_address.h"
 #include "query/query_text.h"
 
 namespace vexel::net {
@@ -50,31 +51,6 @@ FetchResult FileFailure(const std::string& what, int error) {
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
-}
-
-// Scheme, host and port of an address, as "http://host:port/"; empty when it
-// is not one.
-std::string OriginOf(const std::string& address) {
-  const CurlUrl url(curl_url());
-  if (!url || curl_url_set(url.get(), CURLUPART_URL, address.c_str(), 0) != CURLUE_OK) {
-    return {};
-  }
-  std::string origin;
-  for (const auto& [part, before] :
-       {std::pair{CURLUPART_SCHEME, ""}, std::pair{CURLUPART_HOST, "://"},
-        std::pair{CURLUPART_PORT, ":"}}) {
-    char* text = nullptr;
-    const CURLUcode code =
-        curl_url_get(url.get(), part, &text, part == CURLUPART_PORT ? CURLU_DEFAULT_PORT : 0);
-    const CurlString owned(text);
-    if (code != CURLUE_OK || owned == nullptr) {
-      return {};
-    }
-    std::string value = owned.get();
-    std::transform(value.begin(), value.end(), value.begin(), text::ToLowerAscii);
-    origin.append(before).append(value);
-  }
-  return origin + "/";
 }
 
 // A body that a browser would show as a web page: "<!DOCTYPE html" or
@@ -116,6 +92,9 @@ struct CurlImageFetcher::Transfer {
   int redirects = 0;
   std::uint64_t body_bytes = 0;
   std::string head;  // the body's first bytes, for the web page check
+  // The response's status and type are read once, at its first bytes.
+  bool response_read = false;
+  bool redirect_body = false;
   bool sink_failed = false;
   int sink_error = 0;
   bool too_large = false;
@@ -129,6 +108,8 @@ struct CurlImageFetcher::Transfer {
   void ResetBody() {
     body_bytes = 0;
     head.clear();
+    response_read = false;
+    redirect_body = false;
     sink_failed = false;
     too_large = false;
     web_page = false;
@@ -368,7 +349,7 @@ void CurlImageFetcher::Conclude(Transfer& transfer, CURLcode result) {
       return;
     }
   }
-  FetchResult outcome = Settle(transfer, result);
+  FetchResult outcome = Settle(transfer, result, status);
   transfer.sink.reset();
   if (!outcome.stored) {
     file_system_.Remove(transfer.temporary);
@@ -382,10 +363,8 @@ void CurlImageFetcher::Conclude(Transfer& transfer, CURLcode result) {
 
 // What became of a transfer that has ended, and the page file when it
 // arrived whole.
-download::FetchResult CurlImageFetcher::Settle(Transfer& transfer, CURLcode result) {
+download::FetchResult CurlImageFetcher::Settle(Transfer& transfer, CURLcode result, long status) {
   CURL* handle = transfer.easy.get();
-  long status = 0;
-  curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
   if (result == CURLE_ABORTED_BY_CALLBACK && transfer.stalled) {
     return Fail(FetchFailure::Timeout,
                 "no data for " + std::to_string(options_.transfer.stall_timeout_seconds) + " s",
@@ -467,18 +446,21 @@ std::size_t CurlImageFetcher::OnWrite(char* data, std::size_t size, std::size_t 
                                       void* transfer_pointer) {
   auto& transfer = *static_cast<Transfer*>(transfer_pointer);
   const std::size_t bytes = size * count;
-  long status = 0;
-  curl_easy_getinfo(transfer.easy.get(), CURLINFO_RESPONSE_CODE, &status);
-  if (status >= 300 && status < 400) {
-    return bytes;  // the body of a redirect is nobody's image
-  }
-  if (transfer.body_bytes == 0) {
+  if (!transfer.response_read) {
+    transfer.response_read = true;
+    long status = 0;
+    curl_easy_getinfo(transfer.easy.get(), CURLINFO_RESPONSE_CODE, &status);
+    transfer.redirect_body = status >= 300 && status < 400;
     char* content_type = nullptr;
-    curl_easy_getinfo(transfer.easy.get(), CURLINFO_CONTENT_TYPE, &content_type);
-    if (IsHtmlContentType(content_type)) {
+    if (!transfer.redirect_body &&
+        curl_easy_getinfo(transfer.easy.get(), CURLINFO_CONTENT_TYPE, &content_type) == CURLE_OK &&
+        IsHtmlContentType(content_type)) {
       transfer.web_page = true;
       return 0;  // any short count makes curl fail the transfer
     }
+  }
+  if (transfer.redirect_body) {
+    return bytes;  // the body of a redirect is nobody's image
   }
   // Counted after decompression, as the bytes arrive: a small compressed body
   // must not unpack into gigabytes on disk.

@@ -80,7 +80,8 @@ class CurlImageFetcher final : public download::ImageFetcher {
   // Runs the transfers and moves those that have ended into finished_.
   void Drive();
   void Conclude(Transfer& transfer, CURLcode result);
-  download::FetchResult Settle(Transfer& transfer, CURLcode result);
+  // `status`: the response code of the transfer's last response.
+  download::FetchResult Settle(Transfer& transfer, CURLcode result, long status);
   void ReportProgress();
 
   static std::size_t OnWrite(char* data, std::size_t size, std::size_t count, void* transfer);

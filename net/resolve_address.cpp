@@ -1,5 +1,7 @@
 #include "net/resolve_address.h"
 
+#include <utility>
+
 #include "net/curl_handle.h"
 #include "query/query_text.h"
 
@@ -34,6 +36,43 @@ std::string CleanReference(const std::string& reference) {
   return clean;
 }
 
+// `address` parsed as an absolute address; null when it is not one.
+CurlUrl ParseAbsolute(const std::string& address) {
+  EnsureCurlGlobalInit();
+  CurlUrl url(curl_url());
+  if (url && curl_url_set(url.get(), CURLUPART_URL, address.c_str(), 0) != CURLUE_OK) {
+    url.reset();
+  }
+  return url;
+}
+
+std::optional<std::string> PartOf(const CurlUrl& url, CURLUPart which, unsigned int flags = 0) {
+  char* text = nullptr;
+  const CURLUcode code = curl_url_get(url.get(), which, &text, flags);
+  const CurlString owned(text);
+  if (code == CURLUE_OK && owned != nullptr) {
+    return std::string(owned.get());
+  }
+  return std::nullopt;
+}
+
+// Scheme and host in lower case, the way addresses compare them.
+bool ReadSchemeAndHost(const CurlUrl& url, std::string& scheme, std::string& host) {
+  std::optional<std::string> scheme_part = PartOf(url, CURLUPART_SCHEME);
+  std::optional<std::string> host_part = PartOf(url, CURLUPART_HOST);
+  if (!scheme_part || !host_part) {
+    return false;
+  }
+  scheme = std::move(*scheme_part);
+  host = std::move(*host_part);
+  for (std::string* text : {&scheme, &host}) {
+    for (char& c : *text) {
+      c = text::ToLowerAscii(c);
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 void AppendPercentEncoded(unsigned char byte, std::string& out) {
@@ -66,36 +105,28 @@ std::optional<std::string> ResolveAddress(const std::string& base, const std::st
 }
 
 std::optional<download::AddressParts> SplitAddress(const std::string& address) {
-  EnsureCurlGlobalInit();
-  const CurlUrl url(curl_url());
-  if (!url || curl_url_set(url.get(), CURLUPART_URL, address.c_str(), 0) != CURLUE_OK) {
-    return std::nullopt;
-  }
-  const auto part = [&](CURLUPart which) -> std::optional<std::string> {
-    char* text = nullptr;
-    const CURLUcode code = curl_url_get(url.get(), which, &text, 0);
-    const CurlString owned(text);
-    if (code == CURLUE_OK && owned != nullptr) {
-      return std::string(owned.get());
-    }
-    return std::nullopt;
-  };
+  const CurlUrl url = ParseAbsolute(address);
   download::AddressParts parts;
-  std::optional<std::string> scheme = part(CURLUPART_SCHEME);
-  std::optional<std::string> host = part(CURLUPART_HOST);
-  if (!scheme || !host) {
+  if (!url || !ReadSchemeAndHost(url, parts.scheme, parts.host)) {
     return std::nullopt;
   }
-  parts.scheme = std::move(*scheme);
-  parts.host = std::move(*host);
-  for (std::string* text : {&parts.scheme, &parts.host}) {
-    for (char& c : *text) {
-      c = text::ToLowerAscii(c);
-    }
-  }
-  parts.path = part(CURLUPART_PATH).value_or("/");
-  parts.query = part(CURLUPART_QUERY).value_or("");
+  parts.path = PartOf(url, CURLUPART_PATH).value_or("/");
+  parts.query = PartOf(url, CURLUPART_QUERY).value_or("");
   return parts;
+}
+
+std::string OriginOf(const std::string& address) {
+  const CurlUrl url = ParseAbsolute(address);
+  std::string scheme;
+  std::string host;
+  if (!url || !ReadSchemeAndHost(url, scheme, host)) {
+    return {};
+  }
+  const std::optional<std::string> port = PartOf(url, CURLUPART_PORT, CURLU_DEFAULT_PORT);
+  if (!port) {
+    return {};
+  }
+  return scheme + "://" + host + ":" + *port + "/";
 }
 
 const download::AddressResolver& CurlAddressResolver() {

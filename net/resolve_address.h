@@ -19,6 +19,11 @@ std::optional<std::string> ResolveAddress(const std::string& base, const std::st
 // The parts of an absolute address by libcurl's URL parser.
 std::optional<download::AddressParts> SplitAddress(const std::string& address);
 
+// The origin of an absolute address as "scheme://host:port/", scheme and host
+// in lower case and the scheme's default port written out; empty when
+// `address` is not one.
+std::string OriginOf(const std::string& address);
+
 // ResolveAddress and SplitAddress behind the download job's seam. Stateless; safe to share
 // between threads.
 const download::AddressResolver& CurlAddressResolver();

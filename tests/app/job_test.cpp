@@ -3,7 +3,6 @@
 // requests carry, a second job over pages already there, and several pages at
 // once.
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -14,7 +13,6 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/settings.h"
 #include "examples/sample_site.h"
 #include "tests/app/test_site.h"
 #include "tests/app/window_fixture.h"
@@ -55,15 +53,10 @@ bool InIdleArrangement(const CDownloaderDlg& window) {
 
 }  // namespace
 
-class JobTest : public QObject {
+class JobTest : public SiteJobTest {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TestSite> site_;
-  std::unique_ptr<QTemporaryDir> out_;
-
-  std::string OutDir() const { return out_->path().toStdString() + "/"; }
-
   // A window showing `address`, ready for a job.
   std::unique_ptr<CDownloaderDlg> WindowOn(const std::string& home, const std::string& address) {
     auto window = MakeWindow(home, OutDir());
@@ -84,22 +77,6 @@ class JobTest : public QObject {
   }
 
  private slots:
-  void initTestCase() {
-    site_ = std::make_unique<TestSite>();
-    QVERIFY(!site_->Base().empty());
-  }
-  void cleanupTestCase() { site_.reset(); }
-  void init() {
-    out_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(out_->isValid());
-    site_->ClearImageRequests();
-  }
-  void cleanup() {
-    site_->Release();
-    out_.reset();
-    QFile::remove(Settings::FilePath());
-  }
-
   void wholeChapterFromTheSampleSite() {
     sample::SampleSiteOptions options;
     options.require_referer = true;  // the images need the chapter page as Referer

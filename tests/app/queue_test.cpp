@@ -13,7 +13,6 @@
 #include <QTreeWidget>
 
 #include "app/chapter_list_dlg.h"
-#include "app/settings.h"
 #include "tests/app/test_site.h"
 #include "tests/app/window_fixture.h"
 #include "tests/app/window_tests.h"
@@ -100,13 +99,10 @@ bool ShowsTheView(const CDownloaderDlg& window) {
 
 }  // namespace
 
-class QueueTest : public QObject {
+class QueueTest : public SiteJobTest {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TestSite> site_;
-  std::unique_ptr<QTemporaryDir> out_;
-
   QString Url(const std::string& path) const { return QString::fromStdString(site_->Url(path)); }
 
   QStringList Folders() const {
@@ -115,7 +111,7 @@ class QueueTest : public QObject {
 
   // A window showing the comic's page.
   std::unique_ptr<CDownloaderDlg> WindowOnTheComic() {
-    auto window = MakeWindow(site_->Url("home/"), out_->path().toStdString() + "/");
+    auto window = MakeWindow(site_->Url("home/"), OutDir());
     window->show();
     if (!WaitForPage(window->BrowserView(), Url("home/"))) {
       return nullptr;
@@ -155,21 +151,6 @@ class QueueTest : public QObject {
   }
 
  private slots:
-  void initTestCase() {
-    site_ = std::make_unique<TestSite>();
-    QVERIFY(!site_->Base().empty());
-  }
-  void cleanupTestCase() { site_.reset(); }
-  void init() {
-    out_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(out_->isValid());
-  }
-  void cleanup() {
-    site_->Release();
-    out_.reset();
-    QFile::remove(Settings::FilePath());
-  }
-
   // A right click on a link offers the chapter it points to; that chapter is
   // loaded and downloaded behind the view, which keeps its page, and the
   // window's title counts the pages meanwhile.

@@ -41,18 +41,8 @@ namespace {
 constexpr char kChapter[] = "chapter/2.html";
 const QString kChapterName = QStringLiteral("测试章节");
 
-// Whether the window's menu shows `settings`' page settings.
-bool MenuShows(const CDownloaderDlg& window, const Settings& settings) {
-  if (SkipExistingItem(window)->isChecked() != settings.skip_existing) {
-    return false;
-  }
-  for (int jobs = Settings::kMinJobs; jobs <= Settings::kMaxJobs; ++jobs) {
-    if (JobsItem(window, jobs)->isChecked() != (jobs == settings.jobs)) {
-      return false;
-    }
-  }
-  return true;
-}
+// What the window's menu shows when it shows `settings`' page settings.
+MenuSettings InMenu(const Settings& settings) { return {settings.skip_existing, {settings.jobs}}; }
 
 // Opens the settings dialog through the window's menu.
 SettingsDlg* OpenSettings(CDownloaderDlg& window) {
@@ -151,7 +141,7 @@ class SettingsTest : public QObject {
     QCOMPARE(options.jobs, 5);
 
     auto window = Window(site_->Url("home/"));
-    QVERIFY(MenuShows(*window, saved));
+    QCOMPARE(ShownSettings(*window), InMenu(saved));
     SettingsDlg* dialog = OpenSettings(*window);
     QVERIFY(dialog != nullptr);
     QVERIFY(dialog->isModal());
@@ -174,7 +164,7 @@ class SettingsTest : public QObject {
     DialogButton(*dialog, QDialogButtonBox::Cancel)->click();
     QTRY_VERIFY(window->findChild<SettingsDlg*>() == nullptr);
     QCOMPARE(Settings::Load(), saved);
-    QVERIFY(MenuShows(*window, saved));
+    QCOMPARE(ShownSettings(*window), InMenu(saved));
 
     // 恢复默认 empties the folder. What cannot be used cannot be saved.
     dialog = OpenSettings(*window);
@@ -199,10 +189,10 @@ class SettingsTest : public QObject {
     Settings expected;
     expected.jobs = 2;
     QCOMPARE(Settings::Load(), expected);
-    QVERIFY(MenuShows(*window, expected));
+    QCOMPARE(ShownSettings(*window), InMenu(expected));
     window.reset();
     window = Window(site_->Url("home/"));
-    QVERIFY(MenuShows(*window, expected));
+    QCOMPARE(ShownSettings(*window), InMenu(expected));
   }
 
   // A file that cannot be parsed: the defaults and one warning. Values that

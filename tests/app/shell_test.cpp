@@ -35,34 +35,6 @@ Geometry Expected(QSize size) {
           QRect(0, 26, right, std::max(bottom - 26, 0))};
 }
 
-// The settings a window's menu shows: whether pages already there are
-// skipped, and the checked "同时下载" choices (exactly one when all is well).
-struct MenuSettings {
-  bool skip_existing = false;
-  QList<int> jobs;
-  bool operator==(const MenuSettings&) const = default;
-};
-
-MenuSettings ShownSettings(const CDownloaderDlg& window) {
-  MenuSettings shown;
-  shown.skip_existing = SkipExistingItem(window)->isChecked();
-  for (int jobs = 1; jobs <= 8; ++jobs) {
-    if (JobsItem(window, jobs)->isChecked()) {
-      shown.jobs << jobs;
-    }
-  }
-  return shown;
-}
-
-char* toString(const MenuSettings& shown) {
-  QStringList jobs;
-  for (int count : shown.jobs) {
-    jobs << QString::number(count);
-  }
-  return QTest::toString(QStringLiteral("skip %1, jobs [%2]")
-                             .arg(shown.skip_existing ? u"on" : u"off", jobs.join(u',')));
-}
-
 }  // namespace
 
 class ShellTest : public QObject {

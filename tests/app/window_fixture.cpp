@@ -2,11 +2,14 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QTimer>
 #include <QWebEnginePage>
 
 #include <memory>
 #include <optional>
+
+#include "app/settings.h"
 
 namespace vexel::app::testing {
 
@@ -131,6 +134,45 @@ QAction* JobsItem(const CDownloaderDlg& dialog, int jobs) {
     return nullptr;
   }
   return MenuItem(submenu->menu(), QString::number(jobs));
+}
+
+MenuSettings ShownSettings(const CDownloaderDlg& dialog) {
+  MenuSettings shown;
+  shown.skip_existing = SkipExistingItem(dialog)->isChecked();
+  for (int jobs = Settings::kMinJobs; jobs <= Settings::kMaxJobs; ++jobs) {
+    if (JobsItem(dialog, jobs)->isChecked()) {
+      shown.jobs << jobs;
+    }
+  }
+  return shown;
+}
+
+char* toString(const MenuSettings& shown) {
+  QStringList jobs;
+  for (int count : shown.jobs) {
+    jobs << QString::number(count);
+  }
+  return QTest::toString(QStringLiteral("skip %1, jobs [%2]")
+                             .arg(shown.skip_existing ? u"on" : u"off", jobs.join(u',')));
+}
+
+void SiteJobTest::initTestCase() {
+  site_ = std::make_unique<TestSite>();
+  QVERIFY(!site_->Base().empty());
+}
+
+void SiteJobTest::cleanupTestCase() { site_.reset(); }
+
+void SiteJobTest::init() {
+  out_ = std::make_unique<QTemporaryDir>();
+  QVERIFY(out_->isValid());
+  site_->ClearImageRequests();
+}
+
+void SiteJobTest::cleanup() {
+  site_->Release();
+  out_.reset();
+  QFile::remove(Settings::FilePath());
 }
 
 }  // namespace vexel::app::testing

@@ -6,12 +6,15 @@
 #include <QAction>
 #include <QApplication>
 #include <QLineEdit>
+#include <QList>
 #include <QMenu>
 #include <QMessageBox>
+#include <QObject>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <functional>
@@ -21,6 +24,7 @@
 #include "app/browser_profile.h"
 #include "app/downloader_dlg.h"
 #include "app/explorer.h"
+#include "tests/app/test_site.h"
 
 namespace vexel::app::testing {
 
@@ -70,5 +74,36 @@ QAction* MenuItem(const QMenu* menu, const QString& text);
 // The window's "跳过已下载的图片" item, and its "同时下载" choice `jobs`.
 QAction* SkipExistingItem(const CDownloaderDlg& dialog);
 QAction* JobsItem(const CDownloaderDlg& dialog, int jobs);
+
+// The settings a window's menu shows: whether pages already there are
+// skipped, and the checked "同时下载" choices (exactly one when all is well).
+struct MenuSettings {
+  bool skip_existing = false;
+  QList<int> jobs;
+  bool operator==(const MenuSettings&) const = default;
+};
+MenuSettings ShownSettings(const CDownloaderDlg& dialog);
+char* toString(const MenuSettings& shown);
+
+// The set-up of the test classes that run jobs: one test site for the whole
+// class and, for each test, a fresh output folder and no image requests yet;
+// after each, the site lets go of what it held and the settings file goes,
+// so that no test's choices reach the next one.
+class SiteJobTest : public QObject {
+  Q_OBJECT
+
+ protected:
+  // The test's output folder, ending in "/".
+  std::string OutDir() const { return out_->path().toStdString() + "/"; }
+
+  std::unique_ptr<TestSite> site_;
+  std::unique_ptr<QTemporaryDir> out_;
+
+ private slots:
+  void initTestCase();
+  void cleanupTestCase();
+  void init();
+  void cleanup();
+};
 
 }  // namespace vexel::app::testing

@@ -244,6 +244,20 @@ TEST_F(JobTest, SeveralPagesAtOnceAreLoggedInPageOrder) {
   EXPECT_TRUE(
       host.log.ends_with(PageLine("http://127.0.0.1:1/comic/p/3.jpg", true) + "下载已终止\r\n"))
       << host.log;
+
+  // Every page already there: nothing starts, and with no retry due the loop
+  // never waits.
+  testing::WriteWholeFile(out / "ABC/5.jpg", "kept");
+  host.stop = [] { return false; };
+  host.waits.clear();
+  several.started.clear();
+  options.skip_existing = true;
+  outcome =
+      DownloadJob(host, {several, files::RealFileSystem(), net::CurlAddressResolver()}, options);
+  EXPECT_TRUE(outcome.complete());
+  EXPECT_EQ(outcome.present, 7);
+  EXPECT_TRUE(several.started.empty());
+  EXPECT_TRUE(host.waits.empty());
 }
 
 // A chapter whose pages all arrived becomes one archive beside where its

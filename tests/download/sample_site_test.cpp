@@ -46,6 +46,12 @@ std::vector<std::string> PngChunks(const std::string& png) {
   return types;
 }
 
+// The status `client` gets for `path`, or -1 when no answer came.
+int StatusOf(httplib::Client& client, const std::string& path) {
+  const auto answer = client.Get(path);
+  return answer ? answer->status : -1;
+}
+
 TEST(PngImageTest, ChecksumsMatchTheirStandardCheckValues) {
   EXPECT_EQ(Crc32("123456789"), 0xCBF43926U);
   EXPECT_EQ(Crc32(""), 0U);
@@ -138,10 +144,6 @@ TEST(SampleComicPageTest, ChapterListIsFoundAndEveryChapterIsThere) {
   SampleSiteServer server(options);
   ASSERT_TRUE(server.ok());
   httplib::Client client("127.0.0.1", server.Port());
-  const auto status = [&](const std::string& path) {
-    const auto answer = client.Get(path);
-    return answer ? answer->status : -1;
-  };
   for (int comic = 1; comic <= 2; ++comic) {
     const std::string address = server.BaseAddress() + "comic/" + std::to_string(comic) + "/";
     const net::LoadedPage page = net::LoadPage(address);
@@ -159,19 +161,20 @@ TEST(SampleComicPageTest, ChapterListIsFoundAndEveryChapterIsThere) {
       const int pages = chapters[h].pages;
       const std::string images =
           "/comic/" + std::to_string(comic) + "/pics/ch" + std::to_string(chapter) + "/";
-      EXPECT_EQ(status(SampleSite::ChapterPath(comic, chapter) + "?p=" + std::to_string(pages)),
-                200);
-      EXPECT_EQ(status(images + std::to_string(pages) + ".png"), 200) << images;
-      EXPECT_EQ(status(images + std::to_string(pages + 1) + ".png"), 404) << images;
+      EXPECT_EQ(
+          StatusOf(client, SampleSite::ChapterPath(comic, chapter) + "?p=" + std::to_string(pages)),
+          200);
+      EXPECT_EQ(StatusOf(client, images + std::to_string(pages) + ".png"), 200) << images;
+      EXPECT_EQ(StatusOf(client, images + std::to_string(pages + 1) + ".png"), 404) << images;
     }
   }
   // The chapters that were there before keep their names and lengths.
   EXPECT_EQ(server.Site().Comics()[0].chapters[1].name, "第2话");
   EXPECT_EQ(server.Site().Comics()[0].chapters[1].pages, 8);
   EXPECT_EQ(server.Site().Comics()[1].chapters[1].name, "番外 >重逢");
-  EXPECT_EQ(status("/comic/1/21.html"), 404);
-  EXPECT_EQ(status("/comic/01/1.html"), 404);
-  EXPECT_EQ(status("/list/2/"), 200);
+  EXPECT_EQ(StatusOf(client, "/comic/1/21.html"), 404);
+  EXPECT_EQ(StatusOf(client, "/comic/01/1.html"), 404);
+  EXPECT_EQ(StatusOf(client, "/list/2/"), 200);
 }
 
 TEST_F(SampleSiteTest, ImagesExistForEveryPageAndNoOther) {
@@ -244,24 +247,20 @@ TEST(SampleSiteOptionsTest, FailFirstCountsEachImageOnItsOwn) {
   SampleSiteServer server(options);
   ASSERT_TRUE(server.ok());
   httplib::Client client("127.0.0.1", server.Port());
-  const auto status = [&](const std::string& path) {
-    const auto answer = client.Get(path);
-    return answer ? answer->status : -1;
-  };
 
   const auto busy = client.Get("/comic/1/pics/ch1/1.png");
   ASSERT_TRUE(busy);
   EXPECT_EQ(busy->status, 503);
   EXPECT_EQ(busy->get_header_value("Retry-After"), "7");
-  EXPECT_EQ(status("/comic/1/pics/ch1/2.png"), 503);
-  EXPECT_EQ(status("/comic/1/pics/ch1/1.png"), 503);
+  EXPECT_EQ(StatusOf(client, "/comic/1/pics/ch1/2.png"), 503);
+  EXPECT_EQ(StatusOf(client, "/comic/1/pics/ch1/1.png"), 503);
   const auto served = client.Get("/comic/1/pics/ch1/1.png");
   ASSERT_TRUE(served);
   EXPECT_EQ(served->status, 200);
   EXPECT_EQ(served->body, server.Site().PageImage(1, 1, 1));
-  EXPECT_EQ(status("/comic/1/pics/ch1/2.png"), 503);
-  EXPECT_EQ(status("/comic/2/pics/ch1/2.png"), 503);  // another comic's page 2
-  EXPECT_EQ(status("/comic/1/pics/ch1/2.png"), 200);
+  EXPECT_EQ(StatusOf(client, "/comic/1/pics/ch1/2.png"), 503);
+  EXPECT_EQ(StatusOf(client, "/comic/2/pics/ch1/2.png"), 503);  // another comic's page 2
+  EXPECT_EQ(StatusOf(client, "/comic/1/pics/ch1/2.png"), 200);
 
   // Resetting the stats does not start the 503s over.
   const std::map<std::string, std::size_t> expected = {{"/comic/1/pics/ch1/1.png", 3},
@@ -269,7 +268,7 @@ TEST(SampleSiteOptionsTest, FailFirstCountsEachImageOnItsOwn) {
                                                        {"/comic/2/pics/ch1/2.png", 1}};
   EXPECT_EQ(server.Site().Stats().image_requests_by_path, expected);
   server.Site().ResetStats();
-  EXPECT_EQ(status("/comic/1/pics/ch1/1.png"), 200);
+  EXPECT_EQ(StatusOf(client, "/comic/1/pics/ch1/1.png"), 200);
   EXPECT_EQ(server.Site().Stats().image_requests_by_path.size(), 1U);
 
   SampleSiteOptions plain;
