@@ -33,7 +33,7 @@
 #include "net/curl_image_fetcher.h"
 #include "net/page_loader.h"
 #include "net/resolve_address.h"
-#include "query/query_text.h"
+#include "text/text.h"
 
 namespace vexel::cli {
 namespace {

@@ -4,7 +4,7 @@
 #include <map>
 #include <set>
 
-#include "query/query_text.h"
+#include "text/text.h"
 
 namespace vexel::download {
 namespace {

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "download/outcome_texts.h"
-#include "query/query_text.h"
+#include "text/text.h"
 
 namespace vexel::download {
 namespace {

@@ -1,6 +1,6 @@
 #include "download/comic_info.h"
 
-#include "query/query_text.h"
+#include "text/text.h"
 
 namespace vexel::download {
 namespace {

@@ -62,6 +62,10 @@ class DownloadHost {
   // looks at StopRequested() every 50 ms; hosts that can be woken at once
   // override it.
   virtual bool WaitBeforeRetry(std::chrono::milliseconds delay);
+  // Told when the job starts (true) and stops (false) waiting for a page to
+  // be tried again, so a progress display can say why nothing moves. Does
+  // nothing unless overridden.
+  virtual void RetryPending(bool /*pending*/) {}
 
  protected:
   DownloadHost() = default;

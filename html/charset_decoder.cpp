@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "html/iconv_handle.h"
-#include "query/query_text.h"
+#include "text/text.h"
 
 namespace vexel::html {
 namespace {

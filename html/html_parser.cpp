@@ -12,7 +12,7 @@
 #include "html/gumbo_arena.h"
 #include "html/markup_limits.h"
 #include "html/tree_builder.h"
-#include "query/query_text.h"
+#include "text/text.h"
 
 namespace vexel::html {
 namespace {

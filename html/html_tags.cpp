@@ -5,7 +5,7 @@
 #include <optional>
 #include <utility>
 
-#include "query/query_text.h"
+#include "text/text.h"
 
 namespace vexel::html::tags {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "query/query_text.h"
+#include "text/text.h"
 
 namespace vexel::html {
 namespace {

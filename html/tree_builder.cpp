@@ -6,7 +6,7 @@
 #include <limits>
 #include <utility>
 
-#include "query/query_text.h"
+#include "text/text.h"
 
 namespace vexel::html {
 

@@ -14,7 +14,7 @@
 
 #include "files/real_file_system.h"
 #include "net/resolve_address.h"
-#include "query/query_text.h"
+#include "text/text.h"
 
 namespace vexel::net {
 namespace {

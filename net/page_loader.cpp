@@ -9,7 +9,7 @@
 #include "html/charset_decoder.h"
 #include "net/curl_handle.h"
 #include "net/resolve_address.h"
-#include "query/query_text.h"
+#include "text/text.h"
 
 namespace vexel::net {
 namespace {

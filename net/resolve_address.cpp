@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "net/curl_handle.h"
-#include "query/query_text.h"
+#include "text/text.h"
 
 namespace vexel::net {
 namespace {

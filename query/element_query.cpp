@@ -4,7 +4,7 @@
 #include <limits>
 #include <string_view>
 
-#include "query/query_text.h"
+#include "text/text.h"
 
 namespace vexel {
 namespace {

@@ -1,6 +1,6 @@
 #include "query/parsed_query.h"
 
-#include "query/query_text.h"
+#include "text/text.h"
 
 namespace vexel {
 namespace {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks that each folder includes only what its layer may use:
-#   query/     nothing of the project's other folders, no Qt
-#   download/  query/ and itself only, no Qt, no libcurl or gumbo
+#   text/      nothing of the project's other folders, no Qt
+#   query/     text/ and itself only, no Qt
+#   download/  query/, text/ and itself only, no Qt, no libcurl or gumbo
 #   every folder but app/ (and the window's own tests and benchmark): no Qt
 # The build's include directories already refuse most wrong includes; this
 # also catches relative paths ("../net/...") and system-style includes.
@@ -30,10 +31,12 @@ includes() {  # lines of the files on stdin that include something matching $1
 qt='Q[A-Za-z]+(>|\.h>)|Qt[A-Za-z]+/'
 project='(\.\./)*(html|net|files|download|app|cli|examples)/'
 
+sources text | includes "(\.\./)*query/|$project|$qt" |
+  report "text/ may include only its own headers:"
 sources query | includes "$project|$qt" |
   report "query/ may include only its own headers:"
 sources download | includes "(\.\./)*(html|net|files|app|cli|examples)/|$qt|curl/|gumbo" |
-  report "download/ may include only download/ and query/:"
+  report "download/ may include only download/, query/ and text/:"
 find . -path ./build -prune -o -path ./.git -prune -o -path ./app -prune -o \
   -path ./tests/app -prune -o -path ./bench/app_bench.cpp -prune -o \
   -type f \( -name '*.h' -o -name '*.cpp' \) -print | includes "$qt" |

@@ -1,5 +1,6 @@
-// Text rules shared by the query language, the HTML document, the page loader
-// and the download job.
+// Text rules shared by the query language, the HTML document, the page loader,
+// the download job and vexel-dl: byte searches, trimming, integer scanning and
+// ASCII letter case.
 //
 // All texts are UTF-8. Because UTF-8 is self-synchronising, a plain byte search
 // for a valid UTF-8 needle can never start a match in the middle of a

@@ -1,4 +1,4 @@
-#include "query/query_text.h"
+#include "text/text.h"
 
 #include <gtest/gtest.h>
 
