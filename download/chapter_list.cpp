@@ -52,10 +52,17 @@ std::string CollapseWhitespace(std::string_view text) {
 }
 
 struct Group {
-  std::size_t first_position = 0;  // document position of its first link
-  std::vector<ChapterLink> links;  // distinct addresses, first occurrence first
-  std::set<std::string> addresses;
+  std::size_t first_position = 0;   // document position of its first link
+  std::vector<ChapterLink> links;   // distinct addresses, first occurrence first
+  std::set<std::string> addresses;  // without their fragments
 };
+
+// A fragment only scrolls the page a browser shows: "2.html" and "2.html#x"
+// load the same chapter, which must be fetched once. In a resolved address
+// the first "#" begins the fragment.
+std::string_view WithoutFragment(std::string_view address) {
+  return address.substr(0, address.find('#'));
+}
 
 }  // namespace
 
@@ -95,7 +102,7 @@ std::vector<ChapterLink> FindChapterList(PageDocument* document, const std::stri
     if (added) {
       group.first_position = static_cast<std::size_t>(i);
     }
-    if (group.addresses.insert(*address).second) {
+    if (group.addresses.emplace(WithoutFragment(*address)).second) {
       group.links.push_back(
           {*address, CollapseWhitespace(element->Read(ElementProperty::InnerText))});
     }

@@ -26,7 +26,8 @@ struct ChapterLink {
 //     standing for one placeholder;
 //  4. the largest group with at least 2 distinct addresses; on a tie, the
 //     group whose first link comes first in the document;
-//  5. each address once, in the order of its first link;
+//  5. each address once, in the order of its first link; addresses that
+//     differ only in their fragment are one;
 //  6. titled by the text of that link.
 // Empty when no group qualifies (or nothing is loaded).
 std::vector<ChapterLink> FindChapterList(PageDocument* document, const std::string& page_address,

@@ -29,6 +29,7 @@ TEST(ChapterListTest, TheLargestGroupOfLikeAddressesIsTheList) {
            出发 </a></li>
       <li><a href="/comic/7/2.html">第2话</a></li>
       <li><a href="http://comic.example/comic/7/3.html#top">第3话</a></li>
+      <li><a href="2.html#comments">评论</a></li> <li><a href="3.html">第3话</a></li>
       <li><a href="http://other.example/comic/7/4.html">镜像</a></li>
       <li><a href="javascript:void(0)">收藏</a></li>
       <li><a name="no-href">锚点</a></li>
@@ -56,9 +57,11 @@ TEST(ChapterListTest, TiesGoToTheGroupThatComesFirstAndTitlesAreCollapsed) {
 }
 
 TEST(ChapterListTest, PagesThatListNothing) {
-  // One link per shape, the same address twice, or links to other hosts.
+  // One link per shape, the same address twice (or with another fragment),
+  // or links to other hosts.
   EXPECT_TRUE(ChaptersOf(R"(<a href="/">home</a><a href="/comic/1/">c</a>)").empty());
   EXPECT_TRUE(ChaptersOf(R"(<a href="/c/1.html">x</a><a href="/c/1.html">y</a>)").empty());
+  EXPECT_TRUE(ChaptersOf(R"(<a href="/c/1.html">x</a><a href="/c/1.html#y">y</a>)").empty());
   EXPECT_TRUE(
       ChaptersOf(
           R"(<a href="http://x.example/1.html">1</a><a href="http://x.example/2.html">2</a>)")
