@@ -5,6 +5,8 @@
 namespace vexel::download {
 
 std::string SystemErrorText(int error) {
+  // Every errno that opening, writing, renaming, making or removing a file or
+  // a folder can end with has words of its own; a number tells a user nothing.
   switch (error) {
     case ENOSPC:
     case EDQUOT:
@@ -23,6 +25,49 @@ std::string SystemErrorText(int error) {
       return "已有同名文件";
     case EIO:
       return "读写错误";
+    case EISDIR:
+      return "是一个文件夹";
+    case ENOTEMPTY:
+      return "文件夹不为空";
+    case ELOOP:
+      return "符号链接过多";
+    case EMFILE:
+    case ENFILE:
+      return "打开的文件过多";
+    case EBUSY:
+      return "正被占用";
+    case ETXTBSY:
+      return "文件正被使用";
+    case EXDEV:
+      return "不在同一文件系统";
+    case EINVAL:
+    case EILSEQ:
+      // What FAT, exFAT and NTFS drives answer for a name they cannot hold.
+      return "名称无效";
+    case EFBIG:
+    case EOVERFLOW:
+      return "文件超出大小限制";
+    case EMLINK:
+      return "链接数过多";
+    case ENOMEM:
+      return "内存不足";
+    case EAGAIN:
+      return "暂时不可用";
+    case EINTR:
+      return "操作被中断";
+    case ENXIO:
+    case ENODEV:
+      return "设备不存在";
+    case ENOTSUP:
+      return "不支持此操作";
+    case ESTALE:
+    case ENOTCONN:
+      // A network or FUSE folder whose server went away.
+      return "连接已断开";
+    case ETIMEDOUT:
+      return "操作超时";
+    case EBADF:
+      return "文件已关闭";
     default:
       return "系统错误" + std::to_string(error);
   }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "download/outcome_texts.h"
 
 namespace vexel::download {
@@ -65,6 +67,24 @@ TEST(OutcomeTextsTest, ReasonsAndFailedPagesInAFewWords) {
   EXPECT_EQ(FailureText(full), "无法写入：磁盘已满");
   EXPECT_EQ(FailedPagesLine({3}), "有1张图片下载失败：3\r\n");
   EXPECT_EQ(FailedPagesLine({1, 2, 3, 5, 7, 8}), "有6张图片下载失败：1-3、5、7-8\r\n");
+}
+
+TEST(OutcomeTextsTest, EveryErrnoOfAFileOperationHasWords) {
+  EXPECT_EQ(SystemErrorText(EISDIR), "是一个文件夹");
+  EXPECT_EQ(SystemErrorText(EDQUOT), "磁盘已满");
+  EXPECT_EQ(SystemErrorText(EPERM), "没有权限");
+  EXPECT_EQ(SystemErrorText(EROFS), "只读文件系统");
+  EXPECT_EQ(SystemErrorText(ENAMETOOLONG), "名称过长");
+  EXPECT_EQ(SystemErrorText(ENOTDIR), "路径不存在");
+  EXPECT_EQ(SystemErrorText(EEXIST), "已有同名文件");
+  EXPECT_EQ(SystemErrorText(EIO), "读写错误");
+  for (const int error :
+       {ELOOP,     EMFILE, ENFILE,    EBUSY,    ETXTBSY,   EXDEV, EINVAL, EFBIG,
+        ENOTEMPTY, EMLINK, ENOMEM,    EAGAIN,   EINTR,     ENXIO, ENODEV, EOPNOTSUPP,
+        ESTALE,    EILSEQ, EOVERFLOW, ENOTCONN, ETIMEDOUT, EBADF}) {
+    EXPECT_FALSE(SystemErrorText(error).starts_with("系统错误")) << error;
+  }
+  EXPECT_EQ(SystemErrorText(EDOM), "系统错误" + std::to_string(EDOM));
 }
 
 }  // namespace
