@@ -1,13 +1,70 @@
 #include "download/comic_info.h"
 
+#include <cstddef>
+#include <cstdint>
+
 #include "text/text.h"
 
 namespace vexel::download {
 namespace {
 
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+
+// The length of the UTF-8 sequence at the start of `text` when it is one
+// character that XML 1.0 allows (tab, line feed, carriage return, U+0020 to
+// U+D7FF, U+E000 to U+FFFD, U+10000 to U+10FFFF), else 0. Overlong forms
+// and encoded surrogates count as not allowed: a reader's parser rejects
+// them all the same.
+std::size_t AllowedCharacterLength(std::string_view text) {
+  const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) {
+    return lead >= 0x20 || lead == '\t' || lead == '\n' || lead == '\r' ? 1 : 0;
+  }
+  std::size_t length = 0;
+  std::uint32_t code = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    code = lead & 0x1FU;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    code = lead & 0x0FU;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    code = lead & 0x07U;
+  } else {
+    return 0;
+  }
+  if (text.size() < length) {
+    return 0;
+  }
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0U) != 0x80) {
+      return 0;
+    }
+    code = (code << 6) | (byte(i) & 0x3FU);
+  }
+  static constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF) ||
+      code == 0xFFFE || code == 0xFFFF) {
+    return 0;
+  }
+  return length;
+}
+
+// `text` escaped for element content; every byte that does not begin a
+// character XML allows becomes U+FFFD, so that a page's title can never make
+// the document one that a comic reader refuses to read.
 void AppendEscaped(std::string& out, std::string_view text) {
-  for (const char c : text) {
-    switch (c) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const std::size_t length = AllowedCharacterLength(text.substr(i));
+    if (length == 0) {
+      out += kReplacement;
+      ++i;
+      continue;
+    }
+    switch (text[i]) {
       case '&':
         out += "&amp;";
         break;
@@ -21,11 +78,9 @@ void AppendEscaped(std::string& out, std::string_view text) {
         out += "&quot;";
         break;
       default:
-        // XML 1.0 has no place for other control characters.
-        if (static_cast<unsigned char>(c) >= 0x20 || c == '\t' || c == '\n' || c == '\r') {
-          out += c;
-        }
+        out.append(text.substr(i, length));
     }
+    i += length;
   }
 }
 

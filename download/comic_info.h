@@ -19,7 +19,8 @@ struct ComicInfo {
 // Splits the chapter title as the page shows it ("ABC > 第5话").
 ComicInfo ComicInfoFor(std::string_view shown_title, std::int32_t page_count, std::string web);
 
-// The document, schema 2.0, UTF-8, LanguageISO "zh".
+// The document, schema 2.0, UTF-8, LanguageISO "zh". Always well-formed:
+// a character XML 1.0 forbids, or a byte that is not UTF-8, becomes U+FFFD.
 std::string ComicInfoXml(const ComicInfo& info);
 
 }  // namespace vexel::download
