@@ -21,6 +21,9 @@ struct OutputDirectory {
   std::string path;       // ends in "/"
   bool fallback = false;  // true when the preferred directory was not writable
                           // and `path` is the user's download folder instead
+  // With `fallback`: the directory that could not be written was the folder
+  // the user chose (下载到), not the program's own directory.
+  bool chosen_folder_unwritable = false;
 };
 
 class DownloadHost {

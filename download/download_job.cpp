@@ -145,7 +145,8 @@ JobOutcome DownloadJob(DownloadHost& host, const JobTools& tools, const JobOptio
   }
   host.ChapterFolder(plan->Folder);
   if (output.fallback) {
-    std::string line(kLogFallbackFolder);
+    std::string line(output.chosen_folder_unwritable ? kLogChosenFolderFallback
+                                                     : kLogFallbackFolder);
     line.append(plan->Folder).append("\r\n");
     host.AppendLog(line);
   }

@@ -54,8 +54,11 @@ inline constexpr std::string_view kLogArchiveNotPacked = "有图片下载失败�
 // Written before the error when the page was too complex to read.
 inline constexpr std::string_view kLogPageTooComplex = "页面过于复杂\r\n";
 
-// Written when the chapter folder had to go to the user's download folder.
+// Written when the chapter folder had to go to the user's download folder,
+// because the program's directory could not be written, or the folder chosen
+// as 下载到.
 inline constexpr std::string_view kLogFallbackFolder = "程序目录不可写入，改存到：";
+inline constexpr std::string_view kLogChosenFolderFallback = "下载到的文件夹不可写入，改存到：";
 
 // Why a page failed or a folder could not be made, in a few words: "HTTP
 // 404", "连接超时", "不是图片", "无法写入：磁盘已满".

@@ -41,7 +41,10 @@ download::OutputDirectory ChooseUserOutputDirectory(const std::string& folder,
   if (!preferred.empty()) {
     file_system.CreateDirectories(preferred);
   }
-  return download::ChooseOutputDirectory(preferred, download_directory, file_system);
+  download::OutputDirectory chosen =
+      download::ChooseOutputDirectory(preferred, download_directory, file_system);
+  chosen.chosen_folder_unwritable = chosen.fallback && !preferred.empty();
+  return chosen;
 }
 
 download::OutputDirectory ChooseProgramOutputDirectory(const std::string& folder) {

@@ -33,7 +33,8 @@ download::OutputDirectory ChooseProgramOutputDirectory();
 
 // A folder the user chose (`folder`, ending in "/" or not): used, created
 // when missing, when it can be written; otherwise `download_directory` with
-// the fallback flag set, as for a program directory that cannot be written.
+// the fallback flag set, as for a program directory that cannot be written,
+// and chosen_folder_unwritable too, so that the log names the right folder.
 // The path returned ends in "/".
 download::OutputDirectory ChooseUserOutputDirectory(const std::string& folder,
                                                     const std::string& download_directory,

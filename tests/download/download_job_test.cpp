@@ -587,6 +587,12 @@ TEST_F(JobTest, FallbackFolderIsAnnouncedOnceAfterItIsCreated) {
                           PageLine("http://127.0.0.1:1/comic/p/1.jpg", true) + "下载全部完成\r\n");
   EXPECT_TRUE(std::filesystem::is_directory(out / "ABC"));
   EXPECT_EQ(host.output_requests, 1);
+  // When the folder that failed was the one chosen as 下载到, the line says so.
+  host.output.chosen_folder_unwritable = true;
+  EXPECT_TRUE(Run());
+  EXPECT_TRUE(host.log.starts_with("共有1张图片\r\n下载到的文件夹不可写入，改存到：" + out.slash() +
+                                   "ABC\r\n"))
+      << host.log;
 }
 
 TEST_F(JobTest, NoFallbackLineWhenTheOutputDirectoryIsThePreferredOne) {

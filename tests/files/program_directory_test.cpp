@@ -101,6 +101,12 @@ TEST(ProgramOutputDirectoryTest, ChosenFolderIsMadeWhenMissingElseTheDownloadFol
   chosen = ChooseUserOutputDirectory(chosen_folder + "/", downloads, read_only);
   EXPECT_EQ(chosen.path, downloads);
   EXPECT_TRUE(chosen.fallback);
+  // The log must name the chosen folder, not the program's directory.
+  EXPECT_TRUE(chosen.chosen_folder_unwritable);
+  EXPECT_FALSE(ChooseUserOutputDirectory(chosen_folder, downloads, RealFileSystem())
+                   .chosen_folder_unwritable);
+  EXPECT_FALSE(ChooseOutputDirectoryFor(root / "file/", downloads, RealFileSystem())
+                   .chosen_folder_unwritable);
 }
 
 // Sets environment variables for one test and puts them back afterwards.
