@@ -223,7 +223,7 @@ class CDownloaderDlg::QueueRunner : public download::ChapterRunner {
     std::optional<download::JobOutcome> outcome;
     if (loaded.value_or(false)) {
       JobHost host(dialog_, *page, position, count);
-      outcome = dialog_.RunJob(host, job_options_);
+      outcome = dialog_.RunJob(host, job_options_, &claimed_names_);
     } else {
       outcome = StoppedOrNothing();
       AppendLog(outcome ? download::kLogStopped : download::kLogError);
@@ -244,6 +244,7 @@ class CDownloaderDlg::QueueRunner : public download::ChapterRunner {
 
   CDownloaderDlg& dialog_;
   download::JobOptions job_options_;
+  download::ClaimedNames claimed_names_;  // two chapters of a queue never share a folder
 };
 
 CDownloaderDlg::CDownloaderDlg(BrowserProfile& profile, DialogOptions options, QWidget* parent)
@@ -640,8 +641,8 @@ void CDownloaderDlg::LeaveJobState(const QString& outcome) {
   OnUi([this] { LayoutControls(); });
 }
 
-download::JobOutcome CDownloaderDlg::RunJob(JobHost& host,
-                                            const download::JobOptions& job_options) {
+download::JobOutcome CDownloaderDlg::RunJob(JobHost& host, const download::JobOptions& job_options,
+                                            download::ClaimedNames* claimed_names) {
   const CookieJar& cookies = profile_.Cookies();
   // Made at the first image, once the queries have read the page: its
   // Referer is then the address of the page they read, and its cookies are
@@ -656,7 +657,8 @@ download::JobOutcome CDownloaderDlg::RunJob(JobHost& host,
   });
   files::CbzPacker packer(files::RealFileSystem());
   const download::JobOutcome outcome = download::DownloadJob(
-      host, {fetcher, files::RealFileSystem(), net::CurlAddressResolver(), &packer}, job_options);
+      host, {fetcher, files::RealFileSystem(), net::CurlAddressResolver(), &packer, claimed_names},
+      job_options);
   if (!host.Folder().empty()) {
     // A packed chapter's folder is gone; its archive lies in the folder above.
     const QString folder = QString::fromStdString(host.Folder());

@@ -190,7 +190,8 @@ class CDownloaderDlg : public QDialog {
   // Worker side: the chapters the view's page lists, into listed_chapters_.
   void ReadChapterList();
   // Worker side: one DownloadJob for `host`.
-  download::JobOutcome RunJob(JobHost& host, const download::JobOptions& job_options);
+  download::JobOutcome RunJob(JobHost& host, const download::JobOptions& job_options,
+                              download::ClaimedNames* claimed_names = nullptr);
   // Worker side: the window changes before and after a job or queue.
   void EnterJobState();
   void LeaveJobState(const QString& outcome);

@@ -381,7 +381,8 @@ class ConsoleChapterRunner final : public download::ChapterRunner {
     files::CbzPacker packer(files::RealFileSystem());
     ConsoleHost host(page.document.get(), page.final_url, {output_, false}, console_, interrupts_);
     const download::JobOutcome outcome = download::DownloadJob(
-        host, {fetcher, files::RealFileSystem(), net::CurlAddressResolver(), &packer},
+        host,
+        {fetcher, files::RealFileSystem(), net::CurlAddressResolver(), &packer, &claimed_names_},
         arguments_.job);
     console_.Line(host.Result());
     if (outcome.end == download::JobEnd::Error && !arguments_.all_chapters) {
@@ -412,6 +413,7 @@ class ConsoleChapterRunner final : public download::ChapterRunner {
   InterruptFlags& interrupts_;
   CURLSH* connections_;
   bool headers_;
+  download::ClaimedNames claimed_names_;  // two chapters of a queue never share a folder
 };
 
 // The chapters each comic page in `arguments` lists, or those of them that

@@ -157,6 +157,20 @@ std::string SafeFolderName(std::string_view title) {
   return safe;
 }
 
+std::string FitFolderName(std::string_view name, std::size_t reserved) {
+  if (name.size() + reserved <= kMaxNameBytes) {
+    return std::string(name);
+  }
+  std::size_t length = reserved < kMaxNameBytes ? kMaxNameBytes - reserved : 0;
+  // Back to the first byte of a character, so that no half character is
+  // left at the end: a name that is not UTF-8 shows as garbage, and some
+  // file systems refuse it.
+  while (length > 0 && (static_cast<unsigned char>(name[length]) & 0xC0U) == 0x80) {
+    --length;
+  }
+  return std::string(name.substr(0, length));
+}
+
 std::string PageReference(const ChapterPlan& plan, std::int64_t page) {
   return plan.UrlPrefix + std::to_string(page) + plan.Extension;
 }

@@ -2,6 +2,7 @@
 // it from the texts the two queries deliver.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -58,6 +59,17 @@ std::optional<AddressPattern> SplitImageAddress(std::string_view address);
 // special names "." and ".." become "_" and "__", and a leading "." of any
 // other title becomes "_", so that no chapter folder is hidden.
 std::string SafeFolderName(std::string_view title);
+
+// The longest file name the usual Linux file systems take (ext4, btrfs, XFS,
+// tmpfs, FAT and NTFS drives count UTF-16 units, which this covers too).
+inline constexpr std::size_t kMaxNameBytes = 255;
+// What the program writes beside a chapter folder, longest first: libzip's
+// temporary archive "<name>.cbz.part.XXXXXX" while a chapter is packed.
+inline constexpr std::size_t kLongestFolderSuffixBytes = 16;
+
+// `name` cut at a character boundary, so that `name` + `reserved` bytes is
+// no longer than kMaxNameBytes; whole when it fits.
+std::string FitFolderName(std::string_view name, std::size_t reserved);
 
 // UrlPrefix + n + Extension: the page's address as the page states it.
 std::string PageReference(const ChapterPlan& plan, std::int64_t page);

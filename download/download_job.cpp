@@ -128,6 +128,7 @@ JobOutcome DownloadJob(DownloadHost& host, const JobTools& tools, const JobOptio
   if (output.path.empty()) {
     return Finish(host, ErrorOutcome());
   }
+  plan->Title = ClaimFolderName(tools.claimed_names, output.path, plan->Title);
   const std::string archive = output.path + plan->Title + ".cbz";
   if (options.pack_cbz && options.skip_existing && tools.file_system.IsFile(archive)) {
     host.AppendLog(ArchiveLine(archive, kLogPageExists));
@@ -139,7 +140,8 @@ JobOutcome DownloadJob(DownloadHost& host, const JobTools& tools, const JobOptio
   plan->Folder = output.path + plan->Title;
   // An existing folder is reused. One that cannot be made ends the job: every
   // page would fail, and the reason belongs in the log once.
-  if (const FileResult created = tools.file_system.CreateDirectory(plan->Folder); !created) {
+  const FileResult created = tools.file_system.CreateDirectory(plan->Folder);
+  if (!created) {
     host.AppendLog(FolderFailedLine(plan->Folder, created.error));
     return Finish(host, ErrorOutcome());
   }
@@ -152,6 +154,10 @@ JobOutcome DownloadJob(DownloadHost& host, const JobTools& tools, const JobOptio
   }
   plan->Folder += "/";
   JobOutcome outcome = RunImageLoop(host, tools, options, *plan);
+  // No page arrived: an empty folder this job made would only mislead.
+  if (created.made && outcome.stored == 0 && outcome.present == 0) {
+    tools.file_system.RemoveDirectory(plan->Folder);
+  }
   if (options.pack_cbz && outcome.end == JobEnd::Complete) {
     PackChapter(host, tools, *plan, archive, outcome);
   }

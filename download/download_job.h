@@ -6,6 +6,7 @@
 
 #include "download/address_resolver.h"
 #include "download/chapter_packer.h"
+#include "download/claimed_names.h"
 #include "download/download_host.h"
 #include "download/file_system.h"
 #include "download/image_fetcher.h"
@@ -21,6 +22,9 @@ struct JobTools {
   const AddressResolver& resolver;
   // Packs finished chapters when JobOptions::pack_cbz asks for it.
   ChapterPacker* packer = nullptr;
+  // The folder names the chapters before this one in the same run claimed;
+  // null for a chapter run alone.
+  ClaimedNames* claimed_names = nullptr;
 };
 
 // How a job treats pages; the defaults are the window's.

@@ -10,6 +10,7 @@ namespace vexel::download {
 // The outcome of a file operation: 0, or the errno that made it fail.
 struct FileResult {
   int error = 0;
+  bool made = false;  // CreateDirectory: the directory did not exist before
   explicit operator bool() const { return error == 0; }
 };
 
@@ -28,6 +29,8 @@ class FileSystem {
   virtual bool Rename(const std::string& from, const std::string& to) = 0;
   // Removes a file.
   virtual bool Remove(const std::string& path) = 0;
+  // Removes a directory when it is empty.
+  virtual bool RemoveDirectory(const std::string& path) = 0;
   // True when `path` is a directory in which this process can create files.
   virtual bool IsWritableDirectory(const std::string& path) = 0;
 

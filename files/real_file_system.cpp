@@ -48,7 +48,7 @@ class PosixFileSystem final : public download::FileSystem {
  public:
   download::FileResult CreateDirectory(const std::string& path) override {
     if (::mkdir(path.c_str(), 0777) == 0) {
-      return {};
+      return {0, true};
     }
     const int error = errno;
     if (error == EEXIST && IsDirectory(path)) {
@@ -73,6 +73,8 @@ class PosixFileSystem final : public download::FileSystem {
   }
 
   bool Remove(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
+
+  bool RemoveDirectory(const std::string& path) override { return ::rmdir(path.c_str()) == 0; }
 
   // Asks by trying: permission bits say nothing for root or on a read-only
   // mount, so a probe file is created and removed again.

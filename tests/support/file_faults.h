@@ -44,6 +44,10 @@ class FaultyFileSystem final : public download::FileSystem {
     removed.push_back(path);
     return !fail_remove && real().Remove(path);
   }
+  bool RemoveDirectory(const std::string& path) override {
+    removed.push_back(path);
+    return !fail_remove && real().RemoveDirectory(path);
+  }
   bool IsWritableDirectory(const std::string& path) override {
     return writable && real().IsWritableDirectory(path);
   }

@@ -1,0 +1,31 @@
+// The chapter folder names that one run has used, so that two chapters of
+// the run never share a folder or an archive.
+#pragma once
+
+#include <set>
+#include <string>
+#include <string_view>
+
+namespace vexel::download {
+
+// Kept by whoever runs a queue of chapters, one for the whole queue; a job
+// claims its chapter's name when it has chosen its output directory.
+class ClaimedNames {
+ public:
+  // True when `path` was not claimed before; it is claimed from now on.
+  bool Claim(const std::string& path) { return paths_.insert(path).second; }
+
+ private:
+  std::set<std::string> paths_;
+};
+
+// The name of the folder for the chapter titled `title` (already made safe)
+// in `directory`: the title, cut to leave room for the longest name the
+// program makes beside the folder. When an earlier chapter of the run
+// claimed that name in `directory`, the name gains " (2)", " (3)", … instead,
+// the first one not claimed yet. Without `names` (a single chapter) the cut
+// title is the name.
+std::string ClaimFolderName(ClaimedNames* names, std::string_view directory,
+                            std::string_view title);
+
+}  // namespace vexel::download
