@@ -154,8 +154,9 @@ JobOutcome DownloadJob(DownloadHost& host, const JobTools& tools, const JobOptio
   }
   plan->Folder += "/";
   JobOutcome outcome = RunImageLoop(host, tools, options, *plan);
-  // No page arrived: an empty folder this job made would only mislead.
-  if (created.made && outcome.stored == 0 && outcome.present == 0) {
+  // No page of a chapter that has pages arrived: an empty folder this job
+  // made would only look like a chapter begun.
+  if (created.made && plan->PageCount > 0 && outcome.stored == 0 && outcome.present == 0) {
     tools.file_system.RemoveDirectory(plan->Folder);
   }
   if (options.pack_cbz && outcome.end == JobEnd::Complete) {

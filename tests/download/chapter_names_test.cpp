@@ -139,7 +139,7 @@ TEST_F(ChapterNamesTest, ChaptersOfOneQueueWithOneTitleNeverShareAFolder) {
     const std::vector<JobOutcome> first = run_queue();
     EXPECT_EQ(first[1].stored, 1) << host.log;
     EXPECT_EQ(first[1].present, 0);
-    EXPECT_EQ(fetched.size(), 4U);
+    ASSERT_EQ(fetched.size(), 4U);
     EXPECT_EQ(fetched[2], "http://127.0.0.1:1/comic/1/two/1.png");
     EXPECT_EQ(ListTree(run_out.path()),
               pack ? (std::set<std::string>{"ABC.cbz", "ABC (2).cbz", "ABC (3).cbz"})
