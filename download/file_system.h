@@ -3,7 +3,11 @@
 // one.
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace vexel::download {
 
@@ -12,6 +16,13 @@ struct FileResult {
   int error = 0;
   bool made = false;  // CreateDirectory: the directory did not exist before
   explicit operator bool() const { return error == 0; }
+};
+
+// A descriptor opened through the seam, or the errno that stopped it.
+struct OpenedFile {
+  int fd = -1;
+  int error = 0;
+  explicit operator bool() const { return fd >= 0; }
 };
 
 class FileSystem {
@@ -33,6 +44,28 @@ class FileSystem {
   virtual bool RemoveDirectory(const std::string& path) = 0;
   // True when `path` is a directory in which this process can create files.
   virtual bool IsWritableDirectory(const std::string& path) = 0;
+
+  // Temporary files, locks, and the sweep of what a killed run left behind.
+  //
+  // Opens a new file for writing; EEXIST when something is at `path`. Its
+  // permissions are 0666 less the user's umask, as for any file the user's
+  // programs make, so that a media server of another user can read pages.
+  virtual OpenedFile CreateNewFile(const std::string& path) = 0;
+  // Writes all of `data` to `fd`.
+  virtual FileResult WriteFile(int fd, std::string_view data) = 0;
+  // Closes `fd`; a failed close can mean lost data.
+  virtual FileResult CloseFile(int fd) = 0;
+  // Takes an exclusive lock on the file or folder at `path` without waiting:
+  // the descriptor that holds it until CloseFile, or EWOULDBLOCK while
+  // another open descriptor (of any process) holds it.
+  virtual OpenedFile TryLock(const std::string& path) = 0;
+  // The names in a folder, "." and ".." left out; none when it cannot be read.
+  virtual std::vector<std::string> ListFolder(const std::string& path) = 0;
+  // How long ago the regular file at `path` (not a link) last changed;
+  // nothing when no regular file is there.
+  virtual std::optional<std::chrono::seconds> AgeOfFile(const std::string& path) = 0;
+  // True only when process `pid` is known to have ended.
+  virtual bool ProcessHasEnded(long pid) = 0;
 
  protected:
   FileSystem() = default;

@@ -3,10 +3,15 @@
 #include <unistd.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <string_view>
+
+#include "files/leftover_sweep.h"
 
 namespace vexel::files {
 namespace {
@@ -109,11 +114,54 @@ download::PackResult Check(const download::PackRequest& request, const std::stri
   return {true, 0, {}};
 }
 
+constexpr std::string_view kPartSuffix = ".cbz.part";
+constexpr std::size_t kZipRandomLength = 6;
+
+std::string ParentOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
 }  // namespace
+
+// "<chapter>.cbz.part" and libzip's "<chapter>.cbz.part.XXXXXX" (six letters
+// or digits) belong to whoever packs the chapter folder "<chapter>" beside
+// them: Pack holds a lock on that folder while it writes.
+std::optional<LeftoverOwner> PackLeftoverOwner(const std::string& folder, std::string_view name) {
+  if (!name.ends_with(kPartSuffix)) {
+    const std::size_t dot = name.size() - std::min(name.size(), kZipRandomLength + 1);
+    const std::string_view random = name.substr(dot + 1);
+    if (name.size() < kZipRandomLength + 1 || name[dot] != '.' ||
+        !std::all_of(random.begin(), random.end(), [](char c) {
+          return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+        })) {
+      return std::nullopt;
+    }
+    name = name.substr(0, dot);
+  }
+  if (!name.ends_with(kPartSuffix) || name.size() == kPartSuffix.size()) {
+    return std::nullopt;
+  }
+  name.remove_suffix(kPartSuffix.size());
+  return LeftoverOwner{0, folder + std::string(name)};
+}
 
 CbzPacker::CbzPacker(download::FileSystem& file_system) : file_system_(file_system) {}
 
 download::PackResult CbzPacker::Pack(const download::PackRequest& request) {
+  // What a killed pack left beside the archives goes first, this chapter's
+  // own included; then the lock marks this chapter's files as in use.
+  const std::string output = ParentOf(request.archive);
+  SweepLeftovers(file_system_, output,
+                 [&output](std::string_view name) { return PackLeftoverOwner(output, name); });
+  std::string folder = request.folder;
+  if (!folder.empty() && folder.back() == '/') {
+    folder.pop_back();
+  }
+  const HeldLock lock(file_system_, folder);
+  if (!lock.held() && lock.error() == EWOULDBLOCK) {
+    return Failure("another process is packing " + folder, EWOULDBLOCK);
+  }
   const std::string part = request.archive + ".part";
   download::PackResult result = Write(request, part);
   if (result.ok) {
@@ -130,10 +178,6 @@ download::PackResult CbzPacker::Pack(const download::PackRequest& request) {
     file_system_.Remove(page.file);
   }
   // The folder goes when nothing else is in it; files of the user's stay.
-  std::string folder = request.folder;
-  if (!folder.empty() && folder.back() == '/') {
-    folder.pop_back();
-  }
   ::rmdir(folder.c_str());
   return result;
 }

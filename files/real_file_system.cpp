@@ -1,14 +1,20 @@
 #include "files/real_file_system.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace vexel::files {
 namespace {
@@ -95,6 +101,67 @@ class PosixFileSystem final : public download::FileSystem {
     fd.Close();
     ::unlink(probe.c_str());
     return true;
+  }
+
+  // The mode goes to open(), which takes the umask off itself: reading the
+  // umask would mean setting it, which races with every other thread.
+  download::OpenedFile CreateNewFile(const std::string& path) override {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    return fd >= 0 ? download::OpenedFile{fd, 0} : download::OpenedFile{-1, errno};
+  }
+
+  download::FileResult WriteFile(int fd, std::string_view data) override {
+    while (!data.empty()) {
+      const ssize_t written = ::write(fd, data.data(), data.size());
+      if (written < 0 && errno == EINTR) {
+        continue;
+      }
+      if (written <= 0) {
+        return {written < 0 ? errno : EIO};
+      }
+      data.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return {};
+  }
+
+  download::FileResult CloseFile(int fd) override { return {::close(fd) == 0 ? 0 : errno}; }
+
+  download::OpenedFile TryLock(const std::string& path) override {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      return {-1, errno};
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int error = errno == EAGAIN ? EWOULDBLOCK : errno;
+      ::close(fd);
+      return {-1, error};
+    }
+    return {fd, 0};
+  }
+
+  std::vector<std::string> ListFolder(const std::string& path) override {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(path, error), end; !error && entry != end;
+         entry.increment(error)) {
+      names.push_back(entry->path().filename().string());
+    }
+    return names;
+  }
+
+  std::optional<std::chrono::seconds> AgeOfFile(const std::string& path) override {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+      return std::nullopt;
+    }
+    const auto changed = std::chrono::system_clock::from_time_t(info.st_mtim.tv_sec);
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now() -
+                                                            changed);
+  }
+
+  bool ProcessHasEnded(long pid) override {
+    return pid > 0 && pid != ::getpid() && ::kill(static_cast<pid_t>(pid), 0) == -1 &&
+           errno == ESRCH;
   }
 };
 

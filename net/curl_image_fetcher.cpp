@@ -1,18 +1,14 @@
 #include "net/curl_image_fetcher.h"
 
-#include <unistd.h>
-#include <csignal>
-
 #include <algorithm>
-#include <cerrno>
+#include <array>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
+#include "files/leftover_sweep.h"
 #include "files/real_file_system.h"
+#include "net/curl_failure.h"
+#include "net/page_file.h"
 #include "net/resolve_address.h"
 #include "text/text.h"
 
@@ -26,18 +22,6 @@ constexpr long kMaxRedirects = 10;
 // How long one wait for the network may last before the abandon flag and
 // the stall watchdogs are looked at again.
 constexpr std::chrono::milliseconds kPollSlice{100};
-// Temporary files are named ".vexel-<pid>-XXXXXX.part", so that a later run
-// can tell those of a process that no longer runs.
-constexpr std::string_view kTemporaryPrefix = ".vexel-";
-constexpr std::string_view kTemporarySuffix = ".part";
-
-struct FileCloser {
-  void operator()(std::FILE* file) const {
-    std::fclose(file);  // NOLINT(cppcoreguidelines-owning-memory)
-  }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
-
 FetchResult Fail(FetchFailure failure, std::string reason, long status = 0) {
   return FetchResult::Failed(failure, std::move(reason), status);
 }
@@ -46,11 +30,6 @@ FetchResult FileFailure(const std::string& what, int error) {
   FetchResult result = Fail(FetchFailure::File, what + ": " + std::strerror(error));
   result.system_error = error;
   return result;
-}
-
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
 // A body that a browser would show as a web page: "<!DOCTYPE html" or
@@ -69,13 +48,6 @@ bool IsHtmlContentType(const char* content_type) {
              text::TrimAsciiWhitespace(std::string_view(content_type)), "text/html");
 }
 
-bool ProcessIsGone(const std::string& pid_text) {
-  char* end = nullptr;
-  const long pid = std::strtol(pid_text.c_str(), &end, 10);
-  return end != pid_text.c_str() && *end == '\0' && pid > 0 && pid != ::getpid() &&
-         ::kill(static_cast<pid_t>(pid), 0) == -1 && errno == ESRCH;
-}
-
 }  // namespace
 
 // One page's transfer: its easy handle and everything that describes the
@@ -85,18 +57,16 @@ struct CurlImageFetcher::Transfer {
   CurlImageFetcher* owner = nullptr;
   CurlEasy easy;
   std::uint64_t tag = 0;
+  std::uint64_t serial = 0;  // which start this is, for FetchImage's wait
   std::string address;
-  std::string target;
-  std::string temporary;
-  UniqueFile sink;
+  PageFile file;
+  std::array<char, CURL_ERROR_SIZE> detail{};  // curl's own words for a failure
   int redirects = 0;
   std::uint64_t body_bytes = 0;
   std::string head;  // the body's first bytes, for the web page check
   // The response's status and type are read once, at its first bytes.
   bool response_read = false;
   bool redirect_body = false;
-  bool sink_failed = false;
-  int sink_error = 0;
   bool too_large = false;
   bool web_page = false;
   // The stall watchdog: when the received count last changed.
@@ -104,13 +74,15 @@ struct CurlImageFetcher::Transfer {
   curl_off_t expected = 0;
   std::chrono::steady_clock::time_point last_change;
   bool stalled = false;
+  // The page's deadline holds across its redirects, each a transfer of its
+  // own to curl.
+  std::chrono::steady_clock::time_point deadline;
 
   void ResetBody() {
     body_bytes = 0;
     head.clear();
     response_read = false;
     redirect_body = false;
-    sink_failed = false;
     too_large = false;
     web_page = false;
     received = 0;
@@ -144,10 +116,9 @@ CurlImageFetcher::CurlImageFetcher(FetchOptions options)
 }
 
 CurlImageFetcher::~CurlImageFetcher() {
+  // The transfers' page files go with them.
   for (const std::unique_ptr<Transfer>& transfer : active_) {
     curl_multi_remove_handle(multi_.get(), transfer->easy.get());
-    transfer->sink.reset();
-    file_system_.Remove(transfer->temporary);
   }
 }
 
@@ -183,6 +154,7 @@ bool CurlImageFetcher::Configure(Transfer& transfer) {
   set(CURLOPT_XFERINFOFUNCTION, &CurlImageFetcher::OnProgress);
   set(CURLOPT_XFERINFODATA, &transfer);
   set(CURLOPT_PRIVATE, &transfer);
+  set(CURLOPT_ERRORBUFFER, transfer.detail.data());
   set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options_.max_bytes));
   // An error page is never stored as an image: stop at the status line.
   set(CURLOPT_FAILONERROR, 1L);
@@ -202,33 +174,27 @@ bool CurlImageFetcher::Configure(Transfer& transfer) {
   return true;
 }
 
-// Temporary files of processes that ended without tidying up (killed, or
-// the machine went down) are removed the first time a run writes into the
-// same folder again. Those of processes still running are theirs.
+// Page files of processes that ended without tidying up (killed, or the
+// machine went down) are removed the first time a run writes into the same
+// folder again; see SweepLeftovers for what counts as one.
 void CurlImageFetcher::RemoveOrphans(const std::string& folder) {
-  if (!tidied_folders_.insert(folder).second) {
-    return;
-  }
-  std::error_code error;
-  for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
-       entry.increment(error)) {
-    const std::string name = entry->path().filename().string();
-    if (!name.starts_with(kTemporaryPrefix) || !name.ends_with(kTemporarySuffix)) {
-      continue;
-    }
-    const std::size_t dash = name.find('-', kTemporaryPrefix.size());
-    if (dash != std::string::npos &&
-        ProcessIsGone(name.substr(kTemporaryPrefix.size(), dash - kTemporaryPrefix.size()))) {
-      file_system_.Remove(entry->path().string());
-    }
+  if (tidied_folders_.insert(folder).second) {
+    files::SweepLeftovers(file_system_, folder, &PageFileOwner);
   }
 }
 
 bool CurlImageFetcher::StartFetch(std::uint64_t tag, const std::string& address,
                                   const std::string& target) {
+  Start(tag, address, target);
+  return true;
+}
+
+std::uint64_t CurlImageFetcher::Start(std::uint64_t tag, const std::string& address,
+                                      const std::string& target) {
+  const std::uint64_t serial = ++serials_;
   const auto finish_now = [&](FetchResult result) {
-    finished_.push_back({tag, std::move(result)});
-    return true;
+    finished_.push_back({serial, {tag, std::move(result)}});
+    return serial;
   };
   // Only what a browser would fetch for an image: no relative or local
   // addresses, which curl would otherwise guess a host or a file for.
@@ -245,53 +211,55 @@ bool CurlImageFetcher::StartFetch(std::uint64_t tag, const std::string& address,
   }
   const std::string folder = FolderOf(target);
   RemoveOrphans(folder);
-  std::string name = folder + std::string(kTemporaryPrefix) + std::to_string(::getpid()) +
-                     "-XXXXXX" + std::string(kTemporarySuffix);
-  const int fd = ::mkstemps(name.data(), static_cast<int>(kTemporarySuffix.size()));
-  if (fd < 0) {
-    const int error = errno;
+  if (const int error = transfer->file.Create(file_system_, target); error != 0) {
     idle_.push_back(std::move(transfer));
     return finish_now(FileFailure("cannot create a file in " + folder, error));
   }
-  transfer->sink.reset(::fdopen(fd, "wb"));
-  if (!transfer->sink) {
-    const int error = errno;
-    ::close(fd);
-    file_system_.Remove(name);
-    idle_.push_back(std::move(transfer));
-    return finish_now(FileFailure("cannot open " + name, error));
-  }
   transfer->tag = tag;
+  transfer->serial = serial;
   transfer->address = address;
-  transfer->target = target;
-  transfer->temporary = std::move(name);
   transfer->redirects = 0;
   transfer->ResetBody();
+  transfer->deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(options_.transfer.deadline_seconds);
   CURL* handle = transfer->easy.get();
+  curl_easy_setopt(handle, CURLOPT_TIMEOUT, options_.transfer.deadline_seconds);
   curl_easy_setopt(handle, CURLOPT_URL, address.c_str());
   const std::string& referer = options_.transfer.referer;
   curl_easy_setopt(handle, CURLOPT_REFERER, referer.empty() ? nullptr : referer.c_str());
   if (curl_multi_add_handle(multi_.get(), handle) != CURLM_OK) {
-    transfer->sink.reset();
-    file_system_.Remove(transfer->temporary);
+    transfer->file.Discard();
     idle_.push_back(std::move(transfer));
     return finish_now(Fail(FetchFailure::Network, "libcurl could not start a transfer"));
   }
   active_.push_back(std::move(transfer));
-  return true;
+  return serial;
 }
 
-std::optional<download::FinishedFetch> CurlImageFetcher::NextFinished(
-    std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
+std::optional<download::FinishedFetch> CurlImageFetcher::TakeFinished(
+    std::optional<std::uint64_t> serial) {
+  const auto at = std::find_if(finished_.begin(), finished_.end(), [&](const Ended& ended) {
+    return !serial || ended.serial == *serial;
+  });
+  if (at == finished_.end()) {
+    return std::nullopt;
+  }
+  download::FinishedFetch done = std::move(at->fetch);
+  finished_.erase(at);
+  return done;
+}
+
+std::optional<download::FinishedFetch> CurlImageFetcher::WaitFor(
+    std::optional<std::uint64_t> serial, std::chrono::steady_clock::time_point deadline) {
   for (;;) {
-    if (finished_.empty() && !active_.empty()) {
-      Drive();
-    }
-    if (!finished_.empty()) {
-      download::FinishedFetch done = std::move(finished_.front());
-      finished_.pop_front();
+    if (std::optional<download::FinishedFetch> done = TakeFinished(serial)) {
       return done;
+    }
+    if (!active_.empty()) {
+      Drive();
+      if (std::optional<download::FinishedFetch> done = TakeFinished(serial)) {
+        return done;
+      }
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
@@ -303,16 +271,19 @@ std::optional<download::FinishedFetch> CurlImageFetcher::NextFinished(
   }
 }
 
+std::optional<download::FinishedFetch> CurlImageFetcher::NextFinished(
+    std::chrono::milliseconds timeout) {
+  return WaitFor(std::nullopt, std::chrono::steady_clock::now() + timeout);
+}
+
 download::FetchResult CurlImageFetcher::FetchImage(const std::string& address,
                                                    const std::string& target) {
-  // A lone fetch; callers that start fetches of their own wait for them
-  // with NextFinished instead.
-  StartFetch(0, address, target);
-  for (;;) {
-    if (std::optional<download::FinishedFetch> done = NextFinished(std::chrono::seconds(1))) {
-      return std::move(done->result);
-    }
-  }
+  // Its own fetch only: those of StartFetch stay for NextFinished. Every
+  // transfer ends by its deadline, its stall watch or the abandon flag.
+  const std::uint64_t serial = Start(0, address, target);
+  std::optional<download::FinishedFetch> done =
+      WaitFor(serial, std::chrono::steady_clock::time_point::max());
+  return done ? std::move(done->result) : Fail(FetchFailure::Network, "libcurl lost the transfer");
 }
 
 void CurlImageFetcher::Drive() {
@@ -336,25 +307,29 @@ void CurlImageFetcher::Conclude(Transfer& transfer, CURLcode result) {
   long status = 0;
   curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
   char* location = nullptr;
-  if (result == CURLE_OK && status >= 300 && status < 400 &&
-      curl_easy_getinfo(handle, CURLINFO_REDIRECT_URL, &location) == CURLE_OK &&
-      location != nullptr && transfer.redirects < kMaxRedirects) {
+  const bool redirect = result == CURLE_OK && status >= 300 && status < 400 &&
+                        curl_easy_getinfo(handle, CURLINFO_REDIRECT_URL, &location) == CURLE_OK &&
+                        location != nullptr && transfer.redirects < kMaxRedirects;
+  const bool limited = options_.transfer.deadline_seconds > 0;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      transfer.deadline - std::chrono::steady_clock::now());
+  if (redirect && limited && left.count() <= 0) {
+    result = CURLE_OPERATION_TIMEDOUT;
+  } else if (redirect) {
     const std::string next = location;
     const std::string referer = RefererForRedirect(options_.transfer.referer, next);
     ++transfer.redirects;
     transfer.ResetBody();
     curl_easy_setopt(handle, CURLOPT_URL, next.c_str());
     curl_easy_setopt(handle, CURLOPT_REFERER, referer.empty() ? nullptr : referer.c_str());
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, limited ? static_cast<long>(left.count()) : 0L);
     if (curl_multi_add_handle(multi_.get(), handle) == CURLM_OK) {
       return;
     }
   }
   FetchResult outcome = Settle(transfer, result, status);
-  transfer.sink.reset();
-  if (!outcome.stored) {
-    file_system_.Remove(transfer.temporary);
-  }
-  finished_.push_back({transfer.tag, std::move(outcome)});
+  transfer.file.Discard();  // when it was not committed
+  finished_.push_back({transfer.serial, {transfer.tag, std::move(outcome)}});
   const auto at = std::find_if(active_.begin(), active_.end(),
                                [&](const auto& active) { return active.get() == &transfer; });
   idle_.push_back(std::move(*at));
@@ -391,19 +366,15 @@ download::FetchResult CurlImageFetcher::Settle(Transfer& transfer, CURLcode resu
   if (transfer.web_page) {
     return Fail(FetchFailure::NotAnImage, "a web page (text/html)", status);
   }
-  if (transfer.sink_failed) {
-    FetchResult failed = FileFailure("cannot write " + transfer.temporary, transfer.sink_error);
+  if (transfer.file.error() != 0) {
+    FetchResult failed = FileFailure("cannot write " + transfer.file.name(), transfer.file.error());
     failed.http_status = status;
     return failed;
   }
   if (result != CURLE_OK) {
-    FetchFailure kind = FetchFailure::Network;
-    if (result == CURLE_OPERATION_TIMEDOUT) {
-      kind = FetchFailure::Timeout;
-    } else if (result == CURLE_URL_MALFORMAT || result == CURLE_UNSUPPORTED_PROTOCOL) {
-      kind = FetchFailure::BadAddress;
-    }
-    return Fail(kind, curl_easy_strerror(result), status);
+    const char* reason =
+        transfer.detail[0] != '\0' ? transfer.detail.data() : curl_easy_strerror(result);
+    return Fail(FailureOfCurlCode(result), reason, status);
   }
   if (status >= 300) {
     return Fail(FetchFailure::HttpStatus, "HTTP status " + std::to_string(status), status);
@@ -414,15 +385,8 @@ download::FetchResult CurlImageFetcher::Settle(Transfer& transfer, CURLcode resu
   if (LooksLikeHtml(transfer.head)) {
     return Fail(FetchFailure::NotAnImage, "a web page", status);
   }
-  std::FILE* file = transfer.sink.release();
-  if (std::fclose(file) != 0) {  // NOLINT(cppcoreguidelines-owning-memory)
-    FetchResult failed = FileFailure("cannot write " + transfer.temporary, errno);
-    failed.http_status = status;
-    return failed;
-  }
-  errno = 0;
-  if (!file_system_.Rename(transfer.temporary, transfer.target)) {
-    FetchResult failed = FileFailure("cannot rename to " + transfer.target, errno);
+  if (const int error = transfer.file.Commit(); error != 0) {
+    FetchResult failed = FileFailure("cannot store " + transfer.file.target(), error);
     failed.http_status = status;
     return failed;
   }
@@ -471,9 +435,7 @@ std::size_t CurlImageFetcher::OnWrite(char* data, std::size_t size, std::size_t 
   if (transfer.head.size() < 64) {
     transfer.head.append(data, std::min(bytes, 64 - transfer.head.size()));
   }
-  if (transfer.sink == nullptr || std::fwrite(data, 1, bytes, transfer.sink.get()) != bytes) {
-    transfer.sink_failed = true;
-    transfer.sink_error = errno;
+  if (!transfer.file.Write(std::string_view(data, bytes))) {
     return 0;
   }
   transfer.body_bytes += bytes;

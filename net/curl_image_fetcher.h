@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -59,7 +60,7 @@ class CurlImageFetcher final : public download::ImageFetcher {
   CurlImageFetcher(CurlImageFetcher&&) = delete;
   CurlImageFetcher& operator=(CurlImageFetcher&&) = delete;
 
-  // Receives `address` into a new temporary file beside `target` and renames
+  // Receives `address` into a new page file beside `target` and renames
   // it over `target` once the body is complete, so that no half-written file
   // ever carries the page's name. An empty body, a web page (text/html, or a
   // body that begins as one) and a body past max_bytes fail the page and
@@ -74,6 +75,18 @@ class CurlImageFetcher final : public download::ImageFetcher {
  private:
   struct Transfer;
 
+  struct Ended {
+    std::uint64_t serial = 0;
+    download::FinishedFetch fetch;
+  };
+
+  // Starts a fetch, or records its failure at once; returns its serial.
+  std::uint64_t Start(std::uint64_t tag, const std::string& address, const std::string& target);
+  // The first ended fetch, or the one of `serial`, if it has ended.
+  std::optional<download::FinishedFetch> TakeFinished(std::optional<std::uint64_t> serial);
+  // Drives the transfers until TakeFinished(serial) has one, or `deadline`.
+  std::optional<download::FinishedFetch> WaitFor(std::optional<std::uint64_t> serial,
+                                                 std::chrono::steady_clock::time_point deadline);
   std::unique_ptr<Transfer> TakeIdleTransfer();
   bool Configure(Transfer& transfer);
   void RemoveOrphans(const std::string& folder);
@@ -93,7 +106,8 @@ class CurlImageFetcher final : public download::ImageFetcher {
   CurlMulti multi_;
   std::vector<std::unique_ptr<Transfer>> active_;
   std::vector<std::unique_ptr<Transfer>> idle_;  // handles kept for their connections' sake
-  std::deque<download::FinishedFetch> finished_;
+  std::deque<Ended> finished_;
+  std::uint64_t serials_ = 0;
   std::set<std::string> tidied_folders_;
 };
 

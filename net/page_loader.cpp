@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "html/charset_decoder.h"
+#include "net/curl_failure.h"
 #include "net/curl_handle.h"
 #include "net/resolve_address.h"
 #include "text/text.h"
@@ -179,13 +180,7 @@ FetchedPage FetchPage(std::string_view source, const PageLoadOptions& options) {
     page.Fail(FetchFailure::TooLarge, TooLarge(options.max_bytes, page.final_url));
   } else if (result != CURLE_OK) {
     const std::string reason = detail[0] != '\0' ? detail.data() : curl_easy_strerror(result);
-    FetchFailure kind = FetchFailure::Network;
-    if (result == CURLE_OPERATION_TIMEDOUT) {
-      kind = FetchFailure::Timeout;
-    } else if (result == CURLE_FILE_COULDNT_READ_FILE || result == CURLE_READ_ERROR) {
-      kind = FetchFailure::File;
-    }
-    page.Fail(kind, OneLine("cannot load " + page.final_url + ": " + reason));
+    page.Fail(FailureOfCurlCode(result), OneLine("cannot load " + page.final_url + ": " + reason));
   }
   if (!page.ok()) {
     page.bytes.clear();
@@ -211,8 +206,10 @@ LoadedPage LoadPage(std::string_view source, const PageLoadOptions& options) {
   std::string().swap(fetched.bytes);
   html::ParseOutcome parsed = html::ParseHtml(text, fetched.final_url);
   if (!parsed.ok()) {
-    // Past the parser's limits: the page is too large or too complex to read.
-    loaded.failure = FetchFailure::TooLarge;
+    // Past the parser's limits: the page is too large or too complex to
+    // read, which is no matter of its size.
+    loaded.too_complex = parsed.too_complex;
+    loaded.failure = parsed.too_complex ? FetchFailure::None : FetchFailure::TooLarge;
     loaded.error = "cannot read " + fetched.final_url + ": " + parsed.error;
     return loaded;
   }

@@ -16,7 +16,8 @@
 namespace vexel::net {
 
 struct PageLoadOptions {
-  // User-Agent, cookies, connect and stall timeouts (30 s and 60 s). The
+  // User-Agent, cookies, the connect timeout, the low-speed limit and the
+  // deadline (stall_timeout_seconds is the image fetcher's alone). The
   // loader always allows file:// addresses, whatever allow_file_scheme says.
   TransferOptions transfer;
   // A body larger than this fails the load; the parser takes no more anyway.
@@ -46,7 +47,12 @@ struct LoadedPage {
   std::unique_ptr<html::HtmlDocument> document;
   std::string final_url;
   long http_status = 0;
-  download::FetchFailure failure = download::FetchFailure::None;  // as FetchedPage's
+  // As FetchedPage's; TooLarge also for a page past the parser's limits of
+  // size, depth or tags. None for a page refused as too complex.
+  download::FetchFailure failure = download::FetchFailure::None;
+  // The page arrived but would need more memory to parse than the parser
+  // may use; error says so.
+  bool too_complex = false;
   std::string error;
   bool ok() const { return document != nullptr; }
 };

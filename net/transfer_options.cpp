@@ -16,8 +16,10 @@ CURLcode ApplyTransferOptions(CURL* handle, const TransferOptions& options) {
       set(CURLOPT_USERAGENT, options.user_agent.c_str()),
       set(CURLOPT_REFERER, options.referer.empty() ? nullptr : options.referer.c_str()),
       set(CURLOPT_CONNECTTIMEOUT, options.connect_timeout_seconds),
-      set(CURLOPT_LOW_SPEED_LIMIT, 1L),
-      set(CURLOPT_LOW_SPEED_TIME, options.stall_timeout_seconds),
+      set(CURLOPT_LOW_SPEED_LIMIT, options.low_speed_bytes_per_second),
+      set(CURLOPT_LOW_SPEED_TIME,
+          options.low_speed_bytes_per_second > 0 ? options.low_speed_seconds : 0L),
+      set(CURLOPT_TIMEOUT, options.deadline_seconds),
       set(CURLOPT_ACCEPT_ENCODING, ""),
       set(CURLOPT_SHARE, options.share),
   };

@@ -18,8 +18,18 @@ struct TransferOptions {
   std::string user_agent = kDefaultUserAgent;
   std::string referer;  // empty: no Referer header
   long connect_timeout_seconds = 30;
-  // A transfer that moves less than one byte per second for this long is a
-  // stall and fails.
+  // A transfer slower than low_speed_bytes_per_second for low_speed_seconds
+  // running, response headers included, fails as a timeout: a server that
+  // trickles a byte now and then would otherwise hold a page for hours.
+  // curl measures the speed over the last few seconds, so a steady slow line
+  // above the limit keeps working. 0 bytes turns the check off.
+  long low_speed_bytes_per_second = 1024;
+  long low_speed_seconds = 30;
+  // However fast it moves, one transfer (a page image with all its
+  // redirects, or a page) fails as a timeout past this many seconds.
+  long deadline_seconds = 600;
+  // The image fetcher's own watch: a page of which no body byte arrives for
+  // this long fails as a timeout, also when the low-speed check is off.
   long stall_timeout_seconds = 60;
   bool allow_file_scheme = false;  // only the page loader reads local files
   // Not owned. Transfers given the same share (on one thread) reuse each
@@ -28,7 +38,8 @@ struct TransferOptions {
 };
 
 // Applies redirects (at most 10, http and https only, plus file when allowed),
-// the User-Agent and Referer, the connect and stall timeouts, and
+// the User-Agent and Referer, the connect timeout, the low-speed limit and
+// the deadline, and
 // turns off signals so the handle can be used from any thread. Returns the
 // first error from curl_easy_setopt, or CURLE_OK.
 CURLcode ApplyTransferOptions(CURL* handle, const TransferOptions& options);

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "query/element_query.h"
+#include "tests/net/trickle_server.h"
 #include "tests/support/chapter_page.h"
 #include "tests/support/encode_text.h"
 #include "tests/support/local_server.h"
@@ -137,7 +138,7 @@ TEST_F(PageLoaderTest, BodiesOverTheSizeCapFail) {
 
 TEST_F(PageLoaderTest, AStalledTransferGivesUp) {
   PageLoadOptions options;
-  options.transfer.stall_timeout_seconds = 1;
+  options.transfer.low_speed_seconds = 1;
   const auto started = std::chrono::steady_clock::now();
   const LoadedPage page = LoadPage(local_.Url("/stall"), options);
   EXPECT_FALSE(page.ok());
@@ -145,6 +146,24 @@ TEST_F(PageLoaderTest, AStalledTransferGivesUp) {
   EXPECT_EQ(page.failure, FetchFailure::Timeout);
   EXPECT_EQ(page.error.find('\n'), std::string::npos);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8));
+}
+
+// A page whose headers trickle in fails as a timeout within the low-speed
+// window; one that arrives steadily but runs past the deadline fails too.
+TEST(PageLoader, TricklingHeadersAndTheDeadlineEndALoad) {
+  using std::chrono::milliseconds;
+  vexel::testing::TrickleServer headers(vexel::testing::TrickleServer::Trickle(
+      "HTTP/1.1 200 OK\r\n", "X-Slow: 1\r\n", 300, milliseconds(100)));
+  vexel::testing::TrickleServer steady(vexel::testing::TrickleServer::Trickle(
+      "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 12000\r\n\r\n",
+      std::string(400, ' '), 30, milliseconds(100)));
+  ASSERT_TRUE(headers.Start() && steady.Start());
+  PageLoadOptions options;
+  options.transfer.low_speed_seconds = 1;  // at 1024 bytes a second
+  EXPECT_EQ(LoadPage(headers.Url("/1.html"), options).failure, FetchFailure::Timeout);
+  options.transfer.low_speed_bytes_per_second = 100;
+  options.transfer.deadline_seconds = 1;
+  EXPECT_EQ(LoadPage(steady.Url("/2.html"), options).failure, FetchFailure::Timeout);
 }
 
 TEST_F(PageLoaderTest, AnAbandonFlagEndsTheLoadUnderWayAndStopsTheNextBeforeConnecting) {

@@ -17,6 +17,7 @@ class FaultyFileSystem final : public download::FileSystem {
   std::string fail_rename_into;  // renames to paths with this prefix fail too
   bool fail_remove = false;
   bool writable = true;  // answer of IsWritableDirectory for existing directories
+  int fail_write = 0;    // the errno WriteFile fails with; 0: none
 
   std::vector<std::string> created;  // CreateDirectory and CreateDirectories calls
   std::vector<std::string> renamed;  // rename targets
@@ -51,6 +52,21 @@ class FaultyFileSystem final : public download::FileSystem {
   bool IsWritableDirectory(const std::string& path) override {
     return writable && real().IsWritableDirectory(path);
   }
+  download::OpenedFile CreateNewFile(const std::string& path) override {
+    return real().CreateNewFile(path);
+  }
+  download::FileResult WriteFile(int fd, std::string_view data) override {
+    return fail_write != 0 ? download::FileResult{fail_write} : real().WriteFile(fd, data);
+  }
+  download::FileResult CloseFile(int fd) override { return real().CloseFile(fd); }
+  download::OpenedFile TryLock(const std::string& path) override { return real().TryLock(path); }
+  std::vector<std::string> ListFolder(const std::string& path) override {
+    return real().ListFolder(path);
+  }
+  std::optional<std::chrono::seconds> AgeOfFile(const std::string& path) override {
+    return real().AgeOfFile(path);
+  }
+  bool ProcessHasEnded(long pid) override { return real().ProcessHasEnded(pid); }
 
  private:
   static download::FileSystem& real() { return files::RealFileSystem(); }
