@@ -2,6 +2,7 @@
 // seam: the job decides when and what, files/ writes the archive.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,11 @@ class ChapterPacker {
   // and only then removes the page files and the folder (when it is empty
   // then). On failure the folder is as it was and no archive is left.
   virtual PackResult Pack(const PackRequest& request) = 0;
+
+  // True when `archive` is a regular file (not a link) that opens as an
+  // archive, holds ComicInfo.xml and `page_count` pages besides: only then
+  // does an earlier run's archive count as the chapter done.
+  virtual bool IsWholeArchive(const std::string& archive, std::int64_t page_count) = 0;
 
  protected:
   ChapterPacker() = default;

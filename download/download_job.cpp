@@ -1,12 +1,13 @@
 #include "download/download_job.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <optional>
 #include <string>
 
-#include <algorithm>
-
 #include "download/chapter_plan.h"
 #include "download/comic_info.h"
+#include "download/image_check.h"
 #include "download/image_loop.h"
 #include "download/outcome_texts.h"
 #include "query/element_query.h"
@@ -87,6 +88,18 @@ void PackChapter(DownloadHost& host, const JobTools& tools, const ChapterPlan& p
   if (plan.PageCount <= 0 || tools.packer == nullptr) {
     return;
   }
+  // A page that is not a whole image (cut short, replaced meanwhile) would
+  // make an archive that looks done and is not: the chapter stays a folder,
+  // and the next run with skip-existing fetches that page again.
+  for (std::int64_t page = 1; page <= plan.PageCount; ++page) {
+    if (!IsWholeImageFile(tools.file_system, PageFilePath(plan, page))) {
+      outcome.pack_failed = true;
+      outcome.end = JobEnd::Error;
+      host.AppendLog(
+          ArchiveLine(archive, "失败（第" + std::to_string(page) + "张图片不完整）\r\n"));
+      return;
+    }
+  }
   PackRequest request;
   request.folder = plan.Folder;
   request.archive = archive;
@@ -114,6 +127,76 @@ void PackChapter(DownloadHost& host, const JobTools& tools, const ChapterPlan& p
   host.AppendLog(ArchiveLine(archive, PageFailedEnd(reason)));
 }
 
+// A kill during packing can leave the folder beside the finished archive:
+// its page files go, and the folder when nothing else is in it. Nothing but
+// the names the job gives pages is touched, and nothing through a link.
+void RemoveLeftoverFolder(FileSystem& file_system, ChapterPlan plan) {
+  if (file_system.KindOf(plan.Folder) != EntryKind::Directory) {
+    return;
+  }
+  const std::string folder = plan.Folder;
+  plan.Folder += "/";
+  for (std::int64_t page = 1; page <= plan.PageCount; ++page) {
+    const std::string file = PageFilePath(plan, page);
+    if (file_system.KindOf(file) == EntryKind::File) {
+      file_system.Remove(file);
+    }
+  }
+  file_system.RemoveDirectory(folder);
+}
+
+// Moves an archive that is not whole out of the way, to the first free
+// "<archive>.broken" name, so that nothing of the user's is lost.
+std::optional<std::string> SetAside(FileSystem& file_system, const std::string& archive,
+                                    int& error) {
+  constexpr int kMostNames = 100;
+  for (int n = 1; n <= kMostNames; ++n) {
+    std::string aside = archive + ".broken";
+    if (n > 1) {
+      aside += "." + std::to_string(n);
+    }
+    const FileResult moved = file_system.RenameNoReplace(archive, aside);
+    if (moved) {
+      return aside;
+    }
+    if (moved.error != EEXIST) {
+      error = moved.error;
+      return std::nullopt;
+    }
+  }
+  error = EEXIST;
+  return std::nullopt;
+}
+
+enum class EarlierArchive { None, Whole, SetAside, Stuck };
+
+// With skip-existing, an archive from an earlier run counts as the chapter
+// done only when it is whole; anything else at its name is set aside and
+// the chapter packed again.
+EarlierArchive LookAtEarlierArchive(DownloadHost& host, const JobTools& tools,
+                                    const ChapterPlan& plan, const std::string& archive) {
+  if (tools.packer == nullptr || tools.file_system.KindOf(archive) == EntryKind::None) {
+    return EarlierArchive::None;
+  }
+  if (tools.file_system.KindOf(archive) == EntryKind::File &&
+      tools.packer->IsWholeArchive(archive, std::max(plan.PageCount, 0))) {
+    host.AppendLog(ArchiveLine(archive, kLogPageExists));
+    return EarlierArchive::Whole;
+  }
+  int error = 0;
+  if (const std::optional<std::string> aside = SetAside(tools.file_system, archive, error)) {
+    std::string end(kLogArchiveSetAside);
+    end.append(*aside).append("\r\n");
+    host.AppendLog(ArchiveLine(archive, end));
+    return EarlierArchive::SetAside;
+  }
+  // Packing would replace it; the job ends instead.
+  FetchResult reason = FetchResult::Failed(FetchFailure::File, "cannot set aside " + archive);
+  reason.system_error = error;
+  host.AppendLog(ArchiveLine(archive, PageFailedEnd(reason)));
+  return EarlierArchive::Stuck;
+}
+
 }  // namespace
 
 JobOutcome DownloadJob(DownloadHost& host, const JobTools& tools, const JobOptions& options) {
@@ -130,14 +213,26 @@ JobOutcome DownloadJob(DownloadHost& host, const JobTools& tools, const JobOptio
   }
   plan->Title = ClaimFolderName(tools.claimed_names, output.path, plan->Title);
   const std::string archive = output.path + plan->Title + ".cbz";
-  if (options.pack_cbz && options.skip_existing && tools.file_system.IsFile(archive)) {
-    host.AppendLog(ArchiveLine(archive, kLogPageExists));
-    JobOutcome present;
-    present.end = JobEnd::Complete;
-    present.present = std::max(plan->PageCount, 0);
-    return Finish(host, std::move(present));
-  }
   plan->Folder = output.path + plan->Title;
+  if (options.pack_cbz && options.skip_existing) {
+    switch (LookAtEarlierArchive(host, tools, *plan, archive)) {
+      case EarlierArchive::Whole: {
+        RemoveLeftoverFolder(tools.file_system, *plan);
+        JobOutcome present;
+        present.end = JobEnd::Complete;
+        present.present = std::max(plan->PageCount, 0);
+        return Finish(host, std::move(present));
+      }
+      case EarlierArchive::Stuck: {
+        JobOutcome stuck;
+        stuck.pack_failed = true;
+        return Finish(host, std::move(stuck));
+      }
+      case EarlierArchive::None:
+      case EarlierArchive::SetAside:
+        break;
+    }
+  }
   // An existing folder is reused. One that cannot be made ends the job: every
   // page would fail, and the reason belongs in the log once.
   const FileResult created = tools.file_system.CreateDirectory(plan->Folder);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +24,19 @@ struct OpenedFile {
   int fd = -1;
   int error = 0;
   explicit operator bool() const { return fd >= 0; }
+};
+
+// What is at a path, the path itself, never what a link points to.
+enum class EntryKind { None, File, Directory, Other };
+
+// The first and last bytes of a file, for telling a whole image from a
+// broken one without reading it all.
+struct FileEnds {
+  int error = 0;         // errno when it could not be opened or read
+  bool regular = false;  // a regular file, opened without following a link
+  std::uint64_t size = 0;
+  std::string head;  // the first bytes asked for, or the whole file
+  std::string tail;  // the last bytes asked for, or the whole file
 };
 
 class FileSystem {
@@ -66,6 +80,20 @@ class FileSystem {
   virtual std::optional<std::chrono::seconds> AgeOfFile(const std::string& path) = 0;
   // True only when process `pid` is known to have ended.
   virtual bool ProcessHasEnded(long pid) = 0;
+
+  // Files that were there before the job: checked before they are trusted,
+  // and set aside rather than overwritten.
+  //
+  // What is at `path`, without following a link (a link is Other).
+  virtual EntryKind KindOf(const std::string& path) = 0;
+  // Opens `path` without following a link and reads up to `head` bytes from
+  // its start and `tail` from its end; a link, a device or a pipe is read
+  // not at all and comes back not regular.
+  virtual FileEnds ReadEnds(const std::string& path, std::size_t head, std::size_t tail) = 0;
+  // Renames `from` to `to` only when nothing is at `to` (EEXIST otherwise).
+  virtual FileResult RenameNoReplace(const std::string& from, const std::string& to) = 0;
+  // Removes an empty directory.
+  virtual bool RemoveDirectory(const std::string& path) = 0;
 
  protected:
   FileSystem() = default;

@@ -6,6 +6,7 @@
 #include <random>
 #include <string>
 
+#include "download/image_check.h"
 #include "download/outcome_texts.h"
 #include "download/retry_policy.h"
 
@@ -57,11 +58,12 @@ class PageLog {
   // ended there.
   bool TooManyFailures() const { return failures_in_a_row_ >= kMaxFailuresInARow; }
 
-  JobOutcome Conclude(bool gave_up) {
+  // `stopped`: a stop request was already seen.
+  JobOutcome Conclude(bool gave_up, bool stopped) {
     if (gave_up) {
       host_.AppendLog(kLogTooManyFailures);
     }
-    if (host_.StopRequested()) {
+    if (stopped || host_.StopRequested()) {
       outcome_.end = JobEnd::Stopped;
     } else if (plan_.PageCount > 0 && outcome_.stored + outcome_.present == 0) {
       // Pages were asked for and none arrived: that is no download.
@@ -72,10 +74,6 @@ class PageLog {
       }
       outcome_.end = JobEnd::Complete;
     }
-    return std::move(outcome_);
-  }
-  JobOutcome Stopped() {
-    outcome_.end = JobEnd::Stopped;
     return std::move(outcome_);
   }
 
@@ -110,172 +108,239 @@ std::optional<std::chrono::milliseconds> RecordTry(PageAttempts& attempts, Fetch
   return RetryDelay(attempts.last, attempts.tries, options.retries, Jitter());
 }
 
-// One page, tried again after transient failures as long as the policy and
-// the stop flag allow.
-FetchResult FetchWithRetries(DownloadHost& host, const JobTools& tools, const JobOptions& options,
-                             const PageAddress& page) {
+// One page from its start to its log line, as curl's per_transfer is for
+// one transfer.
+struct PageState {
+  PageAddress where;
   PageAttempts attempts;
-  for (;;) {
-    const std::optional<std::chrono::milliseconds> delay =
-        RecordTry(attempts, tools.fetcher.FetchImage(page.address, page.target), options);
-    if (!delay || host.StopRequested() || !host.WaitBeforeRetry(*delay)) {
-      return attempts.last;
+  bool present = false;    // already there, not fetched
+  bool in_flight = false;  // started with StartFetch, not yet finished
+  bool ended = false;      // stored, failed for good, or given up on
+  std::optional<Clock::time_point> retry_at;
+};
+
+// Up to `options.jobs` pages at once (one when the fetcher fetches one at a
+// time). A page's line opens once every page before it is logged, before
+// its fetch when it is the next to log, and ends once its fetch has ended,
+// so the log reads as with one page at a time. A stop request starts no new
+// page; the pages in flight finish and are logged.
+class ImageLoop {
+ public:
+  ImageLoop(DownloadHost& host, const JobTools& tools, const JobOptions& options,
+            const ChapterPlan& plan)
+      : host_(host),
+        tools_(tools),
+        options_(options),
+        plan_(plan),
+        log_(host, plan),
+        base_(host.PageAddress()),
+        several_(options.jobs > 1 && plan.PageCount > 1) {}
+
+  JobOutcome Run() {
+    for (;;) {
+      // Waiting pages: a stop must reach them without a new page starting.
+      if (starting_ && (in_flight_ > 0 || waiting_ > 0) && Stop()) {
+        starting_ = false;
+      }
+      RestartDueRetries();
+      StartNewPages();
+      LogEndedPages();
+      if (pages_.empty() && (!starting_ || next_to_start_ > plan_.PageCount)) {
+        break;
+      }
+      WaitForProgress();
     }
+    return log_.Conclude(gave_up_, stopped_);
   }
-}
 
-JobOutcome RunOneAtATime(DownloadHost& host, const JobTools& tools, const JobOptions& options,
-                         const ChapterPlan& plan) {
-  PageLog log(host, plan);
-  const std::string base = host.PageAddress();
-  // A 64-bit counter, so that a count of INT32_MAX still ends.
-  for (std::int64_t page = 1; page <= plan.PageCount; ++page) {
-    if (host.StopRequested()) {
-      return log.Stopped();
+ private:
+  bool Stop() {
+    if (host_.StopRequested()) {
+      stopped_ = true;
     }
-    const PageAddress where = AddressOf(tools, base, plan, page);
-    log.Open(page, where.address);
-    if (options.skip_existing && tools.file_system.IsFile(where.target)) {
-      log.Present(page);
-      continue;
-    }
-    log.End(page, FetchWithRetries(host, tools, options, where));
-    if (log.TooManyFailures() && page < plan.PageCount) {
-      return log.Conclude(/*gave_up=*/true);
-    }
+    return stopped_;
   }
-  return log.Conclude(/*gave_up=*/false);
-}
+  int Width() const { return several_ ? options_.jobs : 1; }
 
-// Up to `options.jobs` pages in flight. A page's line opens once every page
-// before it is logged and ends once its fetch has ended, so the log reads
-// as with one page at a time. A stop request starts no new page; the pages
-// in flight finish and are logged. Nothing when the fetcher fetches only
-// one page at a time.
-std::optional<JobOutcome> RunSeveralAtOnce(DownloadHost& host, const JobTools& tools,
-                                           const JobOptions& options, const ChapterPlan& plan) {
-  struct Page {
-    PageAddress where;
-    PageAttempts attempts;
-    bool present = false;
-    bool ended = false;
-    std::optional<Clock::time_point> retry_at;
-  };
-  PageLog log(host, plan);
-  const std::string base = host.PageAddress();
-  std::map<std::int64_t, Page> pages;  // started, not yet logged
-  std::int64_t next_to_start = 1;
-  std::int64_t next_to_log = 1;
-  bool line_open = false;
-  bool starting = true;
-  bool gave_up = false;
-  int in_flight = 0;
+  // One try of a page. Several at once through StartFetch while the fetcher
+  // takes them; the first page it refuses turns the loop into one page at a
+  // time through FetchImage. A later refusal ends that page as failed: it
+  // would otherwise count as a fetch that never ends.
+  void Launch(std::int64_t number, PageState& page) {
+    if (several_) {
+      if (tools_.fetcher.StartFetch(static_cast<std::uint64_t>(number), page.where.address,
+                                    page.where.target)) {
+        page.in_flight = true;
+        ++in_flight_;
+        started_any_ = true;
+        return;
+      }
+      if (started_any_ || page.attempts.tries > 0) {
+        if (page.attempts.tries == 0) {
+          RecordTry(page.attempts,
+                    FetchResult::Failed(FetchFailure::Network, "the fetch could not start"),
+                    options_);
+        }
+        page.ended = true;
+        return;
+      }
+      several_ = false;
+    }
+    Ended(page, tools_.fetcher.FetchImage(page.where.address, page.where.target));
+  }
 
-  const auto start = [&](std::int64_t number, Page& page) {
-    ++in_flight;
-    return tools.fetcher.StartFetch(static_cast<std::uint64_t>(number), page.where.address,
-                                    page.where.target);
-  };
-  const auto ended = [&](Page& page, FetchResult result) {
+  void Ended(PageState& page, FetchResult result) {
     const std::optional<std::chrono::milliseconds> delay =
-        RecordTry(page.attempts, std::move(result), options);
-    if (delay && starting) {
+        RecordTry(page.attempts, std::move(result), options_);
+    if (delay && starting_) {
       page.retry_at = Clock::now() + *delay;
+      if (waiting_++ == 0) {
+        host_.RetryPending(true);
+      }
     } else {
       page.ended = true;
     }
-  };
+  }
 
-  for (;;) {
-    if (starting && host.StopRequested()) {
-      starting = false;
-    }
-    // Pages waiting for a retry: again when due, or ended by a stop.
-    for (auto& [number, page] : pages) {
-      if (!page.retry_at) {
+  // Pages waiting for a retry: again when due, or ended by a stop.
+  void RestartDueRetries() {
+    for (auto& [number, page] : pages_) {
+      if (!page.retry_at || (starting_ && *page.retry_at > Clock::now())) {
         continue;
       }
-      if (!starting) {
-        page.retry_at.reset();
-        page.ended = true;
-      } else if (*page.retry_at <= Clock::now()) {
-        page.retry_at.reset();
-        start(number, page);
+      page.retry_at.reset();
+      if (--waiting_ == 0) {
+        host_.RetryPending(false);
       }
-    }
-    while (starting && in_flight < options.jobs && next_to_start <= plan.PageCount &&
-           pages.size() < static_cast<std::size_t>(options.jobs) * 2) {
-      const std::int64_t number = next_to_start++;
-      Page& page = pages[number];
-      page.where = AddressOf(tools, base, plan, number);
-      if (options.skip_existing && tools.file_system.IsFile(page.where.target)) {
-        page.present = true;
-        page.ended = true;
-      } else if (!start(number, page)) {
-        return std::nullopt;  // only ever the first page: fetch one at a time instead
-      }
-    }
-    // Lines in page order, as far as the pages have ended.
-    while (!pages.empty() && pages.begin()->first == next_to_log) {
-      Page& page = pages.begin()->second;
-      if (!line_open) {
-        log.Open(next_to_log, page.where.address);
-        line_open = true;
-      }
-      if (!page.ended) {
-        break;
-      }
-      if (page.present) {
-        log.Present(next_to_log);
+      if (starting_) {
+        Launch(number, page);
       } else {
-        log.End(next_to_log, page.attempts.last);
-      }
-      if (log.TooManyFailures() && next_to_log < plan.PageCount) {
-        starting = false;
-        gave_up = true;
-      }
-      pages.erase(pages.begin());
-      ++next_to_log;
-      line_open = false;
-    }
-    if (pages.empty() && (!starting || next_to_start > plan.PageCount)) {
-      break;
-    }
-    if (in_flight > 0) {
-      if (std::optional<FinishedFetch> done = tools.fetcher.NextFinished(kStopCheckSlice)) {
-        --in_flight;
-        ended(pages.at(static_cast<std::int64_t>(done->tag)), std::move(done->result));
-      }
-    } else {
-      // Nothing in flight: wait for the first retry that is due, or a stop
-      // (which the host's wait sees itself). Without one (the pages so far
-      // were already there), the next pages start at once.
-      std::optional<Clock::time_point> first;
-      for (const auto& [number, page] : pages) {
-        if (page.retry_at && (!first || *page.retry_at < *first)) {
-          first = page.retry_at;
-        }
-      }
-      if (first) {
-        host.WaitBeforeRetry(
-            std::max(std::chrono::ceil<std::chrono::milliseconds>(*first - Clock::now()),
-                     std::chrono::milliseconds(0)));
+        page.ended = true;
       }
     }
   }
-  return log.Conclude(gave_up);
-}
+
+  void StartNewPages() {
+    const auto width = static_cast<std::size_t>(Width());
+    while (starting_ && in_flight_ < Width() && next_to_start_ <= plan_.PageCount &&
+           pages_.size() < (several_ ? width * 2 : 1)) {
+      // Before each page, as a user pressing stop expects.
+      if (Stop()) {
+        starting_ = false;
+        return;
+      }
+      // A 64-bit counter, so that a count of INT32_MAX still ends.
+      const std::int64_t number = next_to_start_++;
+      PageState& page = pages_[number];
+      page.where = AddressOf(tools_, base_, plan_, number);
+      if (number == next_to_log_) {
+        OpenLine();
+      }
+      // Only a whole image counts as there: an empty file, an error page,
+      // a cut transfer or a link is fetched again (a link is replaced, its
+      // target never read).
+      if (options_.skip_existing && IsWholeImageFile(tools_.file_system, page.where.target)) {
+        page.present = true;
+        page.ended = true;
+      } else {
+        Launch(number, page);
+      }
+    }
+  }
+
+  void OpenLine() {
+    if (!line_open_) {
+      log_.Open(next_to_log_, pages_.begin()->second.where.address);
+      line_open_ = true;
+    }
+  }
+
+  // Lines in page order, as far as the pages have ended.
+  void LogEndedPages() {
+    while (!pages_.empty() && pages_.begin()->first == next_to_log_) {
+      OpenLine();
+      PageState& page = pages_.begin()->second;
+      if (!page.ended) {
+        return;
+      }
+      if (page.present) {
+        log_.Present(next_to_log_);
+      } else {
+        log_.End(next_to_log_, page.attempts.last);
+      }
+      if (log_.TooManyFailures() && next_to_log_ < plan_.PageCount) {
+        starting_ = false;
+        gave_up_ = true;
+      }
+      pages_.erase(pages_.begin());
+      ++next_to_log_;
+      line_open_ = false;
+    }
+  }
+
+  void WaitForProgress() {
+    if (in_flight_ > 0) {
+      if (std::optional<FinishedFetch> done = tools_.fetcher.NextFinished(kStopCheckSlice)) {
+        const auto found = pages_.find(static_cast<std::int64_t>(done->tag));
+        if (found != pages_.end() && found->second.in_flight) {
+          found->second.in_flight = false;
+          --in_flight_;
+          Ended(found->second, std::move(done->result));
+        }
+      }
+      return;
+    }
+    // Nothing in flight: wait for the first retry that is due, or a stop
+    // (which the host's wait sees itself). Without one (the pages so far
+    // were already there), the next pages start at once.
+    std::optional<Clock::time_point> first;
+    for (const auto& [number, page] : pages_) {
+      if (page.retry_at && (!first || *page.retry_at < *first)) {
+        first = page.retry_at;
+      }
+    }
+    if (!first) {
+      return;
+    }
+    if (!host_.WaitBeforeRetry(
+            std::max(std::chrono::ceil<std::chrono::milliseconds>(*first - Clock::now()),
+                     std::chrono::milliseconds(0)))) {
+      starting_ = false;  // a stop, or the program closing
+      return;
+    }
+    // The host waited as asked: those pages are due, whatever the clock
+    // here says, so one wait is one retry.
+    for (auto& [number, page] : pages_) {
+      if (page.retry_at && *page.retry_at <= *first) {
+        page.retry_at = Clock::time_point::min();
+      }
+    }
+  }
+
+  DownloadHost& host_;
+  const JobTools& tools_;
+  const JobOptions& options_;
+  const ChapterPlan& plan_;
+  PageLog log_;
+  const std::string base_;
+  bool several_;
+  std::map<std::int64_t, PageState> pages_;  // started, not yet logged
+  std::int64_t next_to_start_ = 1;
+  std::int64_t next_to_log_ = 1;
+  int in_flight_ = 0;
+  int waiting_ = 0;  // pages waiting for a retry
+  bool started_any_ = false;
+  bool line_open_ = false;
+  bool starting_ = true;
+  bool stopped_ = false;
+  bool gave_up_ = false;
+};
 
 }  // namespace
 
 JobOutcome RunImageLoop(DownloadHost& host, const JobTools& tools, const JobOptions& options,
                         const ChapterPlan& plan) {
-  if (options.jobs > 1 && plan.PageCount > 1) {
-    if (std::optional<JobOutcome> outcome = RunSeveralAtOnce(host, tools, options, plan)) {
-      return std::move(*outcome);
-    }
-  }
-  return RunOneAtATime(host, tools, options, plan);
+  return ImageLoop(host, tools, options, plan).Run();
 }
 
 }  // namespace vexel::download

@@ -50,6 +50,8 @@ inline constexpr std::string_view kLogTooManyFailures =
 // Archives: "CBZ文件[path]...已存在", "...成功", "...失败（reason）".
 inline constexpr std::string_view kLogArchiveStart = "CBZ文件[";
 inline constexpr std::string_view kLogArchiveNotPacked = "有图片下载失败，未打包为CBZ\r\n";
+// An earlier archive that is not whole: "CBZ文件[path]...不完整，已改名为：path.broken".
+inline constexpr std::string_view kLogArchiveSetAside = "不完整，已改名为：";
 
 // Written before the error when the page was too complex to read.
 inline constexpr std::string_view kLogPageTooComplex = "页面过于复杂\r\n";

@@ -1,5 +1,7 @@
 #include "files/cbz_packer.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
 
@@ -180,6 +182,32 @@ download::PackResult CbzPacker::Pack(const download::PackRequest& request) {
   // The folder goes when nothing else is in it; files of the user's stay.
   ::rmdir(folder.c_str());
   return result;
+}
+
+bool CbzPacker::IsWholeArchive(const std::string& archive, std::int64_t page_count) {
+  if (page_count < 0) {
+    return false;
+  }
+  // Opened here without following a link, so that what is checked is the
+  // file itself and not whatever a link points to.
+  const int fd = ::open(archive.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    return false;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  int code = 0;
+  // On success the archive owns the descriptor and closes it.
+  UniqueZip zip(zip_fdopen(fd, ZIP_RDONLY | ZIP_CHECKCONS, &code));
+  if (!zip) {
+    ::close(fd);
+    return false;
+  }
+  const zip_int64_t entries = zip_get_num_entries(zip.get(), 0);
+  return zip_name_locate(zip.get(), "ComicInfo.xml", 0) >= 0 && entries == page_count + 1;
 }
 
 }  // namespace vexel::files

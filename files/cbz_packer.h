@@ -29,6 +29,10 @@ class CbzPacker final : public download::ChapterPacker {
   // and the folder.
   download::PackResult Pack(const download::PackRequest& request) override;
 
+  // Opens the archive without following a link and checks its directory
+  // (libzip's consistency check); the pages' bytes are not read.
+  bool IsWholeArchive(const std::string& archive, std::int64_t page_count) override;
+
  private:
   download::FileSystem& file_system_;
 };

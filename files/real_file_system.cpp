@@ -7,6 +7,9 @@
 #include <unistd.h>
 #include <csignal>
 
+#include <stdio.h>  // renameat2
+
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -30,6 +33,7 @@ class UniqueFd {
   UniqueFd& operator=(UniqueFd&&) = delete;
 
   bool valid() const { return fd_ >= 0; }
+  int get() const { return fd_; }
   // Closes now and reports whether the close succeeded; a failed close can
   // mean lost data on some file systems.
   bool Close() {
@@ -79,6 +83,75 @@ class PosixFileSystem final : public download::FileSystem {
   }
 
   bool Remove(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
+
+  download::EntryKind KindOf(const std::string& path) override {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+      return download::EntryKind::None;
+    }
+    if (S_ISREG(info.st_mode)) {
+      return download::EntryKind::File;
+    }
+    return S_ISDIR(info.st_mode) ? download::EntryKind::Directory : download::EntryKind::Other;
+  }
+
+  download::FileEnds ReadEnds(const std::string& path, std::size_t head,
+                              std::size_t tail) override {
+    download::FileEnds ends;
+    // O_NONBLOCK: a pipe left at a page name must not hang the job.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd.valid()) {
+      ends.error = errno;
+      return ends;
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+      ends.error = errno;
+      return ends;
+    }
+    if (!S_ISREG(info.st_mode)) {
+      return ends;
+    }
+    ends.regular = true;
+    ends.size = static_cast<std::uint64_t>(info.st_size);
+    const auto read_at = [&](std::string& into, std::size_t count, std::uint64_t offset) {
+      into.resize(count);
+      std::size_t done = 0;
+      while (done < count) {
+        const ssize_t got =
+            ::pread(fd.get(), into.data() + done, count - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) {
+          continue;
+        }
+        if (got <= 0) {
+          ends.error = got < 0 ? errno : 0;
+          break;
+        }
+        done += static_cast<std::size_t>(got);
+      }
+      into.resize(done);
+    };
+    read_at(ends.head, static_cast<std::size_t>(std::min<std::uint64_t>(head, ends.size)), 0);
+    const auto last = static_cast<std::size_t>(std::min<std::uint64_t>(tail, ends.size));
+    read_at(ends.tail, last, ends.size - last);
+    return ends;
+  }
+
+  download::FileResult RenameNoReplace(const std::string& from, const std::string& to) override {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+      return {};
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+      return {errno};
+    }
+    // File systems without the flag: a hard link refuses an existing name
+    // just the same (a directory cannot be linked and stays where it is).
+    if (::link(from.c_str(), to.c_str()) != 0) {
+      return {errno};
+    }
+    ::unlink(from.c_str());
+    return {};
+  }
 
   bool RemoveDirectory(const std::string& path) override { return ::rmdir(path.c_str()) == 0; }
 

@@ -17,6 +17,7 @@ namespace vexel::download {
 namespace {
 
 using testing::FakeDocument;
+using testing::FakeImage;
 using testing::ListTree;
 using testing::ReadWholeFile;
 using testing::RecordingHost;
@@ -191,13 +192,13 @@ TEST_F(JobTest, StopDuringARetryWaitStopsTheJob) {
 // Resuming: pages already in the folder are not fetched again.
 TEST_F(JobTest, ExistingPagesAreSkippedWhenAsked) {
   std::filesystem::create_directory(out / "ABC");
-  testing::WriteWholeFile(out / "ABC/1.jpg", "kept");
+  testing::WriteWholeFile(out / "ABC/1.jpg", FakeImage("kept"));
   Page("您正在看：ABC >共2页", ImageTag("p/1.jpg?t=1"));
   options.skip_existing = true;
   EXPECT_TRUE(Run());
   ASSERT_EQ(fetcher.calls.size(), 1U);
   EXPECT_EQ(fetcher.calls[0].target, out / "ABC/2.jpg");
-  EXPECT_EQ(ReadWholeFile(out / "ABC/1.jpg"), "kept");
+  EXPECT_EQ(ReadWholeFile(out / "ABC/1.jpg"), FakeImage("kept"));
   EXPECT_EQ(host.log, "共有2张图片\r\n下载图片[http://127.0.0.1:1/comic/p/1.jpg?t=1]...已存在\r\n" +
                           PageLine("http://127.0.0.1:1/comic/p/2.jpg?t=1", true) +
                           "下载全部完成\r\n");
@@ -228,7 +229,7 @@ TEST_F(JobTest, SeveralPagesAtOnceAreLoggedInPageOrder) {
   EXPECT_EQ(host.log, expected + "有1张图片下载失败：5\r\n下载全部完成\r\n");
   EXPECT_EQ(several.most_in_flight, 3U);
   EXPECT_EQ(several.started.size(), 8U);
-  EXPECT_EQ(ReadWholeFile(out / "ABC/7.jpg"), "http://127.0.0.1:1/comic/p/7.jpg");
+  EXPECT_EQ(ReadWholeFile(out / "ABC/7.jpg"), FakeImage("http://127.0.0.1:1/comic/p/7.jpg"));
 
   // A stop starts no new page; those in flight finish and are logged.
   host.log.clear();
@@ -247,7 +248,7 @@ TEST_F(JobTest, SeveralPagesAtOnceAreLoggedInPageOrder) {
 
   // Every page already there: nothing starts, and with no retry due the loop
   // never waits.
-  testing::WriteWholeFile(out / "ABC/5.jpg", "kept");
+  testing::WriteWholeFile(out / "ABC/5.jpg", FakeImage("kept"));
   host.stop = [] { return false; };
   host.waits.clear();
   several.started.clear();
@@ -268,7 +269,7 @@ TEST_F(JobTest, FinishedChaptersArePackedOthersStayFolders) {
   options.pack_cbz = true;
   options.skip_existing = true;
   fetcher.answer = [](int call, const ScriptedFetcher::Call& c) {
-    return call != 2 && testing::WriteWholeFile(c.target, c.address);
+    return call != 2 && testing::WriteWholeFile(c.target, FakeImage(c.address));
   };
   const auto run = [&] {
     outcome = DownloadJob(
@@ -307,6 +308,7 @@ TEST_F(JobTest, AnArchiveThatCannotBeWrittenIsAnError) {
   class FullDisk final : public ChapterPacker {
    public:
     PackResult Pack(const PackRequest&) override { return {false, ENOSPC, "disk full"}; }
+    bool IsWholeArchive(const std::string&, std::int64_t) override { return false; }
   } full;
   Page("您正在看：ABC >共1页", ImageTag("p/1.jpg"));
   options.pack_cbz = true;
@@ -559,7 +561,7 @@ TEST_F(JobTest, AnExistingFolderIsReusedAndItsPagesReplaced) {
   testing::WriteWholeFile(out / "ABC/other.txt", "kept");
   Page("您正在看：ABC >共1页", ImageTag("p/1.jpg"));
   EXPECT_TRUE(Run());
-  EXPECT_EQ(ReadWholeFile(out / "ABC/1.jpg"), "http://127.0.0.1:1/comic/p/1.jpg");
+  EXPECT_EQ(ReadWholeFile(out / "ABC/1.jpg"), FakeImage("http://127.0.0.1:1/comic/p/1.jpg"));
   EXPECT_EQ(ReadWholeFile(out / "ABC/other.txt"), "kept");
 }
 

@@ -16,6 +16,10 @@
 
 namespace vexel::testing {
 
+// The smallest file the job takes for a whole image (a GIF's signature and
+// end) holding `text`, so that a test can still tell pages apart.
+inline std::string FakeImage(const std::string& text) { return "GIF89a" + text + ";"; }
+
 class RecordingHost final : public download::DownloadHost {
  public:
   // The log as the pane would show it, and every append separately.
@@ -85,7 +89,7 @@ class ScriptedFetcher final : public download::ImageFetcher {
   // Decides each fetch (1-based call number); the default stores the address
   // as the file's content, the way a real fetch stores a body.
   std::function<Answer(int call, const Call&)> answer = [](int, const Call& call) {
-    return WriteWholeFile(call.target, call.address);
+    return WriteWholeFile(call.target, FakeImage(call.address));
   };
 
   download::FetchResult FetchImage(const std::string& address, const std::string& target) override {
@@ -134,7 +138,7 @@ class ConcurrentFetcher final : public download::ImageFetcher {
       busy.retry_after_seconds = 0;
       return download::FinishedFetch{flight.tag, busy};
     }
-    WriteWholeFile(flight.target, flight.address);
+    WriteWholeFile(flight.target, FakeImage(flight.address));
     return download::FinishedFetch{flight.tag, download::FetchResult::Stored(200)};
   }
 

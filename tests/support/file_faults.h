@@ -2,6 +2,7 @@
 // to fail, and which counts what was asked of it.
 #pragma once
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,23 @@ class FaultyFileSystem final : public download::FileSystem {
     return real().AgeOfFile(path);
   }
   bool ProcessHasEnded(long pid) override { return real().ProcessHasEnded(pid); }
+
+  download::EntryKind KindOf(const std::string& path) override { return real().KindOf(path); }
+  download::FileEnds ReadEnds(const std::string& path, std::size_t head,
+                              std::size_t tail) override {
+    return real().ReadEnds(path, head, tail);
+  }
+  download::FileResult RenameNoReplace(const std::string& from, const std::string& to) override {
+    renamed.push_back(to);
+    if (fail_rename) {
+      return {EACCES};
+    }
+    return real().RenameNoReplace(from, to);
+  }
+  bool RemoveDirectory(const std::string& path) override {
+    removed.push_back(path);
+    return !fail_remove && real().RemoveDirectory(path);
+  }
 
  private:
   static download::FileSystem& real() { return files::RealFileSystem(); }
