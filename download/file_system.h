@@ -92,8 +92,6 @@ class FileSystem {
   virtual FileEnds ReadEnds(const std::string& path, std::size_t head, std::size_t tail) = 0;
   // Renames `from` to `to` only when nothing is at `to` (EEXIST otherwise).
   virtual FileResult RenameNoReplace(const std::string& from, const std::string& to) = 0;
-  // Removes an empty directory.
-  virtual bool RemoveDirectory(const std::string& path) = 0;
 
  protected:
   FileSystem() = default;

@@ -81,11 +81,6 @@ class FaultyFileSystem final : public download::FileSystem {
     }
     return real().RenameNoReplace(from, to);
   }
-  bool RemoveDirectory(const std::string& path) override {
-    removed.push_back(path);
-    return !fail_remove && real().RemoveDirectory(path);
-  }
-
  private:
   static download::FileSystem& real() { return files::RealFileSystem(); }
 };
