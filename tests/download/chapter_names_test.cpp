@@ -126,7 +126,7 @@ TEST_F(ChapterNamesTest, ChaptersOfOneQueueWithOneTitleNeverShareAFolder) {
     const auto run_queue = [&] {
       fetched.clear();
       JobRunner runner([&](const ChapterLink& chapter, ClaimedNames& names) {
-        const JobOutcome outcome =
+        JobOutcome outcome =
             Run(chapter.title, chapter.address == "one/" ? 2 : 1, chapter.address, &names);
         for (const auto& call : fetcher.calls) {
           fetched.push_back(call.address);

@@ -45,6 +45,7 @@ TEST(ComicInfoTest, EveryCharacterXmlForbidsBecomesTheReplacementCharacter) {
   const std::string r = "\xEF\xBF\xBD";  // U+FFFD
   // What a page's numeric references decode to, as the chapter line is read.
   const std::string series = DecodeCharacterReferences("A&#xFFFE;B&#xFFFF;C&#1;D");
+  const std::string series_read = "A" + r + "B" + r + "C" + r + "D";
   struct Case {
     std::string title;
     std::string read;
@@ -57,12 +58,13 @@ TEST(ComicInfoTest, EveryCharacterXmlForbidsBecomesTheReplacementCharacter) {
       {"kept\ttab\nline 😀 \xEF\xBF\xBD 第5话\x7F", "kept\ttab\nline 😀 \xEF\xBF\xBD 第5话\x7F"},
   };
   for (const Case& c : cases) {
-    const std::string xml =
-        ComicInfoXml(ComicInfoFor(series + " > " + c.title, 2, "http://x/\x02"));
+    std::string shown = series;
+    shown.append(" > ").append(c.title);
+    const std::string xml = ComicInfoXml(ComicInfoFor(shown, 2, "http://x/\x02"));
     const auto elements = ParsedElements(xml);
     ASSERT_TRUE(elements) << c.title;
     EXPECT_EQ(elements->at("Title"), c.read);
-    EXPECT_EQ(elements->at("Series"), "A" + r + "B" + r + "C" + r + "D");
+    EXPECT_EQ(elements->at("Series"), series_read);
     EXPECT_EQ(elements->at("Web"), "http://x/" + r);
     EXPECT_EQ(elements->at("PageCount"), "2");
   }
