@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "cli/address_input.h"
 #include "cli/commands.h"
 #include "cli/console_output.h"
 #include "download/chapter_list.h"
@@ -32,7 +34,7 @@ constexpr std::string_view kHelp =
     "\n"
     "  vexel-dl chapters URL | sed -n '3,5p' | vexel-dl -i -\n"
     "\n"
-    "On a terminal, control characters in a title show as '?'.\n"
+    "Control characters in a title show as '?'.\n"
     "\n"
     "Exit status: 0 chapters were found, 1 none were, 2 the page could not be\n"
     "loaded or the arguments are wrong.\n";
@@ -66,19 +68,24 @@ int RunChaptersCommand(std::span<const std::string_view> args) {
     return Fail("expected one comic page address (see vexel-dl chapters --help)");
   }
 
-  const net::LoadedPage page = net::LoadPage(addresses.front());
+  const std::string address(addresses.front());
+  if (const std::optional<std::string> problem = AddressProblem(address)) {
+    return Fail(*problem);
+  }
+  const net::LoadedPage page = net::LoadPage(address);
   if (!page.ok()) {
     return Fail(page.error);
   }
   const std::vector<download::ChapterLink> chapters =
       download::FindChapterList(page.document.get(), page.final_url, net::CurlAddressResolver());
-  // Titles come from the page: a terminal gets no control character of it.
+  // Titles come from the page: no control character of theirs reaches a
+  // terminal, and none makes the list one that `vexel-dl -i` refuses.
   const bool terminal = ::isatty(STDOUT_FILENO) == 1;
   std::string out;
   for (const download::ChapterLink& chapter : chapters) {
     out += terminal ? ReplaceControlCharacters(chapter.address) : chapter.address;
     out += '\t';
-    out += terminal ? ReplaceControlCharacters(chapter.title) : chapter.title;
+    out += ReplaceControlCharacters(chapter.title);
     out += '\n';
   }
   std::fwrite(out.data(), 1, out.size(), stdout);

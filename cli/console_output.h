@@ -1,13 +1,15 @@
 // How vexel-dl shows a job: the log lines as the window's log pane would show
-// them and, on a terminal, one status line below them (page n of N, bytes,
-// rate) that is wiped before each log line and drawn again after it, so the
-// log is never garbled. When the output is not a terminal there is no status
-// line and log text is written as it comes.
+// them and, on a terminal, one status line below them (chapter k of K, page n
+// of N, bytes, rate, time left, a retry awaited) that is wiped before each log
+// line and drawn again after it, so the log is never garbled. When the output is not a terminal
+// there is no status line and log text is written as it comes.
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,9 +32,17 @@ class ConsoleOutput {
   // A line of vexel-dl's own (the outcome text), given without line end.
   void Line(std::string_view text);
 
-  // Progress, from the job's page hook and the fetcher's transfer callback.
+  // Progress: chapter `chapter` of `chapter_count` (from 1) begins loading.
+  // Without this call the run counts as one chapter.
+  void ChapterStarted(std::size_t chapter, std::size_t chapter_count, Clock::time_point now);
+  // From the job's page hooks and the fetcher's transfer callback. `fetched`
+  // is false for a page that was already in the folder.
   void PageStarted(std::int64_t page, std::int32_t page_count, Clock::time_point now);
+  void PageFinished(bool fetched, Clock::time_point now);
   void Transferred(std::int64_t received, Clock::time_point now);
+  // While a page waits to be tried again nothing moves; the status line
+  // says why.
+  void SetRetryPending(bool pending, Clock::time_point now);
   // Shown in the status line once a stop has been asked for.
   void SetStopping(int interrupts, Clock::time_point now);
   // Wipes the status line (and writes any unfinished log line) at the end of
@@ -41,11 +51,15 @@ class ConsoleOutput {
 
   // The status line's text for the current state.
   std::string StatusText(Clock::time_point now) const;
+  // The estimated time until the last chapter ends; nothing before anything
+  // has been fetched to measure by.
+  std::optional<Clock::duration> TimeLeft(Clock::time_point now) const;
 
  private:
   void WriteLogText(std::string_view text);
   void ClearStatus();
   void DrawStatus(Clock::time_point now);
+  void ResetChapter();
 
   Sink sink_;
   bool terminal_;
@@ -63,7 +77,19 @@ class ConsoleOutput {
   Clock::time_point started_{};
   bool started_set_ = false;
   int interrupts_ = 0;
+  bool retry_pending_ = false;
+
+  // For the estimate: the run's chapters, and the current chapter's pages
+  // fetched (or failed) and found present.
+  std::size_t chapter_ = 0;
+  std::size_t chapter_count_ = 0;
+  std::optional<Clock::time_point> run_started_;
+  std::int64_t pages_fetched_ = 0;
+  std::int64_t pages_present_ = 0;
 };
+
+// "45s", "12m05s", "3h20m"
+std::string FormatDuration(ConsoleOutput::Clock::duration duration);
 
 // "1.5 MB", "820 KB", "512 B"
 std::string FormatBytes(double bytes);
@@ -72,5 +98,8 @@ std::string FormatBytes(double bytes);
 // shown as "?": what text from a page may bring to a terminal, where such a
 // character could move the cursor, retitle the window or worse.
 std::string ReplaceControlCharacters(std::string_view text);
+// Where the first of those control characters other than the tab starts in
+// `text`; npos when it holds none.
+std::size_t FindControlCharacter(std::string_view text);
 
 }  // namespace vexel::cli

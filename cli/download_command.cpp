@@ -8,20 +8,20 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <iterator>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
+#include "cli/address_input.h"
 #include "cli/commands.h"
 #include "cli/console_output.h"
+#include "cli/download_arguments.h"
 #include "cli/interrupt_flags.h"
 #include "download/chapter_list.h"
 #include "download/chapter_queue.h"
@@ -33,7 +33,6 @@
 #include "net/curl_image_fetcher.h"
 #include "net/page_loader.h"
 #include "net/resolve_address.h"
-#include "text/text.h"
 
 namespace vexel::cli {
 namespace {
@@ -43,63 +42,6 @@ constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitStopped = 3;
 constexpr int kExitFailedPages = 4;
-
-constexpr const char* kUsage =
-    "usage: vexel-dl [-o DIR] [-j N] [--retries N] [--overwrite] [--cbz] CHAPTER-URL...\n"
-    "       vexel-dl [options] --all-chapters [--chapters RANGES] COMIC-URL...\n"
-    "       vexel-dl [options] -i FILE\n"
-    "       vexel-dl chapters COMIC-URL\n"
-    "       vexel-dl query --help\n"
-    "\n"
-    "Loads each chapter page, stores its page images as 1.ext, 2.ext, ... in a\n"
-    "folder named after the chapter, and prints the job's log as the window shows\n"
-    "it, then the outcome: 下载完成, 下载已终止 or 下载出错.\n"
-    "Several chapters run one after another over the same connections, each\n"
-    "after a line 【k/K】ADDRESS (chapter k of K). A page that is no chapter but\n"
-    "lists chapters ends 下载出错 with a hint on standard error.\n"
-    "\n"
-    "  --all-chapters\n"
-    "                each address is a comic's page: download every chapter it\n"
-    "                lists, in the list's order (vexel-dl chapters COMIC-URL\n"
-    "                shows the list)\n"
-    "  --chapters RANGES\n"
-    "                only the chapters at these positions of each list, counted\n"
-    "                from 1: 1-5,8,10- (an open end runs to the last); implies\n"
-    "                --all-chapters\n"
-    "  -i, --input FILE\n"
-    "                the addresses in FILE (- for standard input) too, after\n"
-    "                those given as arguments: one a line; blank lines and lines\n"
-    "                starting with # are skipped and a line ends at its first\n"
-    "                tab, so the output of vexel-dl chapters can be fed in:\n"
-    "                vexel-dl chapters URL | vexel-dl -i -\n"
-    "  -o DIR        put the chapter folders in DIR (created when missing);\n"
-    "                default: the current directory\n"
-    "  --retries N   try a page up to N more times after a transient failure\n"
-    "                (connection lost, timeout, HTTP 408/429/500/502/503/504);\n"
-    "                default 3, 0 turns retries off\n"
-    "  -j, --jobs N  fetch up to N pages at once (1 to 8, default 1); the log\n"
-    "                still lists the pages in order\n"
-    "  --overwrite   fetch every page again; by default a page whose file is\n"
-    "                already in the chapter folder is kept (已存在)\n"
-    "  --cbz         pack each chapter whose pages all arrived into\n"
-    "                \"<chapter>.cbz\" with ComicInfo.xml, in place of its folder;\n"
-    "                an existing archive counts as the chapter done unless\n"
-    "                --overwrite\n"
-    "  --version     print the version\n"
-    "  -h, --help    show this text\n"
-    "\n"
-    "Ctrl-C stops after the page under way; a second Ctrl-C abandons that page\n"
-    "at once. On a terminal a status line shows the page, bytes and rate.\n"
-    "\n"
-    "Exit status (with several chapters: 3 if stopped, else 1 if any chapter\n"
-    "had an error, else 4 if any page failed, else 0):\n"
-    "  0  every page stored or already present\n"
-    "  1  error: a chapter page could not be loaded, or its job ended 下载出错\n"
-    "     (with --all-chapters also: a comic page could not be loaded or lists\n"
-    "     no chapter to download)\n"
-    "  2  usage error\n"
-    "  3  stopped by Ctrl-C (later chapters are skipped)\n"
-    "  4  complete, but some pages failed (the log names them)\n";
 
 class ConsoleHost final : public download::DownloadHost {
  public:
@@ -125,6 +67,15 @@ class ConsoleHost final : public download::DownloadHost {
   void PageStarted(std::int64_t page, std::int32_t page_count) override {
     console_.PageStarted(page, page_count, ConsoleOutput::Clock::now());
   }
+  void PageFinished(std::int64_t /*page*/, const download::FetchResult& result) override {
+    // A page already in the folder is reported stored with no response; it
+    // took no time, so the estimate of the time left leaves it out.
+    const bool present = result.stored && result.http_status == 0;
+    console_.PageFinished(!present, ConsoleOutput::Clock::now());
+  }
+  void RetryPending(bool pending) override {
+    console_.SetRetryPending(pending, ConsoleOutput::Clock::now());
+  }
 
   const std::string& Result() const { return result_; }
 
@@ -145,172 +96,12 @@ bool WriteStdout(std::string_view bytes) {
   return (std::fflush(stdout) == 0 && written) || errno != EPIPE;
 }
 
-void Complain(const std::string& message) {
-  std::fprintf(stderr, "vexel-dl: %s\n", message.c_str());
-}
-
 int TerminalWidth() {
   winsize size{};
   if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0) {
     return size.ws_col;
   }
   return 0;
-}
-
-struct Arguments {
-  std::string output_directory;
-  std::vector<std::string> addresses;
-  // -i: files of addresses, "-" for standard input, read after the parse.
-  std::vector<std::string> address_files;
-  download::JobOptions job{download::kDefaultRetries, /*skip_existing=*/true};
-  bool all_chapters = false;
-  std::optional<std::string> chapter_ranges;  // --chapters
-  bool help = false;
-  bool version = false;
-};
-
-// A usage error: one line with a pointer to the help, not the whole help.
-void ComplainAboutUsage(const std::string& message) {
-  Complain(message + " (see vexel-dl --help)");
-}
-
-// A whole number from `low` to `high`; nothing for anything else.
-std::optional<int> ParseNumber(std::string_view text, int low, int high) {
-  int value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || value < low || value > high) {
-    return std::nullopt;
-  }
-  return value;
-}
-
-// The value of an option given as "--name VALUE", "--name=VALUE" or, for a
-// short name, "-n VALUE" and "-nVALUE"; nothing when `arg` is not that
-// option. Either name may be empty. A missing value reads as empty.
-std::optional<std::string_view> OptionValue(std::span<const std::string_view> args, std::size_t& i,
-                                            std::string_view long_name,
-                                            std::string_view short_name = {}) {
-  const std::string_view arg = args[i];
-  const auto next = [&]() { return i + 1 < args.size() ? args[++i] : std::string_view(); };
-  if ((!long_name.empty() && arg == long_name) || (!short_name.empty() && arg == short_name)) {
-    return next();
-  }
-  if (!long_name.empty() && arg.starts_with(long_name) && arg.size() > long_name.size() &&
-      arg[long_name.size()] == '=') {
-    return arg.substr(long_name.size() + 1);
-  }
-  if (!short_name.empty() && arg.starts_with(short_name) && arg.size() > short_name.size()) {
-    return arg.substr(short_name.size());
-  }
-  return std::nullopt;
-}
-
-// Nothing when the arguments are unusable; the reason is printed.
-std::optional<Arguments> ParseArguments(std::span<const std::string_view> args) {
-  Arguments parsed;
-  bool options_ended = false;
-  const auto fail = [](const std::string& message) {
-    ComplainAboutUsage(message);
-    return std::nullopt;
-  };
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string_view arg = args[i];
-    if (options_ended) {
-      parsed.addresses.emplace_back(arg);
-    } else if (arg == "-h" || arg == "--help") {
-      parsed.help = true;
-    } else if (arg == "--version") {
-      parsed.version = true;
-    } else if (const auto directory = OptionValue(args, i, {}, "-o")) {
-      if (directory->empty()) {
-        return fail("-o needs a directory");
-      }
-      parsed.output_directory = *directory;
-    } else if (const auto file = OptionValue(args, i, "--input", "-i")) {
-      if (file->empty()) {
-        return fail("-i needs a file of addresses (- for standard input)");
-      }
-      parsed.address_files.emplace_back(*file);
-    } else if (const auto retries = OptionValue(args, i, "--retries")) {
-      const std::optional<int> value = ParseNumber(*retries, 0, 100);
-      if (!value) {
-        return fail("--retries needs a number from 0 to 100");
-      }
-      parsed.job.retries = *value;
-    } else if (const auto jobs = OptionValue(args, i, "--jobs", "-j")) {
-      const std::optional<int> value = ParseNumber(*jobs, 1, 8);
-      if (!value) {
-        return fail("--jobs needs a number from 1 to 8");
-      }
-      parsed.job.jobs = *value;
-    } else if (const auto ranges = OptionValue(args, i, "--chapters")) {
-      // Checked against an empty list, which only the form can fail.
-      if (!download::ParseChapterRanges(*ranges, 0)) {
-        return fail("--chapters needs positions like 1-5,8,10-, not '" + std::string(*ranges) +
-                    "'");
-      }
-      parsed.chapter_ranges = std::string(*ranges);
-      parsed.all_chapters = true;
-    } else if (arg == "--all-chapters") {
-      parsed.all_chapters = true;
-    } else if (arg == "--overwrite") {
-      parsed.job.skip_existing = false;
-    } else if (arg == "--cbz") {
-      parsed.job.pack_cbz = true;
-    } else if (arg == "--") {
-      options_ended = true;
-    } else if (arg.starts_with("-") && arg.size() > 1) {
-      return fail("unknown option " + std::string(arg));
-    } else {
-      parsed.addresses.emplace_back(arg);
-    }
-  }
-  if (!parsed.help && !parsed.version && parsed.addresses.empty() && parsed.address_files.empty()) {
-    return fail(parsed.all_chapters ? "no comic page address given" : "no chapter address given");
-  }
-  return parsed;
-}
-
-// The addresses in `input`: one a line, blank lines and lines that start
-// with "#" skipped, each line cut at its first tab (where `vexel-dl chapters`
-// puts the title) and trimmed.
-void AppendAddressLines(std::string_view input, std::vector<std::string>& addresses) {
-  while (!input.empty()) {
-    const std::size_t end = input.find('\n');
-    std::string_view line = input.substr(0, end);
-    input.remove_prefix(end == std::string_view::npos ? input.size() : end + 1);
-    line = text::TrimAsciiWhitespace(line.substr(0, line.find('\t')));
-    if (!line.empty() && !line.starts_with('#')) {
-      addresses.emplace_back(line);
-    }
-  }
-}
-
-// Adds the addresses of each -i file to `addresses`; false, with the reason
-// printed, when one cannot be read.
-bool ReadAddressFiles(const std::vector<std::string>& files, std::vector<std::string>& addresses) {
-  for (const std::string& name : files) {
-    const bool standard_input = name == "-";
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> opened(
-        standard_input ? nullptr : std::fopen(name.c_str(), "rb"), &std::fclose);
-    std::FILE* file = standard_input ? stdin : opened.get();
-    if (file == nullptr) {
-      Complain("cannot read " + name + ": " + std::strerror(errno));
-      return false;
-    }
-    std::string bytes;
-    char buffer[1 << 14];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-      bytes.append(buffer, got);
-    }
-    if (std::ferror(file) != 0) {
-      Complain("cannot read " + (standard_input ? std::string("standard input") : name));
-      return false;
-    }
-    AppendAddressLines(bytes, addresses);
-  }
-  return true;
 }
 
 // The absolute output directory, created when missing, ending in "/".
@@ -338,8 +129,8 @@ std::optional<std::string> PrepareOutputDirectory(const std::string& requested) 
 // its images fetched, over the one set of connections in `connections`.
 class ConsoleChapterRunner final : public download::ChapterRunner {
  public:
-  ConsoleChapterRunner(const Arguments& arguments, std::string output, ConsoleOutput& console,
-                       InterruptFlags& interrupts, CURLSH* connections)
+  ConsoleChapterRunner(const DownloadArguments& arguments, std::string output,
+                       ConsoleOutput& console, InterruptFlags& interrupts, CURLSH* connections)
       : arguments_(arguments),
         output_(std::move(output)),
         console_(console),
@@ -356,8 +147,9 @@ class ConsoleChapterRunner final : public download::ChapterRunner {
   }
   bool StopRequested() override { return interrupts_.StopRequested(); }
 
-  std::optional<download::JobOutcome> RunChapter(std::size_t /*position*/, std::size_t /*count*/,
+  std::optional<download::JobOutcome> RunChapter(std::size_t position, std::size_t count,
                                                  const download::ChapterLink& chapter) override {
+    console_.ChapterStarted(position, count, ConsoleOutput::Clock::now());
     const net::LoadedPage page = LoadPage(chapter.address);
     // Ctrl-C while the page was loading: no job, and no empty chapter folder.
     if (interrupts_.StopRequested()) {
@@ -407,7 +199,7 @@ class ConsoleChapterRunner final : public download::ChapterRunner {
   }
 
  private:
-  const Arguments& arguments_;
+  const DownloadArguments& arguments_;
   std::string output_;
   ConsoleOutput& console_;
   InterruptFlags& interrupts_;
@@ -420,7 +212,7 @@ class ConsoleChapterRunner final : public download::ChapterRunner {
 // --chapters chooses, in order. A page that cannot be loaded or lists none
 // is reported and sets `failed`; a stop leaves the list unfinished and sets
 // `stopped`.
-std::vector<download::ChapterLink> ListChapters(const Arguments& arguments,
+std::vector<download::ChapterLink> ListChapters(const DownloadArguments& arguments,
                                                 const ConsoleChapterRunner& runner,
                                                 const InterruptFlags& interrupts, bool& failed,
                                                 bool& stopped) {
@@ -479,12 +271,12 @@ int ExitStatus(const download::QueueOutcome& outcome, bool failed) {
 }  // namespace
 
 int RunDownloadCommand(std::span<const std::string_view> args) {
-  std::optional<Arguments> arguments = ParseArguments(args);
+  std::optional<DownloadArguments> arguments = ParseDownloadArguments(args);
   if (!arguments) {
     return kExitUsage;
   }
   if (arguments->help) {
-    std::fputs(kUsage, stdout);
+    std::fwrite(kDownloadUsage.data(), 1, kDownloadUsage.size(), stdout);
     return kExitComplete;
   }
   if (arguments->version) {
@@ -497,6 +289,14 @@ int RunDownloadCommand(std::span<const std::string_view> args) {
   if (arguments->addresses.empty()) {
     ComplainAboutUsage("no address given, and none in " + arguments->address_files.front());
     return kExitUsage;
+  }
+  // Before anything is fetched: a mistyped address late in a list must not
+  // end the run after hours of downloads.
+  for (const std::string& address : arguments->addresses) {
+    if (const std::optional<std::string> problem = AddressProblem(address)) {
+      Complain(*problem);
+      return kExitUsage;
+    }
   }
   const std::optional<std::string> output = PrepareOutputDirectory(arguments->output_directory);
   if (!output) {

@@ -95,6 +95,67 @@ TEST(ConsoleOutputTest, StatusLineFitsTheTerminalAndShowsAStop) {
   EXPECT_NE(console.StatusText(t0).find("abandoning"), std::string::npos);
 }
 
+// Chapter k of K, and the time left: what the run has taken so far, scaled
+// to the part still to do. Pages found present take no time and so do not
+// count as done.
+TEST(ConsoleOutputTest, StatusLineShowsTheChapterAndTheTimeLeft) {
+  std::string written;
+  ConsoleOutput console([&](std::string_view bytes) { written += bytes; }, true, 200);
+  const auto t0 = Clock::now();
+  console.ChapterStarted(1, 2, t0);
+  console.PageStarted(1, 4, t0);
+  EXPECT_EQ(console.TimeLeft(t0), std::nullopt);  // nothing measured yet
+  EXPECT_EQ(Screen(written), "chapter 1/2  page 1/4  0 B");
+  console.Transferred(20480, t0 + std::chrono::seconds(10));
+  console.PageFinished(true, t0 + std::chrono::seconds(10));
+  console.PageStarted(2, 4, t0 + std::chrono::seconds(10));
+  // A quarter of one chapter of two in 10 s: 70 s to go.
+  EXPECT_EQ(Screen(written), "chapter 1/2  page 2/4  20 KB  2 KB/s  ~1m10s left");
+  console.PageFinished(false, t0 + std::chrono::seconds(10));
+  // One of the three pages to fetch: 50 s to go.
+  EXPECT_EQ(console.StatusText(t0 + std::chrono::seconds(10)),
+            "chapter 1/2  page 2/4  20 KB  2 KB/s  ~50s left");
+  console.Line("下载完成");
+  console.ChapterStarted(2, 2, t0 + std::chrono::seconds(40));
+  console.PageStarted(1, 9, t0 + std::chrono::seconds(41));
+  EXPECT_EQ(console.StatusText(t0 + std::chrono::seconds(41)),
+            "chapter 2/2  page 1/9  0 B  ~41s left");
+
+  // One chapter has no chapter count; an estimate beyond reason is none.
+  ConsoleOutput single([](std::string_view) {}, true, 200);
+  single.ChapterStarted(1, 1, t0);
+  single.PageStarted(1, 1000000, t0);
+  single.PageFinished(true, t0 + std::chrono::seconds(5));
+  EXPECT_EQ(single.StatusText(t0 + std::chrono::seconds(5)), "page 1/1000000  0 B  0 B/s");
+  EXPECT_EQ(FormatDuration(std::chrono::seconds(59)), "59s");
+  EXPECT_EQ(FormatDuration(std::chrono::seconds(3599)), "59m59s");
+  EXPECT_EQ(FormatDuration(std::chrono::seconds(12000)), "3h20m");
+}
+
+// While a page waits to be tried again the line says so at once, in the
+// columns the terminal has, where Chinese takes two a character; a pipe gets
+// none of it.
+TEST(ConsoleOutputTest, StatusLineSaysWhenAPageWaitsForARetry) {
+  std::string written;
+  ConsoleOutput console([&](std::string_view bytes) { written += bytes; }, true, 20);
+  const auto t0 = Clock::now();
+  console.PageStarted(3, 9, t0);
+  console.SetRetryPending(true, t0 + milliseconds(1));
+  EXPECT_EQ(console.StatusText(t0), "page 3/9  0 B  等待重试");
+  EXPECT_EQ(Screen(written), "page 3/9  0 B  等待");  // 19 columns at most
+  console.SetRetryPending(false, t0 + milliseconds(2));
+  EXPECT_EQ(Screen(written), "page 3/9  0 B");
+
+  std::string piped;
+  ConsoleOutput pipe([&](std::string_view bytes) { piped += bytes; }, false);
+  pipe.ChapterStarted(1, 2, t0);
+  pipe.PageStarted(1, 2, t0);
+  pipe.SetRetryPending(true, t0);
+  pipe.PageFinished(true, t0 + milliseconds(5));
+  pipe.Log("失败\r\n");
+  EXPECT_EQ(piped, "失败\n");
+}
+
 TEST(ConsoleOutputTest, RedrawsAreThrottled) {
   std::string written;
   ConsoleOutput console([&](std::string_view bytes) { written += bytes; }, true, 80);

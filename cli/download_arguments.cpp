@@ -1,0 +1,188 @@
+#include "cli/download_arguments.h"
+
+#include <charconv>
+#include <cstdio>
+#include <system_error>
+
+#include "download/chapter_list.h"
+
+namespace vexel::cli {
+
+const std::string_view kDownloadUsage =
+    "usage: vexel-dl [-o DIR] [-j N] [--retries N] [--overwrite] [--cbz] CHAPTER-URL...\n"
+    "       vexel-dl [options] --all-chapters [--chapters RANGES] COMIC-URL...\n"
+    "       vexel-dl [options] -i FILE\n"
+    "       vexel-dl chapters COMIC-URL\n"
+    "       vexel-dl query --help\n"
+    "\n"
+    "Loads each chapter page, stores its page images as 1.ext, 2.ext, ... in a\n"
+    "folder named after the chapter, and prints the job's log as the window shows\n"
+    "it, then the outcome: 下载完成, 下载已终止 or 下载出错.\n"
+    "Several chapters run one after another over the same connections, each\n"
+    "after a line 【k/K】ADDRESS (chapter k of K). A page that is no chapter but\n"
+    "lists chapters ends 下载出错 with a hint on standard error.\n"
+    "\n"
+    "  --all-chapters\n"
+    "                each address is a comic's page: download every chapter it\n"
+    "                lists, in the list's order (vexel-dl chapters COMIC-URL\n"
+    "                shows the list)\n"
+    "  --chapters RANGES\n"
+    "                only the chapters at these positions of each list, counted\n"
+    "                from 1: 1-5,8,10- (an open end runs to the last); implies\n"
+    "                --all-chapters\n"
+    "  -i, --input FILE\n"
+    "                the addresses in FILE (- for standard input) too, after\n"
+    "                those given as arguments: one a line; blank lines and lines\n"
+    "                starting with # are skipped and a line ends at its first\n"
+    "                tab, so the output of vexel-dl chapters can be fed in:\n"
+    "                vexel-dl chapters URL | vexel-dl -i -\n"
+    "                A line over 64 KiB, a control character other than the\n"
+    "                tab, or more than 100000 addresses (64 MiB) is a usage\n"
+    "                error\n"
+    "  -o DIR        put the chapter folders in DIR (created when missing);\n"
+    "                default: the current directory\n"
+    "  --retries N   try a page up to N more times after a transient failure\n"
+    "                (connection lost, timeout, HTTP 408/429/500/502/503/504);\n"
+    "                default 3, 0 turns retries off\n"
+    "  -j, --jobs N  fetch up to N pages at once (1 to 8, default 1); the log\n"
+    "                still lists the pages in order\n"
+    "  --overwrite   fetch every page again; by default a page whose file is\n"
+    "                already in the chapter folder is kept (已存在)\n"
+    "  --cbz         pack each chapter whose pages all arrived into\n"
+    "                \"<chapter>.cbz\" with ComicInfo.xml, in place of its folder;\n"
+    "                an existing archive counts as the chapter done unless\n"
+    "                --overwrite\n"
+    "  --version     print the version\n"
+    "  -h, --help    show this text\n"
+    "\n"
+    "An address is http://, https:// or file://; any other argument must name an\n"
+    "existing file (a saved chapter page).\n"
+    "\n"
+    "A slow server cannot hold a page for long: an image or a chapter page whose\n"
+    "transfer averages under 1 KiB/s over 30 s (headers included), or that runs\n"
+    "past 10 minutes, fails as （连接超时）, with -j too.\n"
+    "\n"
+    "Ctrl-C stops after the page under way; a second Ctrl-C abandons that page\n"
+    "at once. On a terminal a status line shows the chapter (k/K, with several),\n"
+    "the page, bytes, rate, an estimate of the time left, and 等待重试 while a\n"
+    "page waits to be tried again.\n"
+    "\n"
+    "Exit status (with several chapters: 3 if stopped, else 1 if any chapter\n"
+    "had an error, else 4 if any page failed, else 0):\n"
+    "  0  every page stored or already present\n"
+    "  1  error: a chapter page could not be loaded, or its job ended 下载出错\n"
+    "     (with --all-chapters also: a comic page could not be loaded or lists\n"
+    "     no chapter to download)\n"
+    "  2  usage error: an unknown or bad option, an argument that is neither an\n"
+    "     address nor a file, or an -i file that is no list of addresses\n"
+    "  3  stopped by Ctrl-C (later chapters are skipped)\n"
+    "  4  complete, but some pages failed (the log names them)\n";
+
+void Complain(const std::string& message) {
+  std::fprintf(stderr, "vexel-dl: %s\n", message.c_str());
+}
+
+void ComplainAboutUsage(const std::string& message) {
+  Complain(message + " (see vexel-dl --help)");
+}
+
+namespace {
+
+// A whole number from `low` to `high`; nothing for anything else.
+std::optional<int> ParseNumber(std::string_view text, int low, int high) {
+  int value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < low || value > high) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// The value of an option given as "--name VALUE", "--name=VALUE" or, for a
+// short name, "-n VALUE" and "-nVALUE"; nothing when `arg` is not that
+// option. Either name may be empty. A missing value reads as empty.
+std::optional<std::string_view> OptionValue(std::span<const std::string_view> args, std::size_t& i,
+                                            std::string_view long_name,
+                                            std::string_view short_name = {}) {
+  const std::string_view arg = args[i];
+  const auto next = [&]() { return i + 1 < args.size() ? args[++i] : std::string_view(); };
+  if ((!long_name.empty() && arg == long_name) || (!short_name.empty() && arg == short_name)) {
+    return next();
+  }
+  if (!long_name.empty() && arg.starts_with(long_name) && arg.size() > long_name.size() &&
+      arg[long_name.size()] == '=') {
+    return arg.substr(long_name.size() + 1);
+  }
+  if (!short_name.empty() && arg.starts_with(short_name) && arg.size() > short_name.size()) {
+    return arg.substr(short_name.size());
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<DownloadArguments> ParseDownloadArguments(std::span<const std::string_view> args) {
+  DownloadArguments parsed;
+  bool options_ended = false;
+  const auto fail = [](const std::string& message) {
+    ComplainAboutUsage(message);
+    return std::nullopt;
+  };
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
+    // "-" alone is no option.
+    if (options_ended || !arg.starts_with("-") || arg.size() == 1) {
+      parsed.addresses.emplace_back(arg);
+    } else if (arg == "-h" || arg == "--help") {
+      parsed.help = true;
+    } else if (arg == "--version") {
+      parsed.version = true;
+    } else if (const auto directory = OptionValue(args, i, {}, "-o")) {
+      if (directory->empty()) {
+        return fail("-o needs a directory");
+      }
+      parsed.output_directory = *directory;
+    } else if (const auto file = OptionValue(args, i, "--input", "-i")) {
+      if (file->empty()) {
+        return fail("-i needs a file of addresses (- for standard input)");
+      }
+      parsed.address_files.emplace_back(*file);
+    } else if (const auto retries = OptionValue(args, i, "--retries")) {
+      const std::optional<int> value = ParseNumber(*retries, 0, 100);
+      if (!value) {
+        return fail("--retries needs a number from 0 to 100");
+      }
+      parsed.job.retries = *value;
+    } else if (const auto jobs = OptionValue(args, i, "--jobs", "-j")) {
+      const std::optional<int> value = ParseNumber(*jobs, 1, 8);
+      if (!value) {
+        return fail("--jobs needs a number from 1 to 8");
+      }
+      parsed.job.jobs = *value;
+    } else if (const auto ranges = OptionValue(args, i, "--chapters")) {
+      // Checked against an empty list, which only the form can fail.
+      if (!download::ParseChapterRanges(*ranges, 0)) {
+        return fail("--chapters needs positions like 1-5,8,10-, not '" + std::string(*ranges) +
+                    "'");
+      }
+      parsed.chapter_ranges = std::string(*ranges);
+      parsed.all_chapters = true;
+    } else if (arg == "--all-chapters") {
+      parsed.all_chapters = true;
+    } else if (arg == "--overwrite") {
+      parsed.job.skip_existing = false;
+    } else if (arg == "--cbz") {
+      parsed.job.pack_cbz = true;
+    } else if (arg == "--") {
+      options_ended = true;
+    } else {
+      return fail("unknown option " + std::string(arg));
+    }
+  }
+  if (!parsed.help && !parsed.version && parsed.addresses.empty() && parsed.address_files.empty()) {
+    return fail(parsed.all_chapters ? "no comic page address given" : "no chapter address given");
+  }
+  return parsed;
+}
+
+}  // namespace vexel::cli
