@@ -4,11 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <stdio.h>  // renameat2
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>  // renameat2
 #include <filesystem>
 #include <string>
 #include <system_error>

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "examples/png_image.h"
 #include "examples/sample_site.h"
 #include "tests/cli/download_process.h"
 #include "tests/support/chapter_page.h"
@@ -135,12 +136,14 @@ TEST_F(SampleSiteCommandTest, CbzHoldsComicInfoAndThePagesAndASecondRunSkipsIt) 
 
 TEST_F(SampleSiteCommandTest, SecondRunResumesAndOverwriteReplaces) {
   std::filesystem::create_directories(out_ / "星际旅人- 第1话");
-  testing::WriteWholeFile(out_ / "星际旅人- 第1话/2.png", "kept");
+  // A whole image of the user's: only those are kept.
+  const std::string kept = sample::EncodePng({1, 1, {7}});
+  testing::WriteWholeFile(out_ / "星际旅人- 第1话/2.png", kept);
   auto run = Dl({"-o", out_.path(), site_.ChapterAddress(1, 1)});
   EXPECT_EQ(run.exit_status, 0) << run.err;
   const std::string base = site_.BaseAddress() + "comic/1/pics/ch1/";
   EXPECT_NE(run.out.find("下载图片[" + base + "2.png]...已存在\n"), std::string::npos) << run.out;
-  EXPECT_EQ(ReadWholeFile(out_ / "星际旅人- 第1话/2.png"), "kept");
+  EXPECT_EQ(ReadWholeFile(out_ / "星际旅人- 第1话/2.png"), kept);
   EXPECT_EQ(site_.Site().Stats().image_requests, 4U);
 
   run = Dl({"--overwrite", "-o", out_.path(), site_.ChapterAddress(1, 1)});
