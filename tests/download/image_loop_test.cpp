@@ -33,8 +33,9 @@ class ImageLoopTest : public ::testing::Test {
 };
 
 // A retry the fetcher will not start ends that page as failed with its last
-// reason; the loop does not wait for a fetch that never began. (Bounded by
-// a stop, so that waiting in vain shows as a stopped job.)
+// reason; the loop does not wait for a fetch that never began (it used to,
+// past any stop). The stop after many checks only keeps a lesser fault from
+// spinning without end.
 TEST_F(ImageLoopTest, ARetryThatCannotStartEndsThePage) {
   testing::ConcurrentFetcher several;
   several.busy_once = {2};
