@@ -31,16 +31,20 @@ struct JobTools {
 struct JobOptions {
   // Extra tries of a page after a transient failure; 0 turns retries off.
   int retries = kDefaultRetries;
-  // A page whose file is already in the chapter folder is not fetched again
-  // ("已存在") and counts as stored; otherwise it is fetched and replaced.
+  // A page whose file is already in the chapter folder, a regular file
+  // holding a whole image (see image_check.h), is not fetched again
+  // ("已存在") and counts as stored; anything else at its name (a link
+  // included) is fetched and replaced.
   bool skip_existing = false;
   // Pages fetched at once (1 to 8); 1 is the plain one-after-another loop.
   // Log lines still come in page order.
   int jobs = 1;
-  // A chapter whose every page is stored or present becomes one CBZ archive
-  // with ComicInfo.xml, "<folder name>.cbz" beside the folder, which then
-  // goes. With skip_existing, an existing archive counts as the chapter
-  // present.
+  // A chapter whose every page is stored or present, and a whole image,
+  // becomes one CBZ archive with ComicInfo.xml, "<folder name>.cbz" beside
+  // the folder, which then goes. With skip_existing, an existing archive
+  // that the packer finds whole counts as the chapter present (and a folder
+  // left beside it loses its page files); anything else at its name is
+  // renamed to a free "<name>.cbz.broken" and the chapter packed again.
   bool pack_cbz = false;
 };
 

@@ -7,12 +7,11 @@
 #include <unistd.h>
 #include <csignal>
 
-#include <stdio.h>  // renameat2
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>  // renameat2
 #include <filesystem>
 #include <string>
 #include <string_view>

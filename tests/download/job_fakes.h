@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <optional>
 #include <set>
@@ -19,6 +20,13 @@ namespace vexel::testing {
 // The smallest file the job takes for a whole image (a GIF's signature and
 // end) holding `text`, so that a test can still tell pages apart.
 inline std::string FakeImage(const std::string& text) { return "GIF89a" + text + ";"; }
+
+// Stores a body as the real fetcher does: a file of its own renamed over the
+// target, which replaces a link there rather than writing through it.
+inline bool StoreBody(const std::string& target, const std::string& bytes) {
+  const std::string part = target + ".part";
+  return WriteWholeFile(part, bytes) && std::rename(part.c_str(), target.c_str()) == 0;
+}
 
 class RecordingHost final : public download::DownloadHost {
  public:
@@ -67,6 +75,9 @@ class RecordingHost final : public download::DownloadHost {
     waits.push_back(delay);
     return wait_answer();
   }
+  void RetryPending(bool pending) override {
+    appends.emplace_back(pending ? "<retry pending>" : "<retry over>");
+  }
 };
 
 class ScriptedFetcher final : public download::ImageFetcher {
@@ -89,7 +100,7 @@ class ScriptedFetcher final : public download::ImageFetcher {
   // Decides each fetch (1-based call number); the default stores the address
   // as the file's content, the way a real fetch stores a body.
   std::function<Answer(int call, const Call&)> answer = [](int, const Call& call) {
-    return WriteWholeFile(call.target, FakeImage(call.address));
+    return StoreBody(call.target, FakeImage(call.address));
   };
 
   download::FetchResult FetchImage(const std::string& address, const std::string& target) override {
@@ -108,12 +119,16 @@ class ConcurrentFetcher final : public download::ImageFetcher {
   std::vector<std::uint64_t> started;  // every start, retries included
   std::size_t most_in_flight = 0;
   std::function<void()> on_finish = [] {};
+  bool refuse_restarts = false;  // a page's second StartFetch answers false
 
   download::FetchResult FetchImage(const std::string&, const std::string&) override {
     return download::FetchResult::Failed(download::FetchFailure::Network, "not used");
   }
   bool StartFetch(std::uint64_t tag, const std::string& address,
                   const std::string& target) override {
+    if (refuse_restarts && std::ranges::find(started, tag) != started.end()) {
+      return false;
+    }
     started.push_back(tag);
     in_flight_.push_back({tag, address, target});
     most_in_flight_ = std::max(most_in_flight_, in_flight_.size());
@@ -138,7 +153,7 @@ class ConcurrentFetcher final : public download::ImageFetcher {
       busy.retry_after_seconds = 0;
       return download::FinishedFetch{flight.tag, busy};
     }
-    WriteWholeFile(flight.target, FakeImage(flight.address));
+    StoreBody(flight.target, FakeImage(flight.address));
     return download::FinishedFetch{flight.tag, download::FetchResult::Stored(200)};
   }
 

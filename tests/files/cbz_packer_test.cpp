@@ -136,5 +136,32 @@ TEST(ComicInfoTest, SeriesTitleAndNumberFromTheShownTitle) {
   EXPECT_EQ(plain.number, "");
 }
 
+// Only an archive of the chapter's own, whole, counts as the chapter done.
+TEST_F(CbzPackerTest, OnlyAWholeArchiveWithEveryPageCounts) {
+  const download::PackRequest request = Chapter(3);
+  ASSERT_TRUE(packer_.Pack(request).ok);
+  EXPECT_TRUE(packer_.IsWholeArchive(request.archive, 3));
+  EXPECT_FALSE(packer_.IsWholeArchive(request.archive, 2));
+  EXPECT_FALSE(packer_.IsWholeArchive(request.archive, 4));
+  std::filesystem::create_symlink(request.archive, out_ / "link.cbz");
+  EXPECT_FALSE(packer_.IsWholeArchive(out_ / "link.cbz", 3));
+  WriteWholeFile(out_ / "text.cbz", "not an archive");
+  EXPECT_FALSE(packer_.IsWholeArchive(out_ / "text.cbz", 0));
+  EXPECT_FALSE(packer_.IsWholeArchive(out_ / "missing.cbz", 0));
+  // Cut short: the directory at the end is gone.
+  const std::string bytes = testing::ReadWholeFile(request.archive);
+  WriteWholeFile(out_ / "cut.cbz", bytes.substr(0, bytes.size() - 30));
+  EXPECT_FALSE(packer_.IsWholeArchive(out_ / "cut.cbz", 3));
+  // A zip with as many entries but no ComicInfo.xml.
+  int code = 0;
+  zip_t* other = zip_open((out_ / "other.cbz").c_str(), ZIP_CREATE, &code);
+  ASSERT_NE(other, nullptr);
+  for (const char* name : {"a", "b", "c", "d"}) {
+    zip_file_add(other, name, zip_source_buffer(other, "x", 1, 0), 0);
+  }
+  ASSERT_EQ(zip_close(other), 0);
+  EXPECT_FALSE(packer_.IsWholeArchive(out_ / "other.cbz", 3));
+}
+
 }  // namespace
 }  // namespace vexel::files
