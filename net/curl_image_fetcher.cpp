@@ -8,8 +8,8 @@
 #include "files/leftover_sweep.h"
 #include "files/real_file_system.h"
 #include "net/curl_failure.h"
+#include "net/image_response.h"
 #include "net/page_file.h"
-#include "net/resolve_address.h"
 #include "text/text.h"
 
 namespace vexel::net {
@@ -30,22 +30,6 @@ FetchResult FileFailure(const std::string& what, int error) {
   FetchResult result = Fail(FetchFailure::File, what + ": " + std::strerror(error));
   result.system_error = error;
   return result;
-}
-
-// A body that a browser would show as a web page: "<!DOCTYPE html" or
-// "<html" after white space, in any case.
-bool LooksLikeHtml(std::string_view head) {
-  while (!head.empty() && text::IsAsciiWhitespace(head.front())) {
-    head.remove_prefix(1);
-  }
-  return text::StartsWithIgnoringAsciiCase(head, "<!doctype html") ||
-         text::StartsWithIgnoringAsciiCase(head, "<html");
-}
-
-bool IsHtmlContentType(const char* content_type) {
-  return content_type != nullptr &&
-         text::StartsWithIgnoringAsciiCase(
-             text::TrimAsciiWhitespace(std::string_view(content_type)), "text/html");
 }
 
 }  // namespace
@@ -91,21 +75,6 @@ struct CurlImageFetcher::Transfer {
     last_change = std::chrono::steady_clock::now();
   }
 };
-
-std::string RefererForRedirect(const std::string& page, const std::string& target) {
-  std::string page_origin = OriginOf(page);
-  const std::string target_origin = OriginOf(target);
-  if (page_origin.empty()) {
-    return {};
-  }
-  if (page_origin == target_origin) {
-    return page;
-  }
-  if (page_origin.starts_with("https:") && target_origin.starts_with("http:")) {
-    return {};
-  }
-  return page_origin;
-}
 
 CurlImageFetcher::CurlImageFetcher(FetchOptions options)
     : options_(std::move(options)),
@@ -338,7 +307,8 @@ void CurlImageFetcher::Conclude(Transfer& transfer, CURLcode result) {
 
 // What became of a transfer that has ended, and the page file when it
 // arrived whole.
-download::FetchResult CurlImageFetcher::Settle(Transfer& transfer, CURLcode result, long status) {
+download::FetchResult CurlImageFetcher::Settle(Transfer& transfer, CURLcode result,
+                                               long status) const {
   CURL* handle = transfer.easy.get();
   if (result == CURLE_ABORTED_BY_CALLBACK && transfer.stalled) {
     return Fail(FetchFailure::Timeout,
