@@ -22,6 +22,7 @@ constexpr long kMaxRedirects = 10;
 // How long one wait for the network may last before the abandon flag and
 // the stall watchdogs are looked at again.
 constexpr std::chrono::milliseconds kPollSlice{100};
+
 FetchResult Fail(FetchFailure failure, std::string reason, long status = 0) {
   return FetchResult::Failed(failure, std::move(reason), status);
 }
@@ -419,9 +420,9 @@ int CurlImageFetcher::OnProgress(void* transfer_pointer, curl_off_t expected, cu
   if (options.abandon != nullptr && options.abandon->load()) {
     return 1;
   }
-  // curl's own low-speed check averages over several seconds, so a burst
-  // before a stall keeps a transfer alive for longer than the limit; this
-  // counts the time since the last byte arrived instead.
+  // Beside curl's low-speed check and deadline, which end a trickle: this
+  // counts the time since the last body byte, which ends a stall also when
+  // the low-speed check is off. Returning 0 leaves curl's checks in force.
   const auto now = std::chrono::steady_clock::now();
   if (received != transfer.received) {
     transfer.received = received;
