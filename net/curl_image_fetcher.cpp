@@ -8,8 +8,8 @@
 #include "files/leftover_sweep.h"
 #include "files/real_file_system.h"
 #include "net/curl_failure.h"
+#include "net/image_response.h"
 #include "net/page_file.h"
-#include "net/resolve_address.h"
 #include "text/text.h"
 
 namespace vexel::net {
@@ -22,6 +22,7 @@ constexpr long kMaxRedirects = 10;
 // How long one wait for the network may last before the abandon flag and
 // the stall watchdogs are looked at again.
 constexpr std::chrono::milliseconds kPollSlice{100};
+
 FetchResult Fail(FetchFailure failure, std::string reason, long status = 0) {
   return FetchResult::Failed(failure, std::move(reason), status);
 }
@@ -30,22 +31,6 @@ FetchResult FileFailure(const std::string& what, int error) {
   FetchResult result = Fail(FetchFailure::File, what + ": " + std::strerror(error));
   result.system_error = error;
   return result;
-}
-
-// A body that a browser would show as a web page: "<!DOCTYPE html" or
-// "<html" after white space, in any case.
-bool LooksLikeHtml(std::string_view head) {
-  while (!head.empty() && text::IsAsciiWhitespace(head.front())) {
-    head.remove_prefix(1);
-  }
-  return text::StartsWithIgnoringAsciiCase(head, "<!doctype html") ||
-         text::StartsWithIgnoringAsciiCase(head, "<html");
-}
-
-bool IsHtmlContentType(const char* content_type) {
-  return content_type != nullptr &&
-         text::StartsWithIgnoringAsciiCase(
-             text::TrimAsciiWhitespace(std::string_view(content_type)), "text/html");
 }
 
 }  // namespace
@@ -91,21 +76,6 @@ struct CurlImageFetcher::Transfer {
     last_change = std::chrono::steady_clock::now();
   }
 };
-
-std::string RefererForRedirect(const std::string& page, const std::string& target) {
-  std::string page_origin = OriginOf(page);
-  const std::string target_origin = OriginOf(target);
-  if (page_origin.empty()) {
-    return {};
-  }
-  if (page_origin == target_origin) {
-    return page;
-  }
-  if (page_origin.starts_with("https:") && target_origin.starts_with("http:")) {
-    return {};
-  }
-  return page_origin;
-}
 
 CurlImageFetcher::CurlImageFetcher(FetchOptions options)
     : options_(std::move(options)),
@@ -338,7 +308,8 @@ void CurlImageFetcher::Conclude(Transfer& transfer, CURLcode result) {
 
 // What became of a transfer that has ended, and the page file when it
 // arrived whole.
-download::FetchResult CurlImageFetcher::Settle(Transfer& transfer, CURLcode result, long status) {
+download::FetchResult CurlImageFetcher::Settle(Transfer& transfer, CURLcode result,
+                                               long status) const {
   CURL* handle = transfer.easy.get();
   if (result == CURLE_ABORTED_BY_CALLBACK && transfer.stalled) {
     return Fail(FetchFailure::Timeout,
@@ -449,9 +420,9 @@ int CurlImageFetcher::OnProgress(void* transfer_pointer, curl_off_t expected, cu
   if (options.abandon != nullptr && options.abandon->load()) {
     return 1;
   }
-  // curl's own low-speed check averages over several seconds, so a burst
-  // before a stall keeps a transfer alive for longer than the limit; this
-  // counts the time since the last byte arrived instead.
+  // Beside curl's low-speed check and deadline, which end a trickle: this
+  // counts the time since the last body byte, which ends a stall also when
+  // the low-speed check is off. Returning 0 leaves curl's checks in force.
   const auto now = std::chrono::steady_clock::now();
   if (received != transfer.received) {
     transfer.received = received;

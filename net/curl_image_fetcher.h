@@ -16,6 +16,7 @@
 #include "download/file_system.h"
 #include "download/image_fetcher.h"
 #include "net/curl_handle.h"
+#include "net/image_response.h"  // RefererForRedirect
 #include "net/transfer_options.h"
 
 namespace vexel::net {
@@ -44,12 +45,6 @@ struct FetchOptions {
   // Bodies past this many bytes fail the page.
   std::uint64_t max_bytes = kMaxImageBytes;
 };
-
-// The Referer for one step of a redirect from the chapter page `page`:
-// the whole page address while the step stays on the page's origin, only
-// the origin ("http://host:port/") on another one, and none from https to
-// http, as browsers send it by default.
-std::string RefererForRedirect(const std::string& page, const std::string& target);
 
 class CurlImageFetcher final : public download::ImageFetcher {
  public:
@@ -94,7 +89,7 @@ class CurlImageFetcher final : public download::ImageFetcher {
   void Drive();
   void Conclude(Transfer& transfer, CURLcode result);
   // `status`: the response code of the transfer's last response.
-  download::FetchResult Settle(Transfer& transfer, CURLcode result, long status);
+  download::FetchResult Settle(Transfer& transfer, CURLcode result, long status) const;
   void ReportProgress();
 
   static std::size_t OnWrite(char* data, std::size_t size, std::size_t count, void* transfer);

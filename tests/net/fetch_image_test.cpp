@@ -1,19 +1,14 @@
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <mutex>
 #include <set>
 
 #include "net/curl_image_fetcher.h"
-#include "net/page_file.h"
-#include "tests/net/trickle_server.h"
 #include "tests/support/file_faults.h"
 #include "tests/support/file_temp_dir.h"
 #include "tests/support/local_server.h"
@@ -26,11 +21,7 @@ using std::chrono::milliseconds;
 using testing::ListTree;
 using testing::ReadWholeFile;
 using testing::TempDir;
-using testing::TrickleServer;
 using testing::WriteWholeFile;
-
-constexpr const char* kImageHead =
-    "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: 12000\r\n\r\n";
 
 std::string Body(std::size_t size, char seed) {
   std::string body(size, '\0');
@@ -300,64 +291,6 @@ TEST_F(FetchTest, StalledBodyOrSilentServerGivesUp) {
   EXPECT_TRUE(fetcher.FetchImage(Url("/img/6.png"), out_ / "6.png").stored);
 }
 
-// A server that trickles its headers or its body holds no page for long:
-// under the speed limit for the window, the page fails as a timeout, also
-// with several pages at once; a stop is heeded while it trickles.
-TEST_F(FetchTest, TricklingServersFailAsTimeouts) {
-  TrickleServer headers(
-      TrickleServer::Trickle("HTTP/1.1 200 OK\r\n", "X-Slow: 1\r\n", 300, milliseconds(100)));
-  TrickleServer body(TrickleServer::Trickle(kImageHead, "x", 300, milliseconds(100)));
-  ASSERT_TRUE(headers.Start() && body.Start());
-  options_.transfer.low_speed_seconds = 1;  // at 1024 bytes a second
-  CurlImageFetcher fetcher(options_);
-  EXPECT_EQ(fetcher.FetchImage(headers.Url("/1.png"), out_ / "1.png").failure,
-            FetchFailure::Timeout);
-
-  ASSERT_TRUE(fetcher.StartFetch(2, body.Url("/2.png"), out_ / "2.png"));
-  ASSERT_TRUE(fetcher.StartFetch(3, Url("/img/3.png"), out_ / "3.png"));
-  std::map<std::uint64_t, FetchFailure> ended;
-  while (std::optional<download::FinishedFetch> done =
-             fetcher.NextFinished(std::chrono::seconds(20))) {
-    ended[done->tag] = done->result.failure;
-  }
-  EXPECT_EQ(ended, (std::map<std::uint64_t, FetchFailure>{{2, FetchFailure::Timeout},
-                                                          {3, FetchFailure::None}}));
-  EXPECT_EQ(ListTree(out_.path()), std::set<std::string>{"3.png"});
-
-  std::atomic<bool> abandon{false};
-  options_.abandon = &abandon;
-  options_.transfer.low_speed_bytes_per_second = 0;  // only the stop can end it
-  options_.progress = [&abandon](std::int64_t received, std::int64_t) {
-    if (received > 0) {
-      abandon = true;
-    }
-  };
-  CurlImageFetcher stopped(options_);
-  EXPECT_EQ(stopped.FetchImage(body.Url("/4.png"), out_ / "4.png").failure,
-            FetchFailure::Abandoned);
-}
-
-// A slow line above the limit keeps its pages; the deadline ends any page
-// that runs past it, however steadily it moves.
-TEST_F(FetchTest, ASteadySlowLineIsStoredUntilTheDeadline) {
-  // 12000 bytes at 4000 a second, against a limit of 100 a second.
-  TrickleServer steady(
-      TrickleServer::Trickle(kImageHead, std::string(400, 'i'), 30, milliseconds(100)));
-  ASSERT_TRUE(steady.Start());
-  options_.transfer.low_speed_bytes_per_second = 100;
-  options_.transfer.low_speed_seconds = 1;
-  CurlImageFetcher fetcher(options_);
-  const download::FetchResult stored = fetcher.FetchImage(steady.Url("/1.png"), out_ / "1.png");
-  EXPECT_TRUE(stored.stored) << stored.reason;
-  EXPECT_EQ(ReadWholeFile(out_ / "1.png"), std::string(12000, 'i'));
-
-  options_.transfer.deadline_seconds = 1;
-  CurlImageFetcher hurried(options_);
-  EXPECT_EQ(hurried.FetchImage(steady.Url("/2.png"), out_ / "2.png").failure,
-            FetchFailure::Timeout);
-  EXPECT_EQ(ListTree(out_.path()), std::set<std::string>{"1.png"});
-}
-
 TEST_F(FetchTest, AbandonEndsTheTransferUnderWayAndLaterFetches) {
   std::atomic<bool> abandon{false};
   options_.abandon = &abandon;
@@ -456,62 +389,6 @@ TEST_F(FetchTest, RefererOnRedirectsFollowsTheBrowsersDefaultPolicy) {
             "https://a.example/c/1.html");
   EXPECT_EQ(RefererForRedirect("http://a.example/c/1.html", "https://b.example/1.png"),
             "http://a.example:80/");
-}
-
-// A process id that no process has now: a child's, once it has ended.
-long EndedProcessId() {
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::_exit(0);
-  }
-  ::waitpid(child, nullptr, 0);
-  return child;
-}
-
-void MakeOld(const std::string& path) {
-  std::filesystem::last_write_time(
-      path, std::filesystem::file_time_type::clock::now() - std::chrono::minutes(2));
-}
-
-// Page files of a killed run go at the next run into the same folder; only
-// names exactly of the fetcher's pattern, of an ended process, and at least
-// a minute old.
-TEST_F(FetchTest, OnlyOldPageFilesOfEndedProcessesAreSwept) {
-  const std::string dead = std::to_string(EndedProcessId());
-  const std::string orphan = ".vexel-" + dead + "-aB3xY9.part";
-  const std::string fresh = ".vexel-" + dead + "-fresh0.part";
-  const std::set<std::string> kept{".vexel-123-abc.part", ".vexel-99999999-x.part",
-                                   ".vexel-" + std::to_string(::getpid()) + "-abcdef.part",
-                                   ".vexel-0" + dead + "-abcdef.part", fresh};
-  for (const std::string& name : kept) {
-    WriteWholeFile(out_ / name, "someone's");
-    if (name != fresh) {
-      MakeOld(out_ / name);
-    }
-  }
-  WriteWholeFile(out_ / orphan, "half");
-  MakeOld(out_ / orphan);
-  CurlImageFetcher fetcher(options_);
-  ASSERT_TRUE(fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png").stored);
-  std::set<std::string> expected = kept;
-  expected.insert("1.png");
-  EXPECT_EQ(ListTree(out_.path()), expected);
-  EXPECT_EQ(PageFileOwner(orphan)->process_id, std::stol(dead));
-}
-
-// Page files get the user's umask like any other file, so that a media
-// server running as another user can read them.
-TEST_F(FetchTest, PageFilesFollowTheUmask) {
-  CurlImageFetcher fetcher(options_);
-  for (const auto& [mask, mode] : {std::pair{022, 0644}, std::pair{027, 0640}}) {
-    const mode_t previous = ::umask(static_cast<mode_t>(mask));
-    const bool stored = fetcher.FetchImage(Url("/img/1.png"), out_ / "1.png").stored;
-    ::umask(previous);
-    ASSERT_TRUE(stored);
-    struct stat info {};
-    ASSERT_EQ(::stat((out_ / "1.png").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, static_cast<mode_t>(mode)) << std::oct << mask;
-  }
 }
 
 // FetchImage returns its own page, whatever else has ended meanwhile.
