@@ -265,7 +265,11 @@ void CDownloaderDlg::OnOpen() {
 }
 
 void CDownloaderDlg::OnBack() {
-  HideLastLog();
+  // Over the last log, 后退 goes back to the page under it, not past it.
+  if (showing_last_log_) {
+    HideLastLog();
+    return;
+  }
   browser_view_->GoBack();
 }
 
@@ -363,7 +367,7 @@ void CDownloaderDlg::done(int result) {
 
 void CDownloaderDlg::AskBeforeClosing(int result) {
   // Window-modal, so the job's own window changes go on while it is asked.
-  if (close_question_ == nullptr) {
+  if (close_question_ == nullptr || !close_question_->isVisible()) {
     close_question_ = OpenCloseQuestion(this, [this, result] { CloseNow(result); });
   }
 }

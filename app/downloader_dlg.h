@@ -134,7 +134,7 @@ class CDownloaderDlg : public QDialog {
   // chapters it lists in a ChapterListDlg (or says that it lists none).
   void OnListChapters();
   // 显示上次日志: the last job's log in the view's place until 打开, 后退 or
-  // the view's next navigation.
+  // the view's next navigation. 后退 then only takes the log away.
   void OnShowLastLog();
   // 设置…: the settings dialog, window-modal; 确定 saves the settings and the
   // menu shows them.

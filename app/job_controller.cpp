@@ -1,6 +1,7 @@
 #include "app/job_controller.h"
 
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPushButton>

@@ -26,7 +26,6 @@ namespace vexel::app {
 
 class CDownloaderDlg;
 class JobHost;
-class LivePage;
 
 class JobController {
  public:

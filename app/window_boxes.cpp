@@ -16,9 +16,9 @@ QString ProgramTitle() {
 }
 
 QMessageBox* OpenCloseQuestion(QWidget* parent, std::function<void()> quit) {
-  auto* box = new QMessageBox(QMessageBox::Question, ProgramTitle(),  // owned by `parent`
-                              QStringLiteral("正在下载，确定要退出吗？"), QMessageBox::NoButton,
-                              parent);
+  auto* box =
+      new QMessageBox(QMessageBox::Question, ProgramTitle(),  // owned by `parent`
+                      QStringLiteral("正在下载，确定要退出吗？"), QMessageBox::NoButton, parent);
   QPushButton* quit_button = box->addButton(QStringLiteral("退出"), QMessageBox::DestructiveRole);
   QPushButton* keep = box->addButton(QStringLiteral("继续下载"), QMessageBox::RejectRole);
   // A stray Enter or Escape must not throw the job away.
