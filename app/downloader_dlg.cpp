@@ -65,10 +65,6 @@ CDownloaderDlg::CDownloaderDlg(BrowserProfile& profile, DialogOptions options, Q
   InitDialog();
 }
 
-// Normally the window only goes once its worker has finished; the job
-// controller, which goes first, joins one that still runs.
-CDownloaderDlg::~CDownloaderDlg() = default;
-
 void CDownloaderDlg::CreateControls() {
   // Created in tab order.
   address_box_ = new QLineEdit(this);

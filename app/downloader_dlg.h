@@ -87,8 +87,9 @@ class CDownloaderDlg : public QDialog {
  public:
   // The window is initialised at once: the address box shows the home page
   // and the view starts loading it. `profile` must outlive the window.
+  // Normally it only goes once its worker has finished; its job controller,
+  // which goes first, joins one that still runs.
   CDownloaderDlg(BrowserProfile& profile, DialogOptions options, QWidget* parent = nullptr);
-  ~CDownloaderDlg() override;
 
   // Runs the window as the program's modal dialog until it is closed and,
   // when that happened during a job, until the job has finished too. The

@@ -37,6 +37,8 @@ class JobController {
   ~JobController();
   JobController(const JobController&) = delete;
   JobController& operator=(const JobController&) = delete;
+  JobController(JobController&&) = delete;
+  JobController& operator=(JobController&&) = delete;
 
   // True from the start of a job until it has ended (the outcome box has
   // been dismissed).

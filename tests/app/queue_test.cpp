@@ -297,8 +297,9 @@ class QueueTest : public SiteJobTest {
     }
 
     // 后退 over the last log takes only the log away: the view stays on its
-    // page (the one the script went to) and starts no load.
+    // page, one with a page before it, and starts no load.
     CExplorer* view = window->BrowserView();
+    view->Navigate(Url("home/next.html"));
     QVERIFY(WaitForPage(view, Url("home/next.html")));
     QVERIFY(Button(*window, kBackButtonId)->isEnabled());
     emit window->SystemMenu()->aboutToShow();
