@@ -17,7 +17,8 @@
 // only links to: the one a link points to (the view's context menu), or those
 // the page lists (the window's menu and ChapterListDlg). Each of those is
 // loaded into a hidden page of the same browser profile, one after another,
-// while the view keeps the user's page.
+// while the view keeps the user's page. The jobs themselves are run by the
+// window's JobController; the log they write is a LogPane.
 #pragma once
 
 #include <QDesktopServices>
@@ -26,20 +27,16 @@
 #include <QString>
 #include <QUrl>
 
-#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <string>
-#include <string_view>
-#include <thread>
 #include <vector>
 
+#include "app/job_controller.h"
 #include "app/job_services.h"
 #include "app/live_page_document.h"
 #include "app/settings.h"
-#include "app/ui_call_gate.h"
 #include "download/chapter_list.h"
-#include "download/download_job.h"
 #include "files/program_output_directory.h"
 
 class QAction;
@@ -47,13 +44,13 @@ class QActionGroup;
 class QLineEdit;
 class QMenu;
 class QMessageBox;
-class QPlainTextEdit;
 class QPushButton;
 
 namespace vexel::app {
 
 class BrowserProfile;
 class CExplorer;
+class LogPane;
 
 inline constexpr int kAddressBoxId = 1000;
 inline constexpr int kOpenButtonId = 1001;
@@ -90,17 +87,22 @@ class CDownloaderDlg : public QDialog {
  public:
   // The window is initialised at once: the address box shows the home page
   // and the view starts loading it. `profile` must outlive the window.
+  // Normally it only goes once its worker has finished; its job controller,
+  // which goes first, joins one that still runs.
   CDownloaderDlg(BrowserProfile& profile, DialogOptions options, QWidget* parent = nullptr);
-  ~CDownloaderDlg() override;
 
   // Runs the window as the program's modal dialog until it is closed and,
   // when that happened during a job, until the job has finished too. The
-  // user-interface thread keeps serving events all the while.
+  // user-interface thread keeps serving events all the while. SIGTERM
+  // closes the window meanwhile as the close box does, without asking.
   int RunModal();
 
   // The control with number `id` (1000 to 1005), or null.
   QWidget* Control(int id) const;
   CExplorer* BrowserView() const { return browser_view_; }
+  LogPane* Log() const { return log_view_; }
+  BrowserProfile& Profile() const { return profile_; }
+  const DialogOptions& Options() const { return options_; }
   // The window's menu: "下载本页列出的章节…", "显示上次日志" and "打开文件夹",
   // a separator, the job's settings (the checkable "跳过已下载的图片" and the
   // submenu "同时下载" with the choices "1" to "8") and "设置…", another
@@ -109,11 +111,11 @@ class CDownloaderDlg : public QDialog {
 
   // True from the press of 下载 until the job has ended (the outcome box has
   // been dismissed).
-  bool Downloading() const { return downloading_.load(); }
-  bool StopRequested() const { return stop_requested_.load(); }
+  bool Downloading() const { return jobs_.Downloading(); }
+  bool StopRequested() const { return jobs_.StopRequested(); }
   // True while a worker thread exists, including its last steps after
   // Downloading has turned false.
-  bool WorkerRunning() const { return worker_running_; }
+  bool WorkerRunning() const { return jobs_.WorkerRunning(); }
   // True while the last job's log stands in the view's place (显示上次日志).
   bool ShowingLastLog() const { return showing_last_log_; }
 
@@ -133,7 +135,7 @@ class CDownloaderDlg : public QDialog {
   // chapters it lists in a ChapterListDlg (or says that it lists none).
   void OnListChapters();
   // 显示上次日志: the last job's log in the view's place until 打开, 后退 or
-  // the view's next navigation.
+  // the view's next navigation. 后退 then only takes the log away.
   void OnShowLastLog();
   // 设置…: the settings dialog, window-modal; 确定 saves the settings and the
   // menu shows them.
@@ -151,15 +153,13 @@ class CDownloaderDlg : public QDialog {
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  public:
-  // Escape, the close box and any other end of the dialog come here: during a
-  // job the window only asks the job to end and closes after it.
+  // Escape, the close box and any other end of the dialog come here. During
+  // a download the window asks first ("正在下载，确定要退出吗？": 退出 or
+  // 继续下载); to quit, it only asks the job to end and closes after it.
   void done(int result) override;
 
  private:
-  class JobHost;
-  class QueueRunner;
-  friend class JobHost;
-  friend class QueueRunner;
+  friend class JobController;
 
   void CreateControls();
   void InitDialog();
@@ -167,41 +167,17 @@ class CDownloaderDlg : public QDialog {
   void CreateSettingsItems();
   // The menu's setting items as settings_ holds them.
   void ShowSettingsInMenu();
-  // Starts a job or queue from idle: `run` gets, on the worker thread, the
-  // job options the settings give now; the folder its chapters go to is
-  // fixed now too.
-  void StartJob(std::function<void(const download::JobOptions&)> run);
-
-  // Starts `work` on the worker thread; `then` runs on this thread once the
-  // worker has been joined, unless the window is closing by then. False
-  // when no thread could be made.
-  bool StartWorker(std::function<void()> work, std::function<void()> then = {});
-  // Starts a queue of `chapters` with the current settings.
-  void StartQueue(std::vector<download::ChapterLink> chapters);
-  void ShowChapterList();
+  void ShowChapterList(std::vector<download::ChapterLink> chapters);
   void HideLastLog();
   void UpdateMenuItems();
-
-  // The worker thread's whole run, with the options read when the job
-  // started: the chapter in the view, or a queue of `chapters`.
-  void DownloadWorker(const download::JobOptions& job_options);
-  void QueueWorker(const download::JobOptions& job_options,
-                   const std::vector<download::ChapterLink>& chapters);
-  // Worker side: the chapters the view's page lists, into listed_chapters_.
-  void ReadChapterList();
-  // Worker side: one DownloadJob for `host`.
-  download::JobOutcome RunJob(JobHost& host, const download::JobOptions& job_options,
-                              download::ClaimedNames* claimed_names = nullptr);
-  // Worker side: the window changes before and after a job or queue.
-  void EnterJobState();
-  void LeaveJobState(const QString& outcome);
-  // Worker side: a window change, run on the user-interface thread before the
-  // worker goes on. Skipped once the window is closing.
-  bool OnUi(std::function<void()> change);
+  // What 打开文件夹 opens from now on.
+  void RememberFolder(const QString& folder);
   void ShowOutcome(const QString& text);
-  void AppendLogText(std::string_view text);
-  void OnWorkerDone();
-  void RequestCloseDuringJob();
+  // The window's end without a question: at once with no worker, else once
+  // the job has stopped.
+  void CloseNow(int result);
+  void AskBeforeClosing(int result);
+  void EndDialog(int result) { QDialog::done(result); }
 
   BrowserProfile& profile_;
   DialogOptions options_;
@@ -213,7 +189,7 @@ class CDownloaderDlg : public QDialog {
   QPushButton* open_button_ = nullptr;
   CExplorer* browser_view_ = nullptr;
   QPushButton* download_button_ = nullptr;
-  QPlainTextEdit* log_view_ = nullptr;
+  LogPane* log_view_ = nullptr;
   QPushButton* back_button_ = nullptr;
   QMenu* system_menu_ = nullptr;
   QAction* list_chapters_item_ = nullptr;
@@ -222,39 +198,23 @@ class CDownloaderDlg : public QDialog {
   QAction* skip_existing_item_ = nullptr;
   QActionGroup* jobs_items_ = nullptr;
   QPointer<QMessageBox> outcome_box_;
+  QPointer<QMessageBox> close_question_;
 
   // The first size notification of the window's life arrives before the
   // window is initialised and is skipped; the window lays itself out then.
   int size_notifications_to_skip_ = 1;
 
-  // Written by the user-interface thread before a job starts and by the worker
-  // while it runs; read by either.
-  std::atomic<bool> downloading_{false};
-  // Written by the user-interface thread only; the job polls it.
-  std::atomic<bool> stop_requested_{false};
-  // Set when the window closes during a job: the fetch under way gives up.
-  std::atomic<bool> abandon_{false};
   // User-interface thread only; each job gets a copy when it starts.
   Settings settings_;
-  // The settings' folder (empty for the program's rule) of the job that runs:
-  // written before its worker starts, read by the worker.
-  std::string job_download_folder_;
   // User-interface thread only: what 打开文件夹 opens; empty until a job has
   // made a chapter folder.
   QString folder_to_open_;
   // User-interface thread only.
-  bool worker_running_ = false;
-  bool close_pending_ = false;
-  int close_result_ = 0;
   bool showing_last_log_ = false;
-  std::function<void()> after_worker_;
-  // Worker thread only.
-  std::string result_text_;
-  // Written by the worker that reads the page, read here once it is joined.
-  std::vector<download::ChapterLink> listed_chapters_;
 
-  UiCallGate gate_;
-  std::thread worker_;
+  // Last, so that it goes first: its worker is joined while every control
+  // it may touch still exists.
+  JobController jobs_{*this};
 };
 
 }  // namespace vexel::app

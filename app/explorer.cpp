@@ -13,14 +13,9 @@ namespace vexel::app {
 CExplorer::CExplorer(QWebEngineProfile* profile, QWidget* parent) : QWebEngineView(parent) {
   auto* page = new QWebEnginePage(profile, this);  // owned by the view
   setPage(page);
-  connect(page, &QWebEnginePage::loadStarted, this, [this] {
-    busy_.store(true, std::memory_order_release);
-    ReportBackState();
-  });
-  connect(page, &QWebEnginePage::loadFinished, this, [this](bool) {
-    busy_.store(false, std::memory_order_release);
-    ReportBackState();
-  });
+  busy_.Follow(page);
+  connect(page, &QWebEnginePage::loadStarted, this, [this] { ReportBackState(); });
+  connect(page, &QWebEnginePage::loadFinished, this, [this](bool) { ReportBackState(); });
   // The history has no signal of its own; a committed navigation (including
   // one inside the same document) changes the address, and the page's Back
   // action is re-enabled or disabled whenever the history changes.

@@ -8,9 +8,8 @@
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
-#include <atomic>
-
 #include "app/live_page_document.h"
+#include "app/load_busy.h"
 
 class QContextMenuEvent;
 
@@ -34,7 +33,7 @@ class CExplorer : public QWebEngineView, public LivePage {
   void GoBack();
   // True while a page loads. Kept by the user-interface thread from the load
   // signals; safe to read from any thread.
-  bool GetBusy() const { return busy_.load(std::memory_order_acquire); }
+  bool GetBusy() const { return busy_.Busy(); }
   bool CanGoBack() const;
 
   // What the download worker reads through.
@@ -56,7 +55,7 @@ class CExplorer : public QWebEngineView, public LivePage {
  private:
   void ReportBackState();
 
-  std::atomic<bool> busy_{false};
+  LoadBusyTracker busy_;
 };
 
 }  // namespace vexel::app

@@ -13,10 +13,8 @@ HiddenPage::HiddenPage(QWebEngineProfile* profile, QObject* parent)
   // only fetch every first page twice and hold the end of the load back
   // until they had arrived.
   settings()->setAttribute(QWebEngineSettings::AutoLoadImages, false);
-  connect(this, &QWebEnginePage::loadStarted, this,
-          [this] { busy_.store(true, std::memory_order_release); });
+  busy_.Follow(this);
   connect(this, &QWebEnginePage::loadFinished, this, [this](bool ok) {
-    busy_.store(false, std::memory_order_release);
     if (done_) {
       std::function<void(bool)> done = std::move(done_);
       done_ = nullptr;
@@ -29,7 +27,7 @@ HiddenPage::~HiddenPage() = default;
 
 void HiddenPage::Load(const QUrl& address, std::function<void(bool)> done) {
   // Busy from now on, not only from the engine's loadStarted a little later.
-  busy_.store(true, std::memory_order_release);
+  busy_.MarkBusy();
   done_ = std::move(done);
   load(address);
   // Seen as the view's page is, so that scripts which wait until their page

@@ -6,10 +6,10 @@
 #include <QUrl>
 #include <QWebEnginePage>
 
-#include <atomic>
 #include <functional>
 
 #include "app/live_page_document.h"
+#include "app/load_busy.h"
 
 class QWebEngineProfile;
 
@@ -29,7 +29,7 @@ class HiddenPage : public QWebEnginePage, public LivePage {
   // yet, so that the first end of a load is this one's.
   void Load(const QUrl& address, std::function<void(bool)> done);
 
-  bool PageBusy() const override { return busy_.load(std::memory_order_acquire); }
+  bool PageBusy() const override { return busy_.Busy(); }
   QWebEnginePage* EnginePage() override { return this; }
 
  protected:
@@ -42,7 +42,7 @@ class HiddenPage : public QWebEnginePage, public LivePage {
 
  private:
   std::function<void(bool)> done_;
-  std::atomic<bool> busy_{false};
+  LoadBusyTracker busy_;
 };
 
 }  // namespace vexel::app

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <csignal>
 #include <fstream>
 #include <iterator>
 
@@ -226,17 +227,20 @@ class JobTest : public SiteJobTest {
   }
 
   void closingDuringAJobEndsItWithoutTheOutcomeBox_data() {
-    QTest::addColumn<bool>("escape");
+    QTest::addColumn<QString>("how");
     QTest::addColumn<bool>("modal");
-    QTest::newRow("close box") << false << false;
-    QTest::newRow("escape") << true << false;
+    QTest::newRow("close box") << QStringLiteral("close box") << false;
+    QTest::newRow("escape") << QStringLiteral("escape") << false;
     // As the program runs it: the window's modal loop ends when it hides, and
     // the program must still wait for the job before it goes.
-    QTest::newRow("close box, modal") << false << true;
-    QTest::newRow("escape, modal") << true << true;
+    QTest::newRow("close box, modal") << QStringLiteral("close box") << true;
+    QTest::newRow("escape, modal") << QStringLiteral("escape") << true;
+    // A polite end of the program stops the job as the close box does,
+    // without asking.
+    QTest::newRow("SIGTERM, modal") << QStringLiteral("SIGTERM") << true;
   }
   void closingDuringAJobEndsItWithoutTheOutcomeBox() {
-    QFETCH(bool, escape);
+    QFETCH(QString, how);
     QFETCH(bool, modal);
     const std::string home = site_->Url("home/");
     auto window = WindowOn(home, site_->Url("chapter/4.html"));
@@ -257,12 +261,27 @@ class JobTest : public SiteJobTest {
       }
     });
     watcher.start(10);
-    auto close = [&] {
-      if (escape) {
+    auto ask_to_close = [&] {
+      if (how == u"escape") {
         QTest::keyClick(window.get(), Qt::Key_Escape);
       } else {
         window->close();
       }
+    };
+    auto close = [&] {
+      if (how == u"SIGTERM") {
+        raise(SIGTERM);
+        QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), kJobTimeoutMs);
+        return;
+      }
+      // During a download the window asks first; 继续下载 keeps the job.
+      ask_to_close();
+      QVERIFY(AnswerCloseQuestion(QStringLiteral("继续下载")));
+      QVERIFY(window->isVisible());
+      QVERIFY(window->Downloading());
+      QCOMPARE(finished.count(), 0);
+      ask_to_close();
+      QVERIFY(AnswerCloseQuestion(QStringLiteral("退出")));
       // The window goes at once; it ends once the worker has finished, which
       // the abandoned transfer lets it do without the image being released.
       QVERIFY(!window->isVisible());

@@ -13,6 +13,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <csignal>
+
 #include "app/about_dlg.h"
 #include "app/settings.h"
 #include "tests/app/test_site.h"
@@ -180,6 +182,23 @@ class ShellTest : public QObject {
       QCOMPARE(finished.count(), 1);
       QVERIFY(!window->isVisible());
     }
+  }
+
+  // SIGTERM with no job ends the window as the close box does, and the
+  // program then ends normally instead of being killed.
+  void terminationSignalEndsAnIdleWindow() {
+    auto window = OpenWindow();
+    QSignalSpy finished(window.get(), &QDialog::finished);
+    bool timed_out = false;
+    QTimer::singleShot(0, window.get(), [] { raise(SIGTERM); });
+    QTimer::singleShot(kLoadTimeoutMs, window.get(), [&] {
+      timed_out = true;
+      window->reject();
+    });
+    window->RunModal();
+    QVERIFY(!timed_out);
+    QCOMPARE(finished.count(), 1);
+    QVERIFY(!window->isVisible());
   }
 
   void aboutBoxFromTheMenuAndF1() {

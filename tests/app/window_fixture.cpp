@@ -1,5 +1,6 @@
 #include "tests/app/window_fixture.h"
 
+#include <QAbstractButton>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -81,6 +82,28 @@ bool AnswerMessageBox(const std::function<void(QMessageBox*)>& inspect, int time
     QTest::qWait(10);
   }
   return answered;
+}
+
+bool AnswerCloseQuestion(const QString& button) {
+  QMessageBox* box = FindMessageBox();
+  if (box == nullptr || box->text() != QStringLiteral("正在下载，确定要退出吗？")) {
+    return false;
+  }
+  QStringList captions;
+  QAbstractButton* chosen = nullptr;
+  for (QAbstractButton* candidate : box->buttons()) {
+    captions << candidate->text();
+    if (candidate->text() == button) {
+      chosen = candidate;
+    }
+  }
+  captions.sort();
+  if (captions != QStringList{QStringLiteral("继续下载"), QStringLiteral("退出")} ||
+      chosen == nullptr) {
+    return false;
+  }
+  chosen->click();
+  return true;
 }
 
 QLineEdit* AddressBox(const CDownloaderDlg& dialog) {

@@ -58,6 +58,10 @@ QMessageBox* FindMessageBox();
 bool AnswerMessageBox(const std::function<void(QMessageBox*)>& inspect,
                       int timeout_ms = kJobTimeoutMs);
 
+// The window's question on ending during a download, if it is shown with its
+// two buttons: presses `button` (退出 or 继续下载) and returns true.
+bool AnswerCloseQuestion(const QString& button);
+
 // Typed access to the six controls.
 QLineEdit* AddressBox(const CDownloaderDlg& dialog);
 QPushButton* Button(const CDownloaderDlg& dialog, int id);

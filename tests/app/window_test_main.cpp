@@ -1,13 +1,17 @@
 // The window tests' program: gives the run a private home (the browser
 // profile, the cache and the download folder all live under it), runs the
-// browser engine offscreen without its sandbox, and runs each test class.
+// browser engine offscreen without its sandbox, and runs each test class, or
+// those VEXEL_WINDOW_TESTS names (Shell,Job).
 #include <QApplication>
 #include <QTest>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/browser_profile.h"
 #include "tests/app/window_tests.h"
@@ -16,6 +20,53 @@ namespace vexel::app::testing {
 extern BrowserProfile* g_profile;
 extern std::string g_home;
 }  // namespace vexel::app::testing
+
+namespace {
+
+struct TestClass {
+  const char* name;
+  int (*run)(int argc, char** argv);
+};
+
+constexpr TestClass kClasses[] = {
+    {"Support", vexel::app::testing::RunSupportTests},
+    {"Shell", vexel::app::testing::RunShellTests},
+    {"Job", vexel::app::testing::RunJobTests},
+    {"LivePage", vexel::app::testing::RunLivePageTests},
+    {"Queue", vexel::app::testing::RunQueueTests},
+    {"Settings", vexel::app::testing::RunSettingsTests},
+};
+
+// `only` empty or null: every class; else the classes it names, separated by
+// commas (ctest runs one class per entry, so that a failure names it). A
+// name that is no class fails the run rather than running nothing.
+int RunClasses(const char* only, int argc, char** argv) {
+  std::vector<std::string> wanted;
+  std::string names = only != nullptr ? only : "";
+  for (std::size_t start = 0; start < names.size();) {
+    const std::size_t end = std::min(names.find(',', start), names.size());
+    wanted.push_back(names.substr(start, end - start));
+    start = end + 1;
+  }
+  int status = 0;
+  for (const std::string& name : wanted) {
+    if (std::find_if(std::begin(kClasses), std::end(kClasses), [&](const TestClass& test_class) {
+          return name == test_class.name;
+        }) == std::end(kClasses)) {
+      std::fprintf(stderr, "no window test class named \"%s\"\n", name.c_str());
+      status = 1;
+    }
+  }
+  for (const TestClass& test_class : kClasses) {
+    if (wanted.empty() ||
+        std::find(wanted.begin(), wanted.end(), test_class.name) != wanted.end()) {
+      status |= test_class.run(argc, argv);
+    }
+  }
+  return status;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   namespace testing = vexel::app::testing;
@@ -41,29 +92,7 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     auto profile = std::make_unique<vexel::app::BrowserProfile>();
     testing::g_profile = profile.get();
-    // VEXEL_WINDOW_TESTS=Shell,Job runs only those classes (for debugging).
-    const char* only = std::getenv("VEXEL_WINDOW_TESTS");
-    auto wanted = [only](const char* name) {
-      return only == nullptr || std::string(only).find(name) != std::string::npos;
-    };
-    if (wanted("Support")) {
-      status |= testing::RunSupportTests(argc, argv);
-    }
-    if (wanted("Shell")) {
-      status |= testing::RunShellTests(argc, argv);
-    }
-    if (wanted("Job")) {
-      status |= testing::RunJobTests(argc, argv);
-    }
-    if (wanted("LivePage")) {
-      status |= testing::RunLivePageTests(argc, argv);
-    }
-    if (wanted("Queue")) {
-      status |= testing::RunQueueTests(argc, argv);
-    }
-    if (wanted("Settings")) {
-      status |= testing::RunSettingsTests(argc, argv);
-    }
+    status = RunClasses(std::getenv("VEXEL_WINDOW_TESTS"), argc, argv);
     testing::g_profile = nullptr;
     profile.reset();
   }

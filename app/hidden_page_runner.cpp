@@ -1,0 +1,69 @@
+#include "app/hidden_page_runner.h"
+
+#include <QByteArray>
+#include <QUrl>
+
+#include <chrono>
+#include <functional>
+
+#include "app/browser_profile.h"
+#include "app/downloader_dlg.h"
+#include "app/hidden_page.h"
+#include "app/job_controller.h"
+#include "app/job_host.h"
+#include "download/outcome_texts.h"
+
+namespace vexel::app {
+namespace {
+
+// The longest a chapter page of a queue may take to load before the chapter
+// counts as one with an error.
+constexpr std::chrono::seconds kChapterLoadTimeout{60};
+
+}  // namespace
+
+QueueRunner::QueueRunner(JobController& jobs, const download::JobOptions& job_options)
+    : jobs_(jobs), job_options_(job_options) {}
+
+void QueueRunner::AppendLog(std::string_view text) { jobs_.AppendLog(text); }
+
+bool QueueRunner::StopRequested() { return jobs_.StopRequested(); }
+
+std::optional<download::JobOutcome> QueueRunner::RunChapter(std::size_t position, std::size_t count,
+                                                            const download::ChapterLink& chapter) {
+  // Made and, later, deleted on the user-interface thread. When the window
+  // closes in between, the window deletes it with itself.
+  HiddenPage* page = nullptr;
+  CDownloaderDlg& window = jobs_.Window();
+  if (!jobs_.OnUi([&window, &page] {
+        page = new HiddenPage(window.Profile().Profile(), &window);  // owned by the window
+      }) ||
+      page == nullptr) {
+    return StoppedOrNothing();
+  }
+  const QUrl address = QUrl::fromEncoded(QByteArray::fromStdString(chapter.address));
+  // A stop gives up the wait at once; the page is dropped all the same.
+  const std::optional<bool> loaded = jobs_.Gate().Await<bool>(
+      [page, address](const std::function<void(bool)>& done) { page->Load(address, done); },
+      std::chrono::duration_cast<std::chrono::milliseconds>(kChapterLoadTimeout),
+      &jobs_.StopFlag());
+  std::optional<download::JobOutcome> outcome;
+  if (loaded.value_or(false)) {
+    JobHost host(jobs_, *page, position, count);
+    outcome = jobs_.RunJob(host, job_options_, &claimed_names_);
+  } else {
+    outcome = StoppedOrNothing();
+    AppendLog(outcome ? download::kLogStopped : download::kLogError);
+  }
+  jobs_.OnUi([page] { delete page; });
+  return outcome;
+}
+
+std::optional<download::JobOutcome> QueueRunner::StoppedOrNothing() const {
+  if (jobs_.StopRequested()) {
+    return download::JobOutcome{download::JobEnd::Stopped, 0, 0, {}};
+  }
+  return std::nullopt;
+}
+
+}  // namespace vexel::app

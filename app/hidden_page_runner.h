@@ -1,0 +1,37 @@
+// The queue's view of the window: each chapter is loaded into a hidden page
+// of its own, which hands the chapter's job its document and goes once the
+// job has ended. Worker thread.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+#include "download/chapter_queue.h"
+#include "download/claimed_names.h"
+#include "download/download_job.h"
+
+namespace vexel::app {
+
+class JobController;
+
+class QueueRunner : public download::ChapterRunner {
+ public:
+  QueueRunner(JobController& jobs, const download::JobOptions& job_options);
+
+  void AppendLog(std::string_view text) override;
+  bool StopRequested() override;
+  std::optional<download::JobOutcome> RunChapter(std::size_t position, std::size_t count,
+                                                 const download::ChapterLink& chapter) override;
+
+ private:
+  // A chapter that never reached its job: stopped when a stop (or the window
+  // closing) cut it short, otherwise one whose page did not load.
+  std::optional<download::JobOutcome> StoppedOrNothing() const;
+
+  JobController& jobs_;
+  download::JobOptions job_options_;
+  download::ClaimedNames claimed_names_;  // two chapters of a queue never share a folder
+};
+
+}  // namespace vexel::app

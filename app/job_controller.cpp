@@ -1,0 +1,293 @@
+#include "app/job_controller.h"
+
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QPushButton>
+#include <QUrl>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <system_error>
+#include <utility>
+
+#include "app/browser_profile.h"
+#include "app/downloader_dlg.h"
+#include "app/explorer.h"
+#include "app/hidden_page_runner.h"
+#include "app/job_host.h"
+#include "app/live_page_document.h"
+#include "app/log_pane.h"
+#include "download/chapter_queue.h"
+#include "download/outcome_texts.h"
+#include "files/cbz_packer.h"
+#include "files/real_file_system.h"
+#include "net/resolve_address.h"
+
+namespace vexel::app {
+namespace {
+
+// Makes the real fetcher when the first image is asked for.
+class DeferredFetcher final : public download::ImageFetcher {
+ public:
+  using Factory = std::function<std::unique_ptr<download::ImageFetcher>()>;
+  explicit DeferredFetcher(Factory make) : make_(std::move(make)) {}
+
+  download::FetchResult FetchImage(const std::string& address, const std::string& target) override {
+    if (Inner() == nullptr) {
+      return download::FetchResult::Failed(download::FetchFailure::Network, "no fetcher");
+    }
+    return fetcher_->FetchImage(address, target);
+  }
+
+  // Several pages at once reach the real fetcher; without one the job goes
+  // back to FetchImage, which reports why.
+  bool StartFetch(std::uint64_t tag, const std::string& address,
+                  const std::string& target) override {
+    return Inner() != nullptr && fetcher_->StartFetch(tag, address, target);
+  }
+
+  std::optional<download::FinishedFetch> NextFinished(std::chrono::milliseconds timeout) override {
+    // Nothing was started while there is no fetcher yet.
+    if (fetcher_ == nullptr) {
+      return std::nullopt;
+    }
+    return fetcher_->NextFinished(timeout);
+  }
+
+ private:
+  download::ImageFetcher* Inner() {
+    if (fetcher_ == nullptr && make_) {
+      fetcher_ = make_();
+      make_ = nullptr;
+    }
+    return fetcher_.get();
+  }
+
+  Factory make_;
+  std::unique_ptr<download::ImageFetcher> fetcher_;
+};
+
+}  // namespace
+
+JobController::JobController(CDownloaderDlg& window) : window_(window), gate_(&window) {}
+
+JobController::~JobController() {
+  if (worker_.joinable()) {
+    stop_requested_ = true;
+    abandon_ = true;
+    gate_.Close();
+    worker_.join();
+  }
+}
+
+void JobController::StartSingle() {
+  // A worker that has finished its job but not yet its last window changes
+  // still owns the thread; the press that caught it there has nothing to do.
+  if (worker_running_) {
+    return;
+  }
+  StartJob([this](const download::JobOptions& job_options) { DownloadWorker(job_options); });
+}
+
+void JobController::RequestStop() {
+  stop_requested_ = true;
+  window_.download_button_->setEnabled(false);
+  gate_.WakeWaiters();  // a read stuck on the page gives up now
+}
+
+void JobController::StartJob(std::function<void(const download::JobOptions&)> run) {
+  stop_requested_ = false;
+  // Read here, once: the worker never looks at the menu or the settings, so
+  // changing them during a job touches only the next one. Retries keep the
+  // job's own default.
+  const Settings& settings = window_.settings_;
+  job_download_folder_ = settings.download_folder.toStdString();
+  const download::JobOptions job_options = settings.ApplyTo(download::JobOptions{});
+  // The window counts as downloading before the thread exists, so a second
+  // press can only ever ask for a stop.
+  downloading_ = true;
+  window_.HideLastLog();
+  if (!StartWorker([run = std::move(run), job_options] { run(job_options); })) {
+    downloading_ = false;  // no thread, no job: the window simply stays idle
+  }
+}
+
+void JobController::StartQueue(std::vector<download::ChapterLink> chapters) {
+  // The link item and the chapter list can only start a queue from idle.
+  if (downloading_ || worker_running_ || chapters.empty()) {
+    return;
+  }
+  StartJob([this, queue = std::move(chapters)](const download::JobOptions& job_options) {
+    QueueWorker(job_options, queue);
+  });
+}
+
+void JobController::ListChapters(std::function<void(std::vector<download::ChapterLink>)> then) {
+  if (worker_running_) {
+    return;
+  }
+  listed_chapters_.clear();
+  StartWorker([this] { ReadChapterList(); },
+              [this, then = std::move(then)] {
+                std::vector<download::ChapterLink> chapters = std::move(listed_chapters_);
+                listed_chapters_.clear();
+                then(std::move(chapters));
+              });
+}
+
+bool JobController::StartWorker(std::function<void()> work, std::function<void()> then) {
+  worker_running_ = true;
+  after_worker_ = std::move(then);
+  try {
+    worker_ = std::thread([this, work = std::move(work)] {
+      work();
+      // Not through the gate: this one must arrive even when the window is
+      // closing, since that is what finally lets it close.
+      QMetaObject::invokeMethod(
+          &window_, [this] { OnWorkerDone(); }, Qt::QueuedConnection);
+    });
+  } catch (const std::system_error&) {
+    worker_running_ = false;
+    after_worker_ = nullptr;
+    return false;
+  }
+  return true;
+}
+
+void JobController::OnWorkerDone() {
+  // The worker posts this as its very last act, so the join is immediate.
+  if (worker_.joinable()) {
+    worker_.join();
+  }
+  worker_running_ = false;
+  const std::function<void()> then = std::move(after_worker_);
+  after_worker_ = nullptr;
+  emit window_.WorkerFinished();
+  if (close_pending_) {
+    close_pending_ = false;
+    window_.EndDialog(close_result_);
+    return;
+  }
+  if (then) {
+    then();
+  }
+}
+
+void JobController::CloseDuringJob(int result) {
+  close_result_ = result;
+  close_pending_ = true;
+  stop_requested_ = true;
+  abandon_ = true;
+  // Releases the worker from any wait on this thread; from now on it makes no
+  // window change, shows no outcome box, and only reports that it is done.
+  gate_.Close();
+  if (window_.outcome_box_ != nullptr) {
+    window_.outcome_box_->reject();
+  }
+  window_.hide();
+}
+
+bool JobController::OnUi(std::function<void()> change) { return gate_.Run(std::move(change)); }
+
+void JobController::AppendLog(std::string_view text) {
+  OnUi([this, line = std::string(text)] { window_.log_view_->AppendJobText(line); });
+}
+
+void JobController::EnterJobState() {
+  downloading_ = true;
+  OnUi([this] { window_.download_button_->setText(QStringLiteral("停止")); });
+  OnUi([this] { window_.open_button_->setEnabled(false); });
+  OnUi([this] { window_.address_box_->setEnabled(false); });
+  OnUi([this] { window_.LayoutControls(); });
+}
+
+void JobController::LeaveJobState(const QString& outcome) {
+  // Skipped, like every later change, once the window is closing.
+  OnUi([this] { window_.setWindowTitle(QString::fromUtf16(kWindowTitle)); });
+  OnUi([this, outcome] { window_.ShowOutcome(outcome); });
+  downloading_ = false;
+  OnUi([this] { window_.download_button_->setText(QStringLiteral("下载")); });
+  OnUi([this] { window_.download_button_->setEnabled(true); });
+  OnUi([this] { window_.open_button_->setEnabled(true); });
+  OnUi([this] { window_.address_box_->setEnabled(true); });
+  OnUi([this] { window_.LayoutControls(); });
+}
+
+download::JobOutcome JobController::RunJob(JobHost& host, const download::JobOptions& job_options,
+                                           download::ClaimedNames* claimed_names) {
+  BrowserProfile& profile = window_.profile_;
+  const CookieJar& cookies = profile.Cookies();
+  // Made at the first image, once the queries have read the page: its
+  // Referer is then the address of the page they read, and its cookies are
+  // the ones the view holds by then; the job's later pages share them.
+  DeferredFetcher fetcher([&] {
+    FetcherSetup setup;
+    setup.user_agent = profile.UserAgent();
+    setup.referer = host.PageAddress();
+    setup.cookie_lines = cookies.CurlCookieLines();
+    setup.abandon = &abandon_;
+    return window_.options_.make_fetcher(setup);
+  });
+  files::CbzPacker packer(files::RealFileSystem());
+  const download::JobOutcome outcome = download::DownloadJob(
+      host, {fetcher, files::RealFileSystem(), net::CurlAddressResolver(), &packer, claimed_names},
+      job_options);
+  if (!host.Folder().empty()) {
+    // A packed chapter's folder is gone; its archive lies in the folder above.
+    const QString folder = QString::fromStdString(host.Folder());
+    const QString shown = outcome.packed ? QFileInfo(folder).path() : folder;
+    OnUi([this, shown] { window_.RememberFolder(shown); });
+  }
+  return outcome;
+}
+
+void JobController::DownloadWorker(const download::JobOptions& job_options) {
+  EnterJobState();
+  {
+    JobHost host(*this, *window_.browser_view_);
+    RunJob(host, job_options);
+  }
+  LeaveJobState(QString::fromStdString(result_text_));
+}
+
+void JobController::QueueWorker(const download::JobOptions& job_options,
+                                const std::vector<download::ChapterLink>& chapters) {
+  EnterJobState();
+  OnUi([this] { window_.log_view_->clear(); });
+  result_text_.clear();
+  QueueRunner runner(*this, job_options);
+  const download::QueueOutcome outcome = download::RunChapterQueue(runner, chapters);
+  std::string text;
+  if (chapters.size() == 1) {
+    // One chapter reads like the view's own job; one that never reached its
+    // job was stopped or could not be loaded.
+    if (!result_text_.empty()) {
+      text = result_text_;
+    } else {
+      text = outcome.stopped ? download::kResultStopped : download::kResultError;
+    }
+  } else {
+    text = download::QueueSummaryText(outcome);
+  }
+  LeaveJobState(QString::fromStdString(text));
+}
+
+void JobController::ReadChapterList() {
+  CExplorer& view = *window_.browser_view_;
+  std::string address;
+  OnUi([&view, &address] { address = view.url().toString(QUrl::FullyEncoded).toStdString(); });
+  LivePageDocument document(view, gate_, nullptr, window_.options_.max_page_elements);
+  const download::AddressResolver& resolver = net::CurlAddressResolver();
+  listed_chapters_ = download::FindChapterList(&document, address, resolver);
+  // The view went on to another page between the two reads: its links
+  // resolve against the page they were read from.
+  if (!document.SnapshotAddress().empty() && document.SnapshotAddress() != address) {
+    listed_chapters_ = download::FindChapterList(&document, document.SnapshotAddress(), resolver);
+  }
+}
+
+}  // namespace vexel::app

@@ -1,0 +1,127 @@
+// The window's jobs, on the user-interface thread: the one worker thread, the
+// stop and abandon flags, and the closing of the window during a job. It
+// starts the chapter in the view, queues of chapters that hidden pages load,
+// and the read of the chapters a page lists.
+//
+// The worker's window changes are calls through the gate that the worker
+// waits for, made in the order the job makes them, so the window shows
+// exactly the job's state at each step; once the window is closing, they are
+// skipped.
+#pragma once
+
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "app/ui_call_gate.h"
+#include "download/chapter_list.h"
+#include "download/download_job.h"
+
+namespace vexel::app {
+
+class CDownloaderDlg;
+class JobHost;
+
+class JobController {
+ public:
+  // `window` owns the controller and outlives it.
+  explicit JobController(CDownloaderDlg& window);
+  // A window destroyed during a job all the same: the job is told to end,
+  // every wait of the worker is released, and the thread is joined before
+  // anything it uses goes away.
+  ~JobController();
+  JobController(const JobController&) = delete;
+  JobController& operator=(const JobController&) = delete;
+  JobController(JobController&&) = delete;
+  JobController& operator=(JobController&&) = delete;
+
+  // True from the start of a job until it has ended (the outcome box has
+  // been dismissed).
+  bool Downloading() const { return downloading_.load(); }
+  bool StopRequested() const { return stop_requested_.load(); }
+  // True while a worker thread exists, including its last steps after
+  // Downloading has turned false.
+  bool WorkerRunning() const { return worker_running_; }
+  // True once the window has been closed during a job and waits for it.
+  bool Closing() const { return close_pending_; }
+
+  // 下载: the chapter in the view. Nothing while a worker runs.
+  void StartSingle();
+  // A queue of `chapters` from idle; nothing while a worker runs.
+  void StartQueue(std::vector<download::ChapterLink> chapters);
+  // 停止: the job ends at its next look at the flag; a read stuck on the
+  // page gives up now.
+  void RequestStop();
+  // Reads the chapters the view's page lists on a worker; `then` gets them
+  // on this thread once it has been joined, unless the window is closing.
+  void ListChapters(std::function<void(std::vector<download::ChapterLink>)> then);
+  // The window closed during a job: the job stops, the image under way is
+  // abandoned (the pages stored stay), the window hides at once and ends
+  // with `result` once the worker has finished.
+  void CloseDuringJob(int result);
+
+  // Worker side, for the job's and the queue's hosts.
+  bool OnUi(std::function<void()> change);
+  UiCallGate& Gate() { return gate_; }
+  const std::atomic<bool>& StopFlag() const { return stop_requested_; }
+  CDownloaderDlg& Window() { return window_; }
+  void AppendLog(std::string_view text);
+  void SetResultText(std::string_view text) { result_text_ = text; }
+  // The settings' folder (empty for the program's rule) of the job that runs.
+  const std::string& JobDownloadFolder() const { return job_download_folder_; }
+  // One DownloadJob for `host`.
+  download::JobOutcome RunJob(JobHost& host, const download::JobOptions& job_options,
+                              download::ClaimedNames* claimed_names = nullptr);
+
+ private:
+  // Starts a job or queue from idle: `run` gets, on the worker thread, the
+  // job options the settings give now; the folder its chapters go to is
+  // fixed now too.
+  void StartJob(std::function<void(const download::JobOptions&)> run);
+  // Starts `work` on the worker thread; `then` runs on this thread once the
+  // worker has been joined, unless the window is closing by then. False
+  // when no thread could be made.
+  bool StartWorker(std::function<void()> work, std::function<void()> then = {});
+  void OnWorkerDone();
+
+  // The worker thread's whole run, with the options read when the job
+  // started: the chapter in the view, or a queue of `chapters`.
+  void DownloadWorker(const download::JobOptions& job_options);
+  void QueueWorker(const download::JobOptions& job_options,
+                   const std::vector<download::ChapterLink>& chapters);
+  // Worker side: the chapters the view's page lists, into listed_chapters_.
+  void ReadChapterList();
+  // Worker side: the window changes before and after a job or queue.
+  void EnterJobState();
+  void LeaveJobState(const QString& outcome);
+
+  CDownloaderDlg& window_;
+  // Written by the user-interface thread before a job starts and by the worker
+  // while it runs; read by either.
+  std::atomic<bool> downloading_{false};
+  // Written by the user-interface thread only; the job polls it.
+  std::atomic<bool> stop_requested_{false};
+  // Set when the window closes during a job: the fetch under way gives up.
+  std::atomic<bool> abandon_{false};
+  // Written before a job's worker starts, read by the worker.
+  std::string job_download_folder_;
+  // User-interface thread only.
+  bool worker_running_ = false;
+  bool close_pending_ = false;
+  int close_result_ = 0;
+  std::function<void()> after_worker_;
+  // Worker thread only.
+  std::string result_text_;
+  // Written by the worker that reads the page, read here once it is joined.
+  std::vector<download::ChapterLink> listed_chapters_;
+
+  UiCallGate gate_;
+  std::thread worker_;
+};
+
+}  // namespace vexel::app

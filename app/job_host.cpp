@@ -1,0 +1,72 @@
+#include "app/job_host.h"
+
+#include <QString>
+#include <QUrl>
+#include <QWebEnginePage>
+
+#include "app/downloader_dlg.h"
+#include "app/job_controller.h"
+#include "app/log_pane.h"
+#include "files/program_output_directory.h"
+
+namespace vexel::app {
+namespace {
+
+// The window's title while page `page` of `page_count` is fetched: with the
+// chapter's place when a queue holds more than one.
+QString ProgressTitle(std::size_t position, std::size_t count, std::int64_t page,
+                      std::int32_t page_count) {
+  QString title = QString::fromUtf16(kWindowTitle) + QStringLiteral(" - ");
+  if (count > 1) {
+    title += QStringLiteral("第%1/%2话 ").arg(position).arg(count);
+  }
+  return title + QStringLiteral("第%1/%2页").arg(page).arg(page_count);
+}
+
+}  // namespace
+
+JobHost::JobHost(JobController& jobs, LivePage& page, std::size_t position, std::size_t count)
+    : jobs_(jobs),
+      page_(page),
+      document_(page, jobs.Gate(), &jobs.StopFlag(), jobs.Window().Options().max_page_elements),
+      position_(position),
+      count_(count) {}
+
+void JobHost::ClearLog() {
+  if (count_ == 0) {
+    jobs_.OnUi([this] { jobs_.Window().Log()->clear(); });
+  }
+}
+
+void JobHost::AppendLog(std::string_view text) { jobs_.AppendLog(text); }
+
+bool JobHost::StopRequested() { return jobs_.StopRequested(); }
+
+void JobHost::SetResultText(std::string_view text) { jobs_.SetResultText(text); }
+
+std::string JobHost::PageAddress() {
+  if (!document_.SnapshotAddress().empty()) {
+    return document_.SnapshotAddress();
+  }
+  std::string address;
+  jobs_.OnUi([this, &address] {
+    address = page_.EnginePage()->url().toString(QUrl::FullyEncoded).toStdString();
+  });
+  return address;
+}
+
+download::OutputDirectory JobHost::ChooseOutputDirectory() {
+  const DialogOptions& options = jobs_.Window().Options();
+  if (options.choose_output_directory) {
+    return options.choose_output_directory();
+  }
+  return files::ChooseProgramOutputDirectory(jobs_.JobDownloadFolder());
+}
+
+void JobHost::PageStarted(std::int64_t page, std::int32_t page_count) {
+  jobs_.OnUi([this, title = ProgressTitle(position_, count_, page, page_count)] {
+    jobs_.Window().setWindowTitle(title);
+  });
+}
+
+}  // namespace vexel::app

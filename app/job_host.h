@@ -1,0 +1,50 @@
+// The job's view of the window. Every call comes from the worker thread; the
+// window changes go through the gate in the order the job makes them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/live_page_document.h"
+#include "download/download_host.h"
+
+namespace vexel::app {
+
+class JobController;
+
+class JobHost : public download::DownloadHost {
+ public:
+  // A job on `page`: the view, or the hidden page of chapter `position` of a
+  // queue of `count` (0 for the view's own job). A queue empties the log once
+  // before its first chapter, so its jobs leave the log alone: every chapter's
+  // lines stay under its header.
+  JobHost(JobController& jobs, LivePage& page, std::size_t position = 0, std::size_t count = 0);
+
+  void ClearLog() override;
+  void AppendLog(std::string_view text) override;
+  bool StopRequested() override;
+  void SetResultText(std::string_view text) override;
+  PageDocument* Document() override { return &document_; }
+  bool DocumentTooComplex() override { return document_.TooComplex(); }
+  // The page the job's queries read, so that its image addresses resolve
+  // against it even when the view has gone on to another page since (Back
+  // stays usable during a job, and a page may redirect itself).
+  std::string PageAddress() override;
+  download::OutputDirectory ChooseOutputDirectory() override;
+  void ChapterFolder(const std::string& folder) override { folder_ = folder; }
+  // The chapter folder the job made, or empty.
+  const std::string& Folder() const { return folder_; }
+  void PageStarted(std::int64_t page, std::int32_t page_count) override;
+
+ private:
+  JobController& jobs_;
+  LivePage& page_;
+  LivePageDocument document_;
+  std::size_t position_;
+  std::size_t count_;
+  std::string folder_;
+};
+
+}  // namespace vexel::app
