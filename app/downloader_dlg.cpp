@@ -258,6 +258,7 @@ CDownloaderDlg::CDownloaderDlg(BrowserProfile& profile, DialogOptions options, Q
                  Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
   setSizeGripEnabled(false);
   resize(kInitialWidth, kInitialHeight);
+  Settings::RestoreWindow(*this);  // the size and place it had when last closed
   CreateControls();
   InitDialog();
 }
@@ -765,6 +766,7 @@ void CDownloaderDlg::RequestCloseDuringJob() {
 }
 
 void CDownloaderDlg::done(int result) {
+  Settings::SaveWindow(*this);
   if (worker_running_) {
     close_result_ = result;
     RequestCloseDuringJob();

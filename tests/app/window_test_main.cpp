@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/browser_profile.h"
+#include "app/downloader_app.h"
 #include "tests/app/window_tests.h"
 
 namespace vexel::app::testing {
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
   {
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    vexel::app::UseChineseInTheBrowserEngine();  // as the program does, before the profile
     auto profile = std::make_unique<vexel::app::BrowserProfile>();
     testing::g_profile = profile.get();
     // VEXEL_WINDOW_TESTS=Shell,Job runs only those classes (for debugging).
