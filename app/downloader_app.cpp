@@ -1,8 +1,9 @@
 #include "app/downloader_app.h"
 
+#include <QByteArrayList>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QTranslator>
+#include <QtGlobal>
 
 #include <cstdio>
 #include <string>
@@ -13,6 +14,51 @@
 #include "app/downloader_dlg.h"
 
 namespace vexel::app {
+
+namespace {
+
+QLocale Chinese() { return {QLocale::Chinese, QLocale::SimplifiedChineseScript, QLocale::China}; }
+constexpr char kEngineFlagsVariable[] = "QTWEBENGINE_CHROMIUM_FLAGS";
+
+bool LoadQtCatalogue(QTranslator& translator, const QString& name) {
+  if (!translator.load(Chinese(), name, QStringLiteral("_"),
+                       QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    qWarning(
+        "vexel-downloader: Qt's Chinese texts (%s_zh_CN.qm) are missing; Qt's own texts "
+        "stay in English",
+        qPrintable(name));
+    return false;
+  }
+  return QCoreApplication::installTranslator(&translator);
+}
+
+}  // namespace
+
+ChineseQtTexts::ChineseQtTexts()
+    : base_loaded_(LoadQtCatalogue(base_, QStringLiteral("qtbase"))),
+      engine_loaded_(LoadQtCatalogue(engine_, QStringLiteral("qtwebengine"))) {}
+
+QByteArray WithChineseEngineLanguage(const QByteArray& flags) {
+  for (const QByteArray& flag : flags.split(' ')) {
+    if (flag == "--lang" || flag.startsWith("--lang=")) {
+      return flags;
+    }
+  }
+  QByteArray with = flags.trimmed();
+  if (!with.isEmpty()) {
+    with += ' ';
+  }
+  return with + "--lang=zh-CN";
+}
+
+void UseChineseInTheBrowserEngine() {
+  // The engine fixes its language as it starts: from --lang among its flags,
+  // else from the default locale, which would give plain "zh" rather than
+  // zh-CN. The default locale is Qt's own widgets' too (dates and numbers in
+  // the file dialog and the spin boxes).
+  QLocale::setDefault(Chinese());
+  qputenv(kEngineFlagsVariable, WithChineseEngineLanguage(qgetenv(kEngineFlagsVariable)));
+}
 
 CDownloaderApp::CDownloaderApp(int& argc, char** argv)
     : QApplication(argc, argv), argc_(argc), argv_(argv) {}
@@ -40,14 +86,11 @@ bool CDownloaderApp::InitInstance() {
   // (the window hides at once when closed during a job, and ends later).
   setQuitOnLastWindowClosed(false);
 
-  // Qt's own texts (the message box's OK button and the like) in the user's
-  // language, as the rest of the desktop shows them; English where Qt has no
-  // translation for it.
-  QTranslator qt_texts;
-  if (qt_texts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
-                    QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-    installTranslator(&qt_texts);
-  }
+  const ChineseQtTexts qt_texts;
+  // The desktop's own file dialogs speak the system's language; Qt's own
+  // dialog speaks Chinese through the catalogues above.
+  setAttribute(Qt::AA_DontUseNativeDialogs);
+  UseChineseInTheBrowserEngine();
 
   BrowserProfile profile;
   {

@@ -61,6 +61,7 @@ CDownloaderDlg::CDownloaderDlg(BrowserProfile& profile, DialogOptions options, Q
                  Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
   setSizeGripEnabled(false);
   resize(kInitialWidth, kInitialHeight);
+  Settings::RestoreWindow(*this);  // the size and place it had when last closed
   CreateControls();
   InitDialog();
 }
@@ -373,6 +374,8 @@ void CDownloaderDlg::CloseNow(int result) {
     close_question_->deleteLater();
     close_question_ = nullptr;
   }
+  // Saved while the window is still shown, so its place is the one the user saw.
+  Settings::SaveWindow(*this);
   if (jobs_.WorkerRunning()) {
     jobs_.CloseDuringJob(result);
     return;

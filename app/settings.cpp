@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QUrl>
 #include <QVariant>
+#include <QWidget>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -20,6 +21,7 @@ constexpr auto kJobsKey = "download/jobs";
 constexpr auto kPackCbzKey = "download/packCbz";
 constexpr auto kFolderKey = "download/folder";
 constexpr auto kHomePageKey = "window/homePage";
+constexpr auto kGeometryKey = "window/geometry";
 
 // Named in full rather than by organisation and application: those would
 // give the file an ".ini" ending under the INI format, while the desktop's
@@ -102,6 +104,23 @@ bool Settings::Save() const {
 }
 
 QString Settings::FilePath() { return SettingsFilePath(); }
+
+void Settings::RestoreWindow(QWidget& window) {
+  const QVariant saved = OpenSettings().value(kGeometryKey);
+  if (saved.typeId() == QMetaType::QByteArray) {
+    // False on bytes that are not a saved geometry: the window keeps its own.
+    window.restoreGeometry(saved.toByteArray());
+  }
+}
+
+void Settings::SaveWindow(const QWidget& window) {
+  QSettings file = OpenSettings();
+  file.setValue(kGeometryKey, window.saveGeometry());
+  file.sync();
+  if (file.status() == QSettings::AccessError) {
+    qWarning("vexel-downloader: cannot write the settings file %s", qPrintable(file.fileName()));
+  }
+}
 
 download::JobOptions Settings::ApplyTo(download::JobOptions options) const {
   options.skip_existing = skip_existing;

@@ -1,5 +1,6 @@
 // The window's choices that outlive a run: where chapters go, how download
-// jobs treat pages, and the page the window starts on. They live in the
+// jobs treat pages, the page the window starts on, and the window's size and
+// place. They live in the
 // user's config folder ($XDG_CONFIG_HOME, normally ~/.config), in
 // vexel-downloader/vexel-downloader.conf.
 #pragma once
@@ -9,6 +10,8 @@
 #include <string>
 
 #include "download/download_job.h"
+
+class QWidget;
 
 namespace vexel::app {
 
@@ -38,6 +41,14 @@ struct Settings {
 
   // The file Load reads and Save writes.
   static QString FilePath();
+
+  // The main window's size and place (and whether it was maximized), kept
+  // apart from the fields above: the window writes them as it closes, and a
+  // settings dialog open at the same time must not write back older ones.
+  // Restore leaves `window` as it is when nothing usable was saved; Qt moves
+  // a window saved on a screen that is gone onto one that is there.
+  static void RestoreWindow(QWidget& window);
+  static void SaveWindow(const QWidget& window);
 
   bool operator==(const Settings&) const = default;
 

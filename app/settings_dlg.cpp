@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSizePolicy>
 #include <QSpinBox>
 
 #include <string>
@@ -42,6 +43,9 @@ SettingsDlg::SettingsDlg(const Settings& settings, QWidget* parent)
   jobs_box_ = new QSpinBox(this);
   jobs_box_->setRange(Settings::kMinJobs, Settings::kMaxJobs);
   jobs_box_->setValue(settings_.jobs);
+  // A number from 1 to 8 needs no more room than its box's own; the form
+  // would stretch it across the dialog.
+  jobs_box_->setSizePolicy(QSizePolicy::Fixed, jobs_box_->sizePolicy().verticalPolicy());
   pack_cbz_box_ = new QCheckBox(QStringLiteral("打包为CBZ"), this);
   pack_cbz_box_->setChecked(settings_.pack_cbz);
 

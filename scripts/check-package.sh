@@ -4,8 +4,8 @@
 #   scripts/check-package.sh [PACKAGE.deb]   default: build/package/vexel-downloader_*.deb
 # Exits non-zero, naming the fault, when a file is missing, a program is not
 # stripped, the desktop entry draws any remark from desktop-file-validate, the
-# unpacked vexel-dl does not run, or the dependencies miss libcurl or
-# Qt 6 WebEngine.
+# unpacked vexel-dl does not run, the dependencies miss libcurl or
+# Qt 6 WebEngine, xdg-utils is not recommended, or lintian reports an error.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -37,7 +37,10 @@ dpkg-deb -c "$package" | awk '{print "  " $NF}'
 
 desktop=usr/share/applications/vexel-downloader.desktop
 icon=usr/share/icons/hicolor/scalable/apps/vexel-downloader.svg
-for path in usr/bin/vexel-downloader usr/bin/vexel-dl "$desktop" "$icon"; do
+doc=usr/share/doc/vexel-downloader
+for path in usr/bin/vexel-downloader usr/bin/vexel-dl "$desktop" "$icon" \
+  usr/share/man/man1/vexel-dl.1.gz usr/share/man/man1/vexel-downloader.1.gz \
+  "$doc/copyright" "$doc/changelog.Debian.gz"; do
   [ -f "$root/$path" ] || fail "/$path is missing"
 done
 
@@ -55,7 +58,9 @@ if [ -f "$root/$desktop" ]; then
   [ -z "$remarks" ] || fail "desktop-file-validate: $remarks"
 fi
 
+# Without the Debian revision (-1): the programs know the upstream version.
 package_version=$(dpkg-deb -f "$package" Version)
+package_version=${package_version%-*}
 if [ -x "$root/usr/bin/vexel-dl" ]; then
   if version=$("$root/usr/bin/vexel-dl" --version 2>&1); then
     echo "check-package: vexel-dl --version: $version"
@@ -71,6 +76,23 @@ echo "check-package: Depends: $depends"
 [ -n "$depends" ] || fail "Depends is empty"
 grep -q 'libcurl' <<<"$depends" || fail "Depends does not name libcurl"
 grep -q 'libqt6webenginecore6' <<<"$depends" || fail "Depends does not name Qt 6 WebEngine"
+grep -q 'qt6-translations-l10n' <<<"$depends" || fail "Depends does not name qt6-translations-l10n (Qt's Chinese texts)"
+recommends=$(dpkg-deb -f "$package" Recommends)
+grep -qw 'xdg-utils' <<<"$recommends" || fail "Recommends does not name xdg-utils: '$recommends'"
+
+# Every error (E:) fails; warnings and notes are shown, not counted. CI runs
+# as root, which lintian would warn about; --allow-root quiets that.
+lintian_flags=(--display-info --fail-on error)
+[ "$(id -u)" -ne 0 ] || lintian_flags+=(--allow-root)
+lintian_status=0
+lintian_output=$(lintian "${lintian_flags[@]}" "$package" 2>&1) || lintian_status=$?
+[ -z "$lintian_output" ] || sed 's/^/  lintian: /' <<<"$lintian_output"
+lintian_errors=$(grep -c '^E: ' <<<"$lintian_output" || true)
+if [ "$lintian_errors" -ne 0 ]; then
+  fail "lintian reports $lintian_errors error(s)"
+elif [ "$lintian_status" -ne 0 ]; then
+  fail "lintian failed (status $lintian_status)"
+fi
 
 if [ "$failures" -ne 0 ]; then
   echo "check-package: $failures fault(s)" >&2

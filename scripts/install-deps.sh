@@ -12,7 +12,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools
   qt6-svg-dev qt6-l10n-tools qt6-translations-l10n libgl-dev
   xvfb xauth fonts-noto-cjk curl time
-  dpkg-dev desktop-file-utils file
+  dpkg-dev desktop-file-utils file lintian
 )
 
 missing=()

@@ -1,22 +1,28 @@
-// The window's settings: what lasts from one window to the next, an
-// unreadable settings file, the settings dialog (设置…), the home page at
-// start-up, chapters packed into the settings' folder, and 打开文件夹.
+// The window's settings: what lasts from one window to the next (its size
+// and place too), an unreadable settings file, the settings dialog (设置…),
+// the home page at start-up, chapters packed into the settings' folder,
+// 打开文件夹, and Qt's own texts in Chinese.
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWebEnginePage>
 
 #include <memory>
 #include <string>
 
 #include "app/app_options.h"
+#include "app/downloader_app.h"
+#include "app/explorer.h"
 #include "app/settings.h"
 #include "app/settings_dlg.h"
 #include "tests/app/test_site.h"
@@ -156,6 +162,8 @@ class SettingsTest : public QObject {
     QCOMPARE(dialog->DefaultFolderButton()->text(), QStringLiteral("恢复默认"));
     QCOMPARE(DialogButton(*dialog, QDialogButtonBox::Ok)->text(), QStringLiteral("确定"));
     QCOMPARE(DialogButton(*dialog, QDialogButtonBox::Cancel)->text(), QStringLiteral("取消"));
+    // The page count keeps its own width, not the dialog's.
+    QCOMPARE(dialog->JobsBox()->width(), dialog->JobsBox()->sizeHint().width());
 
     // 取消 changes nothing, on disk or in the menu.
     dialog->SkipExistingBox()->setChecked(false);
@@ -193,6 +201,68 @@ class SettingsTest : public QObject {
     window.reset();
     window = Window(site_->Url("home/"));
     QCOMPARE(ShownSettings(*window), InMenu(expected));
+  }
+
+  // The window opens where it was closed, at the size it had; saving the
+  // other settings leaves that alone. Nothing saved: the window's own size.
+  void windowSizeAndPlaceLast() {
+    auto window = Window(site_->Url("home/"));
+    const QSize own_size = window->size();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    const QRect closed_at(40, 50, 700, 520);
+    QVERIFY(closed_at.size() != own_size);
+    window->setGeometry(closed_at);
+    QTRY_COMPARE(window->geometry(), closed_at);
+    window->reject();
+    QTRY_VERIFY(!window->isVisible());
+    window.reset();
+    QVERIFY(Settings{}.Save());
+
+    window = Window(site_->Url("home/"));
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QCOMPARE(window->geometry(), closed_at);
+    window.reset();
+
+    QFile::remove(Settings::FilePath());
+    QCOMPARE(Window(site_->Url("home/"))->size(), own_size);
+  }
+
+  // Qt's standard buttons, its file dialog and the page's context menu read
+  // in Chinese whatever LANG says (the tests run under LANG=C), and so does
+  // the engine's own language, which pages see.
+  void qtTextsAreChinese() {
+    {
+      const ChineseQtTexts texts;
+      QVERIFY(texts.Loaded());
+      QMessageBox box(QMessageBox::Information, QStringLiteral("标题"), QStringLiteral("正文"),
+                      QMessageBox::Ok);
+      QCOMPARE(box.button(QMessageBox::Ok)->text(), QStringLiteral("确定"));
+      QFileDialog files;
+      files.setOption(QFileDialog::DontUseNativeDialog);
+      QCOMPARE(files.labelText(QFileDialog::Reject), QStringLiteral("取消"));
+      QWebEnginePage page(SharedProfile().Profile());
+      QCOMPARE(page.action(QWebEnginePage::Back)->text(), QStringLiteral("后退"));
+      QCOMPARE(page.action(QWebEnginePage::CopyLinkToClipboard)->text(),
+               QStringLiteral("复制链接地址"));
+    }
+    QCOMPARE(QMessageBox(QMessageBox::Information, {}, {}, QMessageBox::Ok)
+                 .button(QMessageBox::Ok)
+                 ->text(),
+             QStringLiteral("OK"));
+
+    auto window = Window(site_->Url("home/"));
+    window->show();
+    QVERIFY(WaitForPage(window->BrowserView(), QString::fromStdString(site_->Url("home/"))));
+    QCOMPARE(RunScript(window->BrowserView(), QStringLiteral("navigator.language")).toString(),
+             QStringLiteral("zh-CN"));
+
+    // A language the user chose for the engine stays.
+    QCOMPARE(WithChineseEngineLanguage(""), QByteArray("--lang=zh-CN"));
+    QCOMPARE(WithChineseEngineLanguage("--disable-gpu "), QByteArray("--disable-gpu --lang=zh-CN"));
+    QCOMPARE(WithChineseEngineLanguage("--lang=fr --disable-gpu"),
+             QByteArray("--lang=fr --disable-gpu"));
   }
 
   // A file that cannot be parsed: the defaults and one warning. Values that

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/browser_profile.h"
+#include "app/downloader_app.h"
 #include "tests/app/window_tests.h"
 
 namespace vexel::app::testing {
@@ -90,6 +91,7 @@ int main(int argc, char** argv) {
   {
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    vexel::app::UseChineseInTheBrowserEngine();  // as the program does, before the profile
     auto profile = std::make_unique<vexel::app::BrowserProfile>();
     testing::g_profile = profile.get();
     status = RunClasses(std::getenv("VEXEL_WINDOW_TESTS"), argc, argv);
