@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdlib>
 
+#include "examples/png_image.h"
 #include "tests/support/chapter_page.h"
 #include "tests/support/local_server.h"
 
@@ -65,7 +66,7 @@ TestSite::TestSite() : local_(std::make_unique<vexel::testing::LocalServer>()) {
                  hold = holding_ && Number(number) >= hold_from_;
                  ++in_flight_;
                }
-               std::string body(kImageBytes, number.back());
+               std::string body = ImageBody(number);
                res.set_content_provider(
                    kImageBytes, "image/png",
                    [this, body, hold](std::size_t offset, std::size_t, httplib::DataSink& sink) {
@@ -164,6 +165,14 @@ void TestSite::Release() {
   }
   released_.notify_all();
   local_->Release();
+}
+
+std::string TestSite::ImageBody(const std::string& number) {
+  // A whole image, as a page file must be to count as stored.
+  const auto shade = static_cast<std::uint8_t>(number.back());
+  std::string body = sample::EncodePng({1, 1, {shade}}, kImageBytes);
+  body.resize(kImageBytes);
+  return body;
 }
 
 std::vector<ImageRequest> TestSite::ImageRequests() const {

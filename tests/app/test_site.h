@@ -68,6 +68,8 @@ class TestSite {
   void Release();
 
   std::vector<ImageRequest> ImageRequests() const;
+  // The body of chapter image `number`: a whole PNG of a fixed size.
+  static std::string ImageBody(const std::string& number);
   void ClearImageRequests();
   // Image requests whose bodies have not been sent in full (held, or cut off
   // by the client).
