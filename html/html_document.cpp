@@ -131,18 +131,18 @@ ActionOutcome HtmlDocument::SelectOption(std::uint32_t node, long index) {
   // The options of the list in tree order: option elements inside it, not
   // counting those of a list nested in it.
   std::vector<std::uint32_t> options;
-  for (std::uint32_t i = node + 1; i < nodes_[node].end;) {
+  WalkSubtree(node, [&](std::uint32_t i) {
     if (nodes_[i].kind != NodeKind::Element) {
-      ++i;
-    } else if (HasFlag(i, tags::kSelect)) {
-      i = NextSibling(i);
-    } else {
-      if (HasFlag(i, tags::kOption)) {
-        options.push_back(i);
-      }
-      ++i;
+      return false;
     }
-  }
+    if (HasFlag(i, tags::kSelect)) {
+      return false;
+    }
+    if (HasFlag(i, tags::kOption)) {
+      options.push_back(i);
+    }
+    return true;
+  });
   if (index < 0 || static_cast<std::size_t>(index) >= options.size()) {
     return ActionFailed;
   }

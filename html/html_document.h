@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "html/html_tags.h"
@@ -138,6 +139,47 @@ class HtmlDocument final : public vexel::PageDocument {
   // The node right after `node`'s subtree (its next sibling when it has one):
   // sibling walks jump over whole subtrees.
   std::uint32_t NextSibling(std::uint32_t node) const { return nodes_[node].end; }
+
+  // The walk over a subtree that every reader of one uses: the nodes below
+  // `node` in document order, in one loop over the node table, so that depth
+  // costs no stack. `enter(i)` tells whether to go into node i; when it does,
+  // `leave(i)` runs after i's last descendant (at once when it has none).
+  // When it does not, i's subtree is passed over and leave(i) is not called.
+  // Without `leave`, the walk keeps no list of open nodes at all.
+  struct NoLeave {
+    void operator()(std::uint32_t /*node*/) const {}
+  };
+  template <typename Enter, typename Leave = NoLeave>
+  void WalkSubtree(std::uint32_t node, Enter&& enter, Leave&& leave = {}) const {
+    constexpr bool kLeaves = !std::is_same_v<std::decay_t<Leave>, NoLeave>;
+    std::vector<std::uint32_t> open;  // entered nodes whose leave is still due
+    const std::uint32_t end = nodes_[node].end;
+    for (std::uint32_t i = node + 1; i < end;) {
+      if constexpr (kLeaves) {
+        while (!open.empty() && nodes_[open.back()].end <= i) {
+          leave(open.back());
+          open.pop_back();
+        }
+      }
+      const std::uint32_t subtree_end = nodes_[i].end;
+      if (!enter(i)) {
+        i = subtree_end;
+        continue;
+      }
+      if constexpr (kLeaves) {
+        if (subtree_end == i + 1) {
+          leave(i);
+        } else {
+          open.push_back(i);
+        }
+      }
+      ++i;
+    }
+    while (!open.empty()) {
+      leave(open.back());
+      open.pop_back();
+    }
+  }
 
   void ReadProperty(std::uint32_t node, ElementProperty property, std::string& out) const;
   void AppendMarkup(std::uint32_t node, bool with_own_tags, std::string& out) const;

@@ -22,7 +22,6 @@
 // `<IMG class=ImgComic src="pics/1.jpg">`.
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "html/html_document.h"
 
@@ -124,13 +123,7 @@ void HtmlDocument::AppendMarkup(std::uint32_t node, bool with_own_tags, std::str
     out.append(TagOf(nodes_[element]).upper);
     out.push_back('>');
   };
-  std::vector<std::uint32_t> open;  // elements whose end tags are still due
-  const std::uint32_t end = nodes_[node].end;
-  for (std::uint32_t i = node + 1; i < end;) {
-    while (!open.empty() && nodes_[open.back()].end <= i) {
-      append_end_tag(open.back());
-      open.pop_back();
-    }
+  const auto enter = [&](std::uint32_t i) {
     const Node& current = nodes_[i];
     switch (current.kind) {
       case NodeKind::Text:
@@ -140,29 +133,19 @@ void HtmlDocument::AppendMarkup(std::uint32_t node, bool with_own_tags, std::str
         } else {
           AppendEscaped(TextOf(current), "&<>", out);
         }
-        ++i;
-        break;
+        return false;
       case NodeKind::Comment:
         out.append("<!--");
         out.append(TextOf(current));
         out.append("-->");
-        ++i;
-        break;
+        return false;
       case NodeKind::Element:
-        AppendStartTag(i, out);
-        if (HasFlag(i, tags::kVoid)) {
-          i = current.end;
-        } else {
-          open.push_back(i);
-          ++i;
-        }
         break;
     }
-  }
-  while (!open.empty()) {
-    append_end_tag(open.back());
-    open.pop_back();
-  }
+    AppendStartTag(i, out);
+    return !HasFlag(i, tags::kVoid);  // a void element has no end tag
+  };
+  WalkSubtree(node, enter, append_end_tag);
   if (with_own_tags) {
     append_end_tag(node);
   }

@@ -1,6 +1,8 @@
-// What the in-memory document needs to know about an HTML tag name: its
-// default display (from the HTML standard's rendering section) and how it is
-// serialised. Unknown names are ordinary inline elements.
+// What the HTML code needs to know about a tag name, in one table: for the
+// in-memory document, its default display (from the HTML standard's rendering
+// section) and how it is serialised; for the markup scan before parsing, what
+// the tree construction rules do with it. Unknown names are ordinary inline
+// elements with no role in the scan.
 #pragma once
 
 #include <cstdint>
@@ -35,9 +37,39 @@ enum TagFlag : std::uint32_t {
   kDialog = 1U << 13,
 };
 
+// What a tag name does to the markup scan's estimated stack of open elements
+// (markup_limits.cpp).
+namespace parse {
+enum Role : std::uint32_t {
+  kNotCounted = 1U << 0,  // html, head, body, frameset: at most one each, at the root
+  kVoid = 1U << 1,
+  kRaw = 1U << 2,        // content is text up to the matching end tag
+  kPlaintext = 1U << 3,  // the rest of the page is text
+  kForeign = 1U << 4,    // svg, math: "<x/>" closes itself inside
+  kClosesP = 1U << 5,    // closes an open p in button scope
+  kSpecial = 1U << 6,    // the standard's "special" category
+  kScopeBoundary = 1U << 7,
+  kTableBoundary = 1U << 8,  // table, template: the table scope
+  kCell = 1U << 9,
+  kRow = 1U << 10,
+  kSection = 1U << 11,  // tbody, thead, tfoot
+  kListItem = 1U << 12,
+  kDefinition = 1U << 13,     // dd, dt
+  kLiTransparent = 1U << 14,  // address, div, p: a list item search passes them
+  kOption = 1U << 15,
+  kOptgroup = 1U << 16,
+  kHeading = 1U << 17,
+  kReopens = 1U << 18,  // a, nobr, button, select: a new one closes the open one in scope
+  kForm = 1U << 19,     // a form inside an open form is ignored
+  kTable = 1U << 20,
+  kButton = 1U << 21,  // bounds the button scope in which a p is closed
+};
+}  // namespace parse
+
 struct TagTraits {
   Display display = Display::Inline;
-  std::uint32_t flags = 0;
+  std::uint32_t flags = 0;  // TagFlag
+  std::uint32_t roles = 0;  // parse::Role
 };
 
 // Traits of the tag `name`, compared without regard to ASCII letter case.

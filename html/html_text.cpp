@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "html/html_document.h"
 
@@ -155,18 +154,13 @@ void HtmlDocument::AppendTextContent(std::uint32_t node, std::string& out) const
   if (HasFlag(node, tags::kTemplate)) {
     return;  // a template's content is not among its children in a browser
   }
-  const std::uint32_t end = nodes_[node].end;
-  for (std::uint32_t i = node + 1; i < end;) {
+  WalkSubtree(node, [&](std::uint32_t i) {
     const Node& current = nodes_[i];
-    if (current.kind == NodeKind::Element && HasFlag(i, tags::kTemplate)) {
-      i = current.end;
-      continue;
-    }
     if (current.kind == NodeKind::Text) {
       out.append(TextOf(current));
     }
-    ++i;
-  }
+    return current.kind != NodeKind::Element || !HasFlag(i, tags::kTemplate);
+  });
 }
 
 void HtmlDocument::AppendInnerText(std::uint32_t node, std::string& out) const {
@@ -218,42 +212,28 @@ void HtmlDocument::AppendInnerText(std::uint32_t node, std::string& out) const {
     }
   };
 
-  std::vector<std::uint32_t> open;  // elements whose closing steps are still due
-  const std::uint32_t end = nodes_[node].end;
-  for (std::uint32_t i = node + 1; i < end;) {
-    while (!open.empty() && nodes_[open.back()].end <= i) {
-      close_element(open.back());
-      open.pop_back();
-    }
+  const auto enter = [&](std::uint32_t i) {
     const Node& current = nodes_[i];
     if (current.kind == NodeKind::Comment) {
-      ++i;
-      continue;
+      return false;
     }
     if (current.kind == NodeKind::Text) {
       if ((current.flags & kRendered) != 0) {
         collector.Text(TextOf(current), (current.flags & kPreformatted) != 0);
       }
-      ++i;
-      continue;
+      return false;
     }
     if ((current.flags & kRendered) == 0) {
-      i = current.end;  // nothing inside a hidden element shows
-      continue;
+      return false;  // nothing inside a hidden element shows
     }
     open_element(i);
     if (HasFlag(i, tags::kReplaced) || HasFlag(i, tags::kVoid)) {
-      close_element(i);
-      i = current.end;
-      continue;
+      close_element(i);  // its content, if a source gave it one, never shows
+      return false;
     }
-    open.push_back(i);
-    ++i;
-  }
-  while (!open.empty()) {
-    close_element(open.back());
-    open.pop_back();
-  }
+    return true;
+  };
+  WalkSubtree(node, enter, close_element);
 }
 
 }  // namespace vexel::html

@@ -1,162 +1,18 @@
 #include "html/markup_limits.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <vector>
 
+#include "html/html_tags.h"
 #include "text/text.h"
 
 namespace vexel::html {
 namespace {
 
-// What a tag name does to the estimated stack of open elements.
-enum Role : std::uint32_t {
-  kNotCounted = 1U << 0,  // html, head, body, frameset: at most one each, at the root
-  kVoid = 1U << 1,
-  kRaw = 1U << 2,        // content is text up to the matching end tag
-  kPlaintext = 1U << 3,  // the rest of the page is text
-  kForeign = 1U << 4,    // svg, math: "<x/>" closes itself inside
-  kClosesP = 1U << 5,    // closes an open p in button scope
-  kSpecial = 1U << 6,    // the standard's "special" category
-  kScopeBoundary = 1U << 7,
-  kTableBoundary = 1U << 8,  // table, template: the table scope
-  kCell = 1U << 9,
-  kRow = 1U << 10,
-  kSection = 1U << 11,  // tbody, thead, tfoot
-  kListItem = 1U << 12,
-  kDefinition = 1U << 13,     // dd, dt
-  kLiTransparent = 1U << 14,  // address, div, p: a list item search passes them
-  kOption = 1U << 15,
-  kOptgroup = 1U << 16,
-  kHeading = 1U << 17,
-  kReopens = 1U << 18,  // a, nobr, button, select: a new one closes the open one in scope
-  kForm = 1U << 19,     // a form inside an open form is ignored
-  kTable = 1U << 20,
-  kButton = 1U << 21,  // bounds the button scope in which a p is closed
-};
+using enum tags::parse::Role;
 
-struct NameRoles {
-  std::string_view name;
-  std::uint32_t roles;
-};
-
-constexpr std::uint32_t kBlock = kClosesP | kSpecial;
-constexpr std::uint32_t kRawSpecial = kRaw | kSpecial;
-
-// Sorted by name.
-constexpr std::array kNameRoles{
-    NameRoles{"a", kReopens},
-    NameRoles{"address", kBlock | kLiTransparent},
-    NameRoles{"applet", kSpecial | kScopeBoundary},
-    NameRoles{"area", kVoid},
-    NameRoles{"article", kBlock},
-    NameRoles{"aside", kBlock},
-    NameRoles{"base", kVoid},
-    NameRoles{"basefont", kVoid},
-    NameRoles{"bgsound", kVoid},
-    NameRoles{"blockquote", kBlock},
-    NameRoles{"body", kNotCounted},
-    NameRoles{"br", kVoid},
-    NameRoles{"button", kReopens | kSpecial | kButton},
-    NameRoles{"caption", kSpecial | kScopeBoundary},
-    NameRoles{"center", kBlock},
-    NameRoles{"col", kVoid},
-    NameRoles{"dd", kBlock | kDefinition},
-    NameRoles{"details", kBlock},
-    NameRoles{"dialog", kBlock},
-    NameRoles{"dir", kBlock},
-    NameRoles{"div", kBlock | kLiTransparent},
-    NameRoles{"dl", kBlock},
-    NameRoles{"dt", kBlock | kDefinition},
-    NameRoles{"embed", kVoid},
-    NameRoles{"fieldset", kBlock},
-    NameRoles{"figcaption", kBlock},
-    NameRoles{"figure", kBlock},
-    NameRoles{"footer", kBlock},
-    NameRoles{"form", kBlock | kForm},
-    NameRoles{"frame", kVoid},
-    NameRoles{"frameset", kNotCounted},
-    NameRoles{"h1", kBlock | kHeading},
-    NameRoles{"h2", kBlock | kHeading},
-    NameRoles{"h3", kBlock | kHeading},
-    NameRoles{"h4", kBlock | kHeading},
-    NameRoles{"h5", kBlock | kHeading},
-    NameRoles{"h6", kBlock | kHeading},
-    NameRoles{"head", kNotCounted},
-    NameRoles{"header", kBlock},
-    NameRoles{"hgroup", kBlock},
-    NameRoles{"hr", kVoid},
-    NameRoles{"html", kNotCounted},
-    NameRoles{"iframe", kRawSpecial},
-    NameRoles{"image", kVoid},
-    NameRoles{"img", kVoid},
-    NameRoles{"input", kVoid},
-    NameRoles{"keygen", kVoid},
-    NameRoles{"li", kBlock | kListItem},
-    NameRoles{"link", kVoid},
-    NameRoles{"listing", kBlock},
-    NameRoles{"main", kBlock},
-    NameRoles{"marquee", kSpecial | kScopeBoundary},
-    NameRoles{"math", kForeign},
-    NameRoles{"menu", kBlock},
-    NameRoles{"meta", kVoid},
-    NameRoles{"nav", kBlock},
-    NameRoles{"nobr", kReopens},
-    NameRoles{"noembed", kRawSpecial},
-    NameRoles{"noframes", kRawSpecial},
-    NameRoles{"object", kSpecial | kScopeBoundary},
-    NameRoles{"ol", kBlock},
-    NameRoles{"optgroup", kOptgroup},
-    NameRoles{"option", kOption},
-    NameRoles{"p", kBlock | kLiTransparent},
-    NameRoles{"param", kVoid},
-    NameRoles{"plaintext", kBlock | kPlaintext},
-    NameRoles{"pre", kBlock},
-    NameRoles{"script", kRawSpecial},
-    NameRoles{"search", kBlock},
-    NameRoles{"section", kBlock},
-    NameRoles{"select", kReopens | kSpecial},
-    NameRoles{"source", kVoid},
-    NameRoles{"style", kRawSpecial},
-    NameRoles{"summary", kBlock},
-    NameRoles{"svg", kForeign},
-    NameRoles{"table", kTable | kSpecial | kScopeBoundary | kTableBoundary},
-    NameRoles{"tbody", kSection | kSpecial},
-    NameRoles{"td", kCell | kSpecial | kScopeBoundary},
-    NameRoles{"template", kSpecial | kScopeBoundary | kTableBoundary},
-    NameRoles{"textarea", kRawSpecial},
-    NameRoles{"tfoot", kSection | kSpecial},
-    NameRoles{"th", kCell | kSpecial | kScopeBoundary},
-    NameRoles{"thead", kSection | kSpecial},
-    NameRoles{"title", kRawSpecial},
-    NameRoles{"tr", kRow | kSpecial},
-    NameRoles{"track", kVoid},
-    NameRoles{"ul", kBlock},
-    NameRoles{"wbr", kVoid},
-    NameRoles{"xmp", kRawSpecial},
-};
-
-static_assert(std::is_sorted(kNameRoles.begin(), kNameRoles.end(),
-                             [](const NameRoles& a, const NameRoles& b) {
-                               return a.name < b.name;
-                             }));
-
-std::uint32_t RolesOf(std::string_view name) {
-  constexpr std::size_t kLongest = 10;
-  if (name.size() > kLongest) {
-    return 0;
-  }
-  std::array<char, kLongest> lower{};
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    lower[i] = text::ToLowerAscii(name[i]);
-  }
-  const std::string_view key(lower.data(), name.size());
-  const auto* found =
-      std::lower_bound(kNameRoles.begin(), kNameRoles.end(), key,
-                       [](const NameRoles& entry, std::string_view k) { return entry.name < k; });
-  return found != kNameRoles.end() && found->name == key ? found->roles : 0;
-}
+std::uint32_t RolesOf(std::string_view name) { return tags::TraitsOf(name).roles; }
 
 // FNV-1a over the lower-cased name: start and end tags meet by this value.
 std::uint64_t HashName(std::string_view name) {
