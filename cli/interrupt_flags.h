@@ -20,6 +20,8 @@ class InterruptFlags {
   ~InterruptFlags();
   InterruptFlags(const InterruptFlags&) = delete;
   InterruptFlags& operator=(const InterruptFlags&) = delete;
+  InterruptFlags(InterruptFlags&&) = delete;
+  InterruptFlags& operator=(InterruptFlags&&) = delete;
 
   // How many SIGINTs have arrived; SIGTERM counts as two.
   int Count() const;

@@ -15,7 +15,6 @@ std::string HomeDirectory();
 // $XDG_CONFIG_HOME (or ~/.config), else ~/Downloads. Empty without a home.
 std::string UserDownloadDirectory();
 
-
 // The value of XDG_DOWNLOAD_DIR in the text of a user-dirs.dirs file, with
 // "$HOME" expanded to `home`; empty when the file does not set it to an
 // absolute path. No trailing "/" is added.
