@@ -23,6 +23,8 @@ class BrowserProfile {
   ~BrowserProfile();
   BrowserProfile(const BrowserProfile&) = delete;
   BrowserProfile& operator=(const BrowserProfile&) = delete;
+  BrowserProfile(BrowserProfile&&) = delete;
+  BrowserProfile& operator=(BrowserProfile&&) = delete;
 
   QWebEngineProfile* Profile() const { return profile_.get(); }
   // The view's cookies, kept current from the cookie store.

@@ -16,8 +16,11 @@ namespace vexel::app {
 class ChineseQtTexts {
  public:
   ChineseQtTexts();
+  ~ChineseQtTexts() = default;
   ChineseQtTexts(const ChineseQtTexts&) = delete;
   ChineseQtTexts& operator=(const ChineseQtTexts&) = delete;
+  ChineseQtTexts(ChineseQtTexts&&) = delete;
+  ChineseQtTexts& operator=(ChineseQtTexts&&) = delete;
 
   // False when a catalogue is missing (qt6-translations-l10n not installed);
   // Qt then shows its English texts.

@@ -25,6 +25,10 @@ class CExplorer : public QWebEngineView, public LivePage {
   // The view's page uses `profile`, which must outlive the view.
   CExplorer(QWebEngineProfile* profile, QWidget* parent);
   ~CExplorer() override;
+  CExplorer(const CExplorer&) = delete;
+  CExplorer& operator=(const CExplorer&) = delete;
+  CExplorer(CExplorer&&) = delete;
+  CExplorer& operator=(CExplorer&&) = delete;
 
   // Starts loading `address` exactly as given: not trimmed, not validated, no
   // scheme added; an address the engine cannot use is the engine's to handle.

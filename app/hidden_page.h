@@ -23,6 +23,8 @@ class HiddenPage : public QWebEnginePage, public LivePage {
   ~HiddenPage() override;
   HiddenPage(const HiddenPage&) = delete;
   HiddenPage& operator=(const HiddenPage&) = delete;
+  HiddenPage(HiddenPage&&) = delete;
+  HiddenPage& operator=(HiddenPage&&) = delete;
 
   // Starts loading `address`; `done` is told once, with whether the load
   // succeeded, when it finishes. Meant for a page that has loaded nothing

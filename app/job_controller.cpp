@@ -233,7 +233,7 @@ download::JobOutcome JobController::RunJob(JobHost& host, const download::JobOpt
     return window_.options_.make_fetcher(setup);
   });
   files::CbzPacker packer(files::RealFileSystem());
-  const download::JobOutcome outcome = download::DownloadJob(
+  download::JobOutcome outcome = download::DownloadJob(
       host, {fetcher, files::RealFileSystem(), net::CurlAddressResolver(), &packer, claimed_names},
       job_options);
   if (!host.Folder().empty()) {

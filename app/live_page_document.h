@@ -63,6 +63,8 @@ class LivePageDocument : public PageDocument {
   ~LivePageDocument() override;
   LivePageDocument(const LivePageDocument&) = delete;
   LivePageDocument& operator=(const LivePageDocument&) = delete;
+  LivePageDocument(LivePageDocument&&) = delete;
+  LivePageDocument& operator=(LivePageDocument&&) = delete;
 
   bool IsBusy() override;
   // Takes a new snapshot; 0 when none could be taken.

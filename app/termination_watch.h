@@ -26,6 +26,8 @@ class TerminationWatch {
   ~TerminationWatch();
   TerminationWatch(const TerminationWatch&) = delete;
   TerminationWatch& operator=(const TerminationWatch&) = delete;
+  TerminationWatch(TerminationWatch&&) = delete;
+  TerminationWatch& operator=(TerminationWatch&&) = delete;
 
   bool Active() const { return installed_; }
 

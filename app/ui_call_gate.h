@@ -33,6 +33,8 @@ class UiCallGate {
   ~UiCallGate();
   UiCallGate(const UiCallGate&) = delete;
   UiCallGate& operator=(const UiCallGate&) = delete;
+  UiCallGate(UiCallGate&&) = delete;
+  UiCallGate& operator=(UiCallGate&&) = delete;
 
   // Worker side. Runs `task` on the user-interface thread and waits until it
   // has run. False when the gate was closed before or during the wait; the
@@ -53,7 +55,9 @@ class UiCallGate {
     auto complete = [state, slot](T value) {
       {
         std::lock_guard lock(state->mutex);
-        if (slot->value) return;  // a completion counts once
+        if (slot->value) {
+          return;  // a completion counts once
+        }
         slot->value.emplace(std::move(value));
       }
       state->changed.notify_all();
@@ -70,7 +74,9 @@ class UiCallGate {
     } else {
       state->changed.wait(lock, ready);
     }
-    if (!slot->value) return std::nullopt;
+    if (!slot->value) {
+      return std::nullopt;
+    }
     return std::move(slot->value);
   }
 

@@ -81,6 +81,7 @@ class FaultyFileSystem final : public download::FileSystem {
     }
     return real().RenameNoReplace(from, to);
   }
+
  private:
   static download::FileSystem& real() { return files::RealFileSystem(); }
 };
