@@ -55,8 +55,8 @@ download::OutputDirectory ChooseProgramOutputDirectory(const std::string& folder
 }
 
 std::string PreferredProgramOutputDirectory() {
-  const std::string program_directory = GetProgramDirectory();
-  const std::string download_directory = UserDownloadDirectory();
+  std::string program_directory = GetProgramDirectory();
+  std::string download_directory = UserDownloadDirectory();
   if (IsInstalledProgramDirectory(program_directory) && !download_directory.empty()) {
     return download_directory;
   }
