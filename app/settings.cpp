@@ -32,7 +32,7 @@ QString SettingsFilePath() {
          QStringLiteral("/vexel-downloader/vexel-downloader.conf");
 }
 
-QSettings OpenSettings() { return QSettings(SettingsFilePath(), QSettings::IniFormat); }
+QSettings OpenSettings() { return {SettingsFilePath(), QSettings::IniFormat}; }
 
 // QSettings turns any non-empty text but "0" and "false" into true; a value
 // someone mistyped should give the default instead.
@@ -152,7 +152,7 @@ QString Settings::UsableFolder(const QString& text) {
 }
 
 QString Settings::UsableHomePage(const QString& text) {
-  const QString address = text.trimmed();
+  QString address = text.trimmed();
   const QUrl url(address);
   if (!url.isValid() || (url.scheme() != u"http" && url.scheme() != u"https") ||
       url.host().isEmpty()) {

@@ -12,14 +12,15 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "app/app_options.h"
 #include "files/program_output_directory.h"
 
 namespace vexel::app {
 
-SettingsDlg::SettingsDlg(const Settings& settings, QWidget* parent)
-    : QDialog(parent), settings_(settings) {
+SettingsDlg::SettingsDlg(Settings settings, QWidget* parent)
+    : QDialog(parent), settings_(std::move(settings)) {
   setWindowTitle(QStringLiteral("设置"));
 
   // Empty fields stand for the defaults, which they show greyed.

@@ -28,7 +28,7 @@ class SettingsDlg : public QDialog {
   Q_OBJECT
 
  public:
-  explicit SettingsDlg(const Settings& settings, QWidget* parent = nullptr);
+  explicit SettingsDlg(Settings settings, QWidget* parent = nullptr);
 
   // The settings as the dialog's fields show them, cleaned as Load cleans
   // them.

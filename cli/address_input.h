@@ -11,11 +11,11 @@
 namespace vexel::cli {
 
 // No address comes near these; an input past them is not a list of addresses.
-inline constexpr std::size_t kMaxAddressLineBytes = 64 * 1024;
+inline constexpr std::size_t kMaxAddressLineBytes = std::size_t{64} * 1024;
 inline constexpr std::size_t kMaxAddresses = 100000;
 // All addresses together: otherwise the two limits above would still let
 // 6 GiB in.
-inline constexpr std::size_t kMaxAddressListBytes = 64 * 1024 * 1024;
+inline constexpr std::size_t kMaxAddressListBytes = std::size_t{64} * 1024 * 1024;
 
 // Adds the addresses of each -i file ("-": standard input) to `addresses`:
 // one a line, blank lines and lines that start with "#" skipped, each line

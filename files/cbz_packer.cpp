@@ -104,13 +104,13 @@ download::PackResult Check(const download::PackRequest& request, const std::stri
     }
     UniqueZipFile file(zip_fopen_index(archive.get(), index, 0));
     if (!file) {
-      return Failure("cannot read " + expected + " in " + path);
+      return Failure(std::string("cannot read ").append(expected).append(" in ").append(path));
     }
     zip_int64_t got = 0;
     while ((got = zip_fread(file.get(), buffer.data(), buffer.size())) > 0) {
     }
     if (got < 0) {
-      return Failure("damaged " + expected + " in " + path);
+      return Failure(std::string("damaged ").append(expected).append(" in ").append(path));
     }
   }
   return {true, 0, {}};

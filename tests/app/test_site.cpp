@@ -93,8 +93,8 @@ TestSite::TestSite() : local_(std::make_unique<vexel::testing::LocalServer>()) {
     std::string links = R"(<p><a href="/home/">home</a></p><ul>)";
     for (int chapter = 1; chapter <= 3; ++chapter) {
       const std::string number = std::to_string(chapter);
-      links +=
-          "<li><a id=\"ch" + number + "\" href=\"" + number + ".html\">第" + number + "话</a></li>";
+      links.append("<li><a id=\"ch").append(number).append("\" href=\"").append(number);
+      links.append(".html\">第").append(number).append("话</a></li>");
     }
     res.set_content(Page("comic", links + "</ul>"), kHtml);
   });

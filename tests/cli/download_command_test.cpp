@@ -22,7 +22,6 @@ namespace {
 
 using testing::ListTree;
 using testing::ReadWholeFile;
-using testing::RunProcess;
 using testing::TempDir;
 
 class SampleSiteCommandTest : public ::testing::Test {
