@@ -7,6 +7,7 @@
 #include <set>
 
 #include "net/curl_image_fetcher.h"
+#include "tests/net/image_site_test.h"
 #include "tests/net/trickle_server.h"
 #include "tests/support/file_temp_dir.h"
 #include "tests/support/local_server.h"
@@ -24,22 +25,7 @@ using testing::TrickleServer;
 constexpr const char* kImageHead =
     "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: 12000\r\n\r\n";
 
-class SlowServerTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    local_.server.Get(R"(/img/(\d+)\.png)",
-                      [](const httplib::Request&, httplib::Response& response) {
-                        response.set_content("picture", "image/png");
-                      });
-    ASSERT_TRUE(local_.Start());
-  }
-
-  std::string Url(const std::string& path) const { return local_.Url(path); }
-
-  TempDir out_;
-  FetchOptions options_;
-  testing::LocalServer local_;
-};
+class SlowServerTest : public ImageSiteTest {};
 
 // A server that trickles its headers or its body holds no page for long:
 // under the speed limit for the window, the page fails as a timeout, also

@@ -12,6 +12,7 @@
 #include <set>
 
 #include "net/curl_image_fetcher.h"
+#include "tests/net/image_site_test.h"
 #include "tests/support/file_temp_dir.h"
 #include "tests/support/local_server.h"
 
@@ -22,22 +23,7 @@ using testing::ListTree;
 using testing::TempDir;
 using testing::WriteWholeFile;
 
-class PageFileTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    local_.server.Get(R"(/img/(\d+)\.png)",
-                      [](const httplib::Request&, httplib::Response& response) {
-                        response.set_content("picture", "image/png");
-                      });
-    ASSERT_TRUE(local_.Start());
-  }
-
-  std::string Url(const std::string& path) const { return local_.Url(path); }
-
-  TempDir out_;
-  FetchOptions options_;
-  testing::LocalServer local_;
-};
+class PageFileTest : public ImageSiteTest {};
 
 // A process id that no process has now: a child's, once it has ended.
 long EndedProcessId() {
