@@ -19,7 +19,6 @@ using download::FetchFailure;
 using std::chrono::milliseconds;
 using testing::ListTree;
 using testing::ReadWholeFile;
-using testing::TempDir;
 using testing::TrickleServer;
 
 constexpr const char* kImageHead =

@@ -20,7 +20,6 @@ namespace vexel::net {
 namespace {
 
 using testing::ListTree;
-using testing::TempDir;
 using testing::WriteWholeFile;
 
 class PageFileTest : public ImageSiteTest {};
