@@ -76,7 +76,7 @@ struct DialogOptions {
   OutputDirectoryRule choose_output_directory;
   // Shows a folder in the desktop's file manager (打开文件夹).
   std::function<bool(const QUrl&)> open_url = QDesktopServices::openUrl;
-  FetcherFactory make_fetcher = MakeCurlImageFetcher;
+  FetcherFactory make_fetcher = runtime::MakeCurlFetcher;
   // Pages with more elements than this are refused as too complex.
   std::size_t max_page_elements = LivePageDocument::kMaxElements;
 };

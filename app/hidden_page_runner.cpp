@@ -22,8 +22,8 @@ constexpr std::chrono::seconds kChapterLoadTimeout{60};
 
 }  // namespace
 
-QueueRunner::QueueRunner(JobController& jobs, const download::JobOptions& job_options)
-    : jobs_(jobs), job_options_(job_options) {}
+QueueRunner::QueueRunner(JobController& jobs, runtime::JobRuntime& runtime)
+    : jobs_(jobs), runtime_(runtime) {}
 
 void QueueRunner::AppendLog(std::string_view text) { jobs_.AppendLog(text); }
 
@@ -50,7 +50,7 @@ std::optional<download::JobOutcome> QueueRunner::RunChapter(std::size_t position
   std::optional<download::JobOutcome> outcome;
   if (loaded.value_or(false)) {
     JobHost host(jobs_, *page, position, count);
-    outcome = jobs_.RunJob(host, job_options_, &claimed_names_);
+    outcome = jobs_.RunJob(host, runtime_);
   } else {
     outcome = StoppedOrNothing();
     AppendLog(outcome ? download::kLogStopped : download::kLogError);
@@ -61,7 +61,7 @@ std::optional<download::JobOutcome> QueueRunner::RunChapter(std::size_t position
 
 std::optional<download::JobOutcome> QueueRunner::StoppedOrNothing() const {
   if (jobs_.StopRequested()) {
-    return download::JobOutcome{download::JobEnd::Stopped, 0, 0, {}};
+    return runtime::StoppedBeforeJob();
   }
   return std::nullopt;
 }

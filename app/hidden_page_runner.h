@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "download/chapter_queue.h"
-#include "download/claimed_names.h"
 #include "download/download_job.h"
+#include "runtime/job_runtime.h"
 
 namespace vexel::app {
 
@@ -17,7 +17,7 @@ class JobController;
 
 class QueueRunner : public download::ChapterRunner {
  public:
-  QueueRunner(JobController& jobs, const download::JobOptions& job_options);
+  QueueRunner(JobController& jobs, runtime::JobRuntime& runtime);
 
   void AppendLog(std::string_view text) override;
   bool StopRequested() override;
@@ -30,8 +30,7 @@ class QueueRunner : public download::ChapterRunner {
   std::optional<download::JobOutcome> StoppedOrNothing() const;
 
   JobController& jobs_;
-  download::JobOptions job_options_;
-  download::ClaimedNames claimed_names_;  // two chapters of a queue never share a folder
+  runtime::JobRuntime& runtime_;  // one for the whole queue
 };
 
 }  // namespace vexel::app

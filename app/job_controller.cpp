@@ -21,58 +21,10 @@
 #include "app/job_host.h"
 #include "app/live_page_document.h"
 #include "app/log_pane.h"
-#include "download/chapter_queue.h"
 #include "download/outcome_texts.h"
-#include "files/cbz_packer.h"
-#include "files/real_file_system.h"
 #include "net/resolve_address.h"
 
 namespace vexel::app {
-namespace {
-
-// Makes the real fetcher when the first image is asked for.
-class DeferredFetcher final : public download::ImageFetcher {
- public:
-  using Factory = std::function<std::unique_ptr<download::ImageFetcher>()>;
-  explicit DeferredFetcher(Factory make) : make_(std::move(make)) {}
-
-  download::FetchResult FetchImage(const std::string& address, const std::string& target) override {
-    if (Inner() == nullptr) {
-      return download::FetchResult::Failed(download::FetchFailure::Network, "no fetcher");
-    }
-    return fetcher_->FetchImage(address, target);
-  }
-
-  // Several pages at once reach the real fetcher; without one the job goes
-  // back to FetchImage, which reports why.
-  bool StartFetch(std::uint64_t tag, const std::string& address,
-                  const std::string& target) override {
-    return Inner() != nullptr && fetcher_->StartFetch(tag, address, target);
-  }
-
-  std::optional<download::FinishedFetch> NextFinished(std::chrono::milliseconds timeout) override {
-    // Nothing was started while there is no fetcher yet.
-    if (fetcher_ == nullptr) {
-      return std::nullopt;
-    }
-    return fetcher_->NextFinished(timeout);
-  }
-
- private:
-  download::ImageFetcher* Inner() {
-    if (fetcher_ == nullptr && make_) {
-      fetcher_ = make_();
-      make_ = nullptr;
-    }
-    return fetcher_.get();
-  }
-
-  Factory make_;
-  std::unique_ptr<download::ImageFetcher> fetcher_;
-};
-
-}  // namespace
-
 JobController::JobController(CDownloaderDlg& window) : window_(window), gate_(&window) {}
 
 JobController::~JobController() {
@@ -217,25 +169,21 @@ void JobController::LeaveJobState(const QString& outcome) {
   OnUi([this] { window_.LayoutControls(); });
 }
 
-download::JobOutcome JobController::RunJob(JobHost& host, const download::JobOptions& job_options,
-                                           download::ClaimedNames* claimed_names) {
+runtime::RunSetup JobController::MakeRunSetup(const download::JobOptions& job_options) {
   BrowserProfile& profile = window_.profile_;
-  const CookieJar& cookies = profile.Cookies();
-  // Made at the first image, once the queries have read the page: its
-  // Referer is then the address of the page they read, and its cookies are
-  // the ones the view holds by then; the job's later pages share them.
-  DeferredFetcher fetcher([&] {
-    FetcherSetup setup;
-    setup.user_agent = profile.UserAgent();
-    setup.referer = host.PageAddress();
-    setup.cookie_lines = cookies.CurlCookieLines();
-    setup.abandon = &abandon_;
-    return window_.options_.make_fetcher(setup);
-  });
-  files::CbzPacker packer(files::RealFileSystem());
-  download::JobOutcome outcome = download::DownloadJob(
-      host, {fetcher, files::RealFileSystem(), net::CurlAddressResolver(), &packer, claimed_names},
-      job_options);
+  runtime::RunSetup setup;
+  setup.job = job_options;
+  setup.fetch.transfer.user_agent = profile.UserAgent();
+  setup.fetch.abandon = &abandon_;
+  // Each chapter's requests carry the cookies the browser holds once its
+  // page has loaded.
+  setup.cookies = [&cookies = profile.Cookies()] { return cookies.CurlCookieLines(); };
+  setup.make_fetcher = window_.options_.make_fetcher;
+  return setup;
+}
+
+download::JobOutcome JobController::RunJob(JobHost& host, runtime::JobRuntime& runtime) {
+  download::JobOutcome outcome = runtime.RunChapter(host);
   if (!host.Folder().empty()) {
     // A packed chapter's folder is gone; its archive lies in the folder above.
     const QString folder = QString::fromStdString(host.Folder());
@@ -249,7 +197,8 @@ void JobController::DownloadWorker(const download::JobOptions& job_options) {
   EnterJobState();
   {
     JobHost host(*this, *window_.browser_view_);
-    RunJob(host, job_options);
+    runtime::JobRuntime runtime(MakeRunSetup(job_options));
+    RunJob(host, runtime);
   }
   LeaveJobState(QString::fromStdString(result_text_));
 }
@@ -259,8 +208,9 @@ void JobController::QueueWorker(const download::JobOptions& job_options,
   EnterJobState();
   OnUi([this] { window_.log_view_->clear(); });
   result_text_.clear();
-  QueueRunner runner(*this, job_options);
-  const download::QueueOutcome outcome = download::RunChapterQueue(runner, chapters);
+  runtime::JobRuntime runtime(MakeRunSetup(job_options));
+  QueueRunner runner(*this, runtime);
+  const download::QueueOutcome outcome = runtime.RunQueue(runner, chapters);
   std::string text;
   if (chapters.size() == 1) {
     // One chapter reads like the view's own job; one that never reached its

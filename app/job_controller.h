@@ -21,6 +21,7 @@
 #include "app/ui_call_gate.h"
 #include "download/chapter_list.h"
 #include "download/download_job.h"
+#include "runtime/job_runtime.h"
 
 namespace vexel::app {
 
@@ -74,9 +75,8 @@ class JobController {
   void SetResultText(std::string_view text) { result_text_ = text; }
   // The settings' folder (empty for the program's rule) of the job that runs.
   const std::string& JobDownloadFolder() const { return job_download_folder_; }
-  // One DownloadJob for `host`.
-  download::JobOutcome RunJob(JobHost& host, const download::JobOptions& job_options,
-                              download::ClaimedNames* claimed_names = nullptr);
+  // The job of the chapter `host` holds, run by `runtime`.
+  download::JobOutcome RunJob(JobHost& host, runtime::JobRuntime& runtime);
 
  private:
   // Starts a job or queue from idle: `run` gets, on the worker thread, the
@@ -99,6 +99,9 @@ class JobController {
   // Worker side: the window changes before and after a job or queue.
   void EnterJobState();
   void LeaveJobState(const QString& outcome);
+  // How this window's jobs fetch: the view's user agent and cookies, and
+  // the abandon flag of the window closing.
+  runtime::RunSetup MakeRunSetup(const download::JobOptions& job_options);
 
   CDownloaderDlg& window_;
   // Written by the user-interface thread before a job starts and by the worker

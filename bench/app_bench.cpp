@@ -119,6 +119,7 @@ class TimedFetcher : public vexel::download::ImageFetcher {
  public:
   TimedFetcher(std::unique_ptr<ImageFetcher> inner, FetchTimes& times)
       : inner_(std::move(inner)), times_(times) {}
+  void SetReferer(const std::string& page_address) override { inner_->SetReferer(page_address); }
   vexel::download::FetchResult FetchImage(const std::string& address,
                                           const std::string& target) override {
     const bool first = !times_.started.exchange(true);
@@ -328,8 +329,8 @@ int main(int argc, char** argv) {
     options.choose_output_directory = [&output] {
       return vexel::download::OutputDirectory{output};
     };
-    options.make_fetcher = [&fetch_times](const vexel::app::FetcherSetup& setup) {
-      return std::make_unique<TimedFetcher>(vexel::app::MakeCurlImageFetcher(setup), fetch_times);
+    options.make_fetcher = [&fetch_times](const vexel::net::FetchOptions& fetch) {
+      return std::make_unique<TimedFetcher>(vexel::runtime::MakeCurlFetcher(fetch), fetch_times);
     };
 
     // 1. Start-up: constructing and showing the window until its home page

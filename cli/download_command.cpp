@@ -27,12 +27,10 @@
 #include "download/chapter_queue.h"
 #include "download/download_job.h"
 #include "download/outcome_texts.h"
-#include "files/cbz_packer.h"
-#include "files/real_file_system.h"
 #include "net/curl_handle.h"
-#include "net/curl_image_fetcher.h"
 #include "net/page_loader.h"
 #include "net/resolve_address.h"
+#include "runtime/job_runtime.h"
 
 namespace vexel::cli {
 namespace {
@@ -130,12 +128,14 @@ std::optional<std::string> PrepareOutputDirectory(const std::string& requested) 
 class ConsoleChapterRunner final : public download::ChapterRunner {
  public:
   ConsoleChapterRunner(const DownloadArguments& arguments, std::string output,
-                       ConsoleOutput& console, InterruptFlags& interrupts, CURLSH* connections)
+                       ConsoleOutput& console, InterruptFlags& interrupts, CURLSH* connections,
+                       runtime::JobRuntime& runtime)
       : arguments_(arguments),
         output_(std::move(output)),
         console_(console),
         interrupts_(interrupts),
         connections_(connections),
+        runtime_(runtime),
         headers_(arguments.all_chapters || arguments.addresses.size() > 1) {}
 
   // The queue's chapter headers; one chapter given as such shows its log
@@ -153,29 +153,14 @@ class ConsoleChapterRunner final : public download::ChapterRunner {
     const net::LoadedPage page = LoadPage(chapter.address);
     // Ctrl-C while the page was loading: no job, and no empty chapter folder.
     if (interrupts_.StopRequested()) {
-      download::JobOutcome stopped;
-      stopped.end = download::JobEnd::Stopped;
-      return stopped;
+      return runtime::StoppedBeforeJob();
     }
     if (!page.ok()) {
       Complain(chapter.address + ": " + page.error);
       return std::nullopt;
     }
-
-    net::FetchOptions fetch_options;
-    fetch_options.transfer.referer = page.final_url;
-    fetch_options.transfer.share = connections_;
-    fetch_options.abandon = &interrupts_.Abandon();
-    fetch_options.progress = [this](std::int64_t received, std::int64_t) {
-      console_.Transferred(received, ConsoleOutput::Clock::now());
-    };
-    net::CurlImageFetcher fetcher(fetch_options);
-    files::CbzPacker packer(files::RealFileSystem());
     ConsoleHost host(page.document.get(), page.final_url, {output_, false}, console_, interrupts_);
-    const download::JobOutcome outcome = download::DownloadJob(
-        host,
-        {fetcher, files::RealFileSystem(), net::CurlAddressResolver(), &packer, &claimed_names_},
-        arguments_.job);
+    const download::JobOutcome outcome = runtime_.RunChapter(host);
     console_.Line(host.Result());
     if (outcome.end == download::JobEnd::Error && !arguments_.all_chapters) {
       // Most often a comic's own page given where a chapter was meant.
@@ -204,8 +189,8 @@ class ConsoleChapterRunner final : public download::ChapterRunner {
   ConsoleOutput& console_;
   InterruptFlags& interrupts_;
   CURLSH* connections_;
+  runtime::JobRuntime& runtime_;
   bool headers_;
-  download::ClaimedNames claimed_names_;  // two chapters of a queue never share a folder
 };
 
 // The chapters each comic page in `arguments` lists, or those of them that
@@ -320,7 +305,15 @@ int RunDownloadCommand(std::span<const std::string_view> args) {
   // Declared before every transfer that uses it, so it is cleaned up last.
   // Comic pages, chapter pages and images all go over its connections.
   const net::CurlShare connections = net::MakeConnectionShare();
-  ConsoleChapterRunner runner(*arguments, *output, console, interrupts, connections.get());
+  runtime::RunSetup setup;
+  setup.job = arguments->job;
+  setup.fetch.transfer.share = connections.get();
+  setup.fetch.abandon = &interrupts.Abandon();
+  setup.fetch.progress = [&console](std::int64_t received, std::int64_t /*expected*/) {
+    console.Transferred(received, ConsoleOutput::Clock::now());
+  };
+  runtime::JobRuntime runtime(std::move(setup));
+  ConsoleChapterRunner runner(*arguments, *output, console, interrupts, connections.get(), runtime);
 
   bool failed = false;
   bool stopped = false;
@@ -335,7 +328,7 @@ int RunDownloadCommand(std::span<const std::string_view> args) {
   if (stopped) {
     return kExitStopped;
   }
-  return ExitStatus(download::RunChapterQueue(runner, chapters), failed);
+  return ExitStatus(runtime.RunQueue(runner, chapters), failed);
 }
 
 }  // namespace vexel::cli

@@ -248,6 +248,7 @@ JobOutcome DownloadJob(DownloadHost& host, const JobTools& tools, const JobOptio
     host.AppendLog(line);
   }
   plan->Folder += "/";
+  tools.fetcher.SetReferer(host.PageAddress());
   JobOutcome outcome = RunImageLoop(host, tools, options, *plan);
   // No page of a chapter that has pages arrived: an empty folder this job
   // made would only look like a chapter begun.

@@ -58,6 +58,10 @@ class ImageFetcher {
  public:
   virtual ~ImageFetcher() = default;
 
+  // Told the chapter page's address once the job has read the page, before
+  // its first fetch, for fetchers that send it as every request's Referer.
+  virtual void SetReferer(const std::string& /*page_address*/) {}
+
   // Fetches `address` and stores the body at `target`, replacing any file
   // there. On failure nothing half-written is left under `target`.
   virtual FetchResult FetchImage(const std::string& address, const std::string& target) = 0;

@@ -246,6 +246,10 @@ std::optional<download::FinishedFetch> CurlImageFetcher::NextFinished(
   return WaitFor(std::nullopt, std::chrono::steady_clock::now() + timeout);
 }
 
+void CurlImageFetcher::SetReferer(const std::string& page_address) {
+  options_.transfer.referer = page_address;
+}
+
 download::FetchResult CurlImageFetcher::FetchImage(const std::string& address,
                                                    const std::string& target) {
   // Its own fetch only: those of StartFetch stay for NextFinished. Every

@@ -62,6 +62,8 @@ class CurlImageFetcher final : public download::ImageFetcher {
   // leave nothing behind. All transfers of one fetcher run on one multi
   // handle and reuse its connections.
   download::FetchResult FetchImage(const std::string& address, const std::string& target) override;
+  // Replaces the Referer of the fetches that start from now on.
+  void SetReferer(const std::string& page_address) override;
   // Any number of fetches may be in flight; NextFinished drives them all.
   bool StartFetch(std::uint64_t tag, const std::string& address,
                   const std::string& target) override;

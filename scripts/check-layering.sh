@@ -3,6 +3,8 @@
 #   text/      nothing of the project's other folders, no Qt
 #   query/     text/ and itself only, no Qt
 #   download/  query/, text/ and itself only, no Qt, no libcurl or gumbo
+#   net/, files/  nothing of runtime/, app/ or cli/
+#   runtime/   nothing of app/ or cli/
 #   every folder but app/ (and the window's own tests and benchmark): no Qt
 # The build's include directories already refuse most wrong includes; this
 # also catches relative paths ("../net/...") and system-style includes.
@@ -37,6 +39,10 @@ sources query | includes "$project|$qt" |
   report "query/ may include only its own headers:"
 sources download | includes "(\.\./)*(html|net|files|app|cli|examples)/|$qt|curl/|gumbo" |
   report "download/ may include only download/, query/ and text/:"
+sources net files | includes "(\.\./)*(runtime|app|cli|examples)/|$qt" |
+  report "net/ and files/ may not include runtime/, app/, cli/ or examples/:"
+sources runtime | includes "(\.\./)*(app|cli|examples)/|$qt" |
+  report "runtime/ may not include app/, cli/ or examples/:"
 find . -path ./build -prune -o -path ./.git -prune -o -path ./app -prune -o \
   -path ./tests/app -prune -o -path ./bench/app_bench.cpp -prune -o \
   -type f \( -name '*.h' -o -name '*.cpp' \) -print | includes "$qt" |

@@ -1,0 +1,66 @@
+// One run of chapter jobs, as the window and vexel-dl both make it: the
+// program hands in its host (or, for a queue, its chapter runner) and what
+// its transfers need; the runtime puts the real fetcher, file system,
+// address resolver and packer together and runs the job.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "download/chapter_list.h"
+#include "download/chapter_queue.h"
+#include "download/claimed_names.h"
+#include "download/download_host.h"
+#include "download/download_job.h"
+#include "download/image_fetcher.h"
+#include "net/curl_image_fetcher.h"
+
+namespace vexel::runtime {
+
+// Makes the image fetcher of one chapter's job. Tests and benchmarks put in
+// one that watches the real fetcher or replaces it.
+using FetcherFactory =
+    std::function<std::unique_ptr<download::ImageFetcher>(const net::FetchOptions& options)>;
+
+// The program's own fetcher: libcurl.
+std::unique_ptr<download::ImageFetcher> MakeCurlFetcher(const net::FetchOptions& options);
+
+// What every chapter of a run shares.
+struct RunSetup {
+  download::JobOptions job;
+  // The transfers' user agent, cookies, connections, abandon flag and
+  // progress. The Referer is left to each job: its chapter page's address.
+  net::FetchOptions fetch;
+  // The cookies each chapter's requests may carry, read as its job starts
+  // (the window's browser gains some as it loads each page). Empty: those
+  // in `fetch`.
+  std::function<std::vector<std::string>()> cookies;
+  FetcherFactory make_fetcher = MakeCurlFetcher;
+};
+
+// The outcome of a chapter that a stop ended before its job began, while
+// its page was loading.
+download::JobOutcome StoppedBeforeJob();
+
+class JobRuntime {
+ public:
+  explicit JobRuntime(RunSetup setup);
+
+  // Runs the job of the chapter whose page `host` holds. Chapters run by one
+  // runtime never share a folder.
+  download::JobOutcome RunChapter(download::DownloadHost& host);
+  // Runs `chapters` in order through `runner`, whose RunChapter loads each
+  // page and hands it to RunChapter above.
+  download::QueueOutcome RunQueue(download::ChapterRunner& runner,
+                                  const std::vector<download::ChapterLink>& chapters);
+
+  const RunSetup& Setup() const { return setup_; }
+
+ private:
+  RunSetup setup_;
+  download::ClaimedNames claimed_names_;
+};
+
+}  // namespace vexel::runtime
