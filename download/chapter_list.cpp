@@ -104,7 +104,7 @@ std::vector<ChapterLink> FindChapterList(PageDocument* document, const std::stri
     }
     if (group.addresses.emplace(WithoutFragment(*address)).second) {
       group.links.push_back(
-          {*address, CollapseWhitespace(element->Read(ElementProperty::InnerText))});
+          {*address, CollapseWhitespace(element->Read(ElementProperty::InnerText)), page_address});
     }
   }
   const Group* best = nullptr;

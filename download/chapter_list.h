@@ -17,6 +17,9 @@ namespace vexel::download {
 struct ChapterLink {
   std::string address;  // absolute
   std::string title;    // the link's text, trimmed, inner white space collapsed
+  // The comic page that listed it, when it came from a list; empty for a
+  // chapter address given as such.
+  std::string comic = {};
 };
 
 // The chapter list of `document`, whose address is `page_address`:
@@ -28,7 +31,7 @@ struct ChapterLink {
 //     group whose first link comes first in the document;
 //  5. each address once, in the order of its first link; addresses that
 //     differ only in their fragment are one;
-//  6. titled by the text of that link.
+//  6. titled by the text of that link, with `page_address` as its comic.
 // Empty when no group qualifies (or nothing is loaded).
 std::vector<ChapterLink> FindChapterList(PageDocument* document, const std::string& page_address,
                                          const AddressResolver& resolver);

@@ -36,6 +36,22 @@ JobOutcome Finish(DownloadHost& host, JobOutcome outcome) {
 
 JobOutcome ErrorOutcome() { return JobOutcome{}; }
 
+// Where a chapter whose folder the loop filled went: the folder and its
+// page files, or the archive it became.
+void NoteOutput(JobOutcome& outcome, const ChapterPlan& plan, const std::string& archive) {
+  if (outcome.packed) {
+    outcome.archive = archive;
+    return;
+  }
+  outcome.folder = plan.Folder.substr(0, plan.Folder.size() - 1);
+  if (!outcome.complete() || !outcome.failed.empty()) {
+    return;
+  }
+  for (std::int64_t page = 1; page <= plan.PageCount; ++page) {
+    outcome.page_files.push_back(PageFilePath(plan, page).substr(plan.Folder.size()));
+  }
+}
+
 // The analysis up to, not including, the folder: the plan without Folder.
 std::optional<ChapterPlan> Analyse(DownloadHost& host) {
   const ElementQuery query(host.Document());
@@ -221,6 +237,8 @@ JobOutcome DownloadJob(DownloadHost& host, const JobTools& tools, const JobOptio
         JobOutcome present;
         present.end = JobEnd::Complete;
         present.present = std::max(plan->PageCount, 0);
+        present.title = plan->ShownTitle;
+        present.archive = archive;
         return Finish(host, std::move(present));
       }
       case EarlierArchive::Stuck: {
@@ -252,11 +270,14 @@ JobOutcome DownloadJob(DownloadHost& host, const JobTools& tools, const JobOptio
   JobOutcome outcome = RunImageLoop(host, tools, options, *plan);
   // No page of a chapter that has pages arrived: an empty folder this job
   // made would only look like a chapter begun.
-  if (created.made && plan->PageCount > 0 && outcome.stored == 0 && outcome.present == 0) {
-    tools.file_system.RemoveDirectory(plan->Folder);
-  }
+  const bool removed = created.made && plan->PageCount > 0 && outcome.stored == 0 &&
+                       outcome.present == 0 && tools.file_system.RemoveDirectory(plan->Folder);
   if (options.pack_cbz && outcome.end == JobEnd::Complete) {
     PackChapter(host, tools, *plan, archive, outcome);
+  }
+  outcome.title = plan->ShownTitle;
+  if (!removed) {
+    NoteOutput(outcome, *plan, archive);
   }
   return Finish(host, std::move(outcome));
 }

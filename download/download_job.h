@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "download/address_resolver.h"
@@ -57,6 +58,15 @@ struct JobOutcome {
   std::vector<std::int64_t> failed;  // pages that failed, in page order
   bool packed = false;               // the chapter became an archive
   bool pack_failed = false;          // packing was asked for and failed (an error)
+  // What the analysis read and where the chapter went, once known: the title
+  // as the page shows it, the chapter folder (without a final "/"), and the
+  // archive when the chapter is one (packed now, or found whole).
+  std::string title;
+  std::string folder;
+  std::string archive;
+  // With every page stored or present and no archive: the page files' names
+  // in `folder`, page 1 first.
+  std::vector<std::string> page_files;
   bool complete() const { return end == JobEnd::Complete; }
 };
 

@@ -93,6 +93,11 @@ class FileSystem {
   // Renames `from` to `to` only when nothing is at `to` (EEXIST otherwise).
   virtual FileResult RenameNoReplace(const std::string& from, const std::string& to) = 0;
 
+  // Writes every file of the file system that holds `path` to stable
+  // storage, so that what is recorded as done cannot come back empty after
+  // a power loss.
+  virtual FileResult FlushToDisk(const std::string& path) = 0;
+
  protected:
   FileSystem() = default;
   FileSystem(const FileSystem&) = default;

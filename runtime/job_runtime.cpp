@@ -1,5 +1,7 @@
 #include "runtime/job_runtime.h"
 
+#include <optional>
+#include <string_view>
 #include <utility>
 
 #include "files/cbz_packer.h"
@@ -7,6 +9,45 @@
 #include "net/resolve_address.h"
 
 namespace vexel::runtime {
+namespace {
+
+std::string WithoutFragment(const std::string& address) {
+  return address.substr(0, address.find('#'));
+}
+
+}  // namespace
+
+// The queue as the runner runs it, with the chapters the records hold left
+// out and the chapter under way noted for its record.
+class JobRuntime::QueueSteps final : public download::ChapterRunner {
+ public:
+  QueueSteps(JobRuntime& runtime, download::ChapterRunner& runner)
+      : runtime_(runtime), runner_(runner) {}
+
+  void AppendLog(std::string_view text) override { runner_.AppendLog(text); }
+  bool StopRequested() override { return runner_.StopRequested(); }
+
+  std::optional<download::JobOutcome> RunChapter(std::size_t position, std::size_t count,
+                                                 const download::ChapterLink& chapter) override {
+    const RunSetup& setup = runtime_.setup_;
+    if (setup.records != nullptr && setup.skip_downloaded && !chapter.comic.empty() &&
+        setup.records->IsDownloaded(WithoutFragment(chapter.address))) {
+      runner_.AppendLog(kLogAlreadyDownloaded);
+      download::JobOutcome done;
+      done.end = download::JobEnd::Complete;
+      done.title = chapter.title;
+      return done;
+    }
+    runtime_.current_ = chapter;
+    std::optional<download::JobOutcome> outcome = runner_.RunChapter(position, count, chapter);
+    runtime_.current_ = {};
+    return outcome;
+  }
+
+ private:
+  JobRuntime& runtime_;
+  download::ChapterRunner& runner_;
+};
 
 std::unique_ptr<download::ImageFetcher> MakeCurlFetcher(const net::FetchOptions& options) {
   return std::make_unique<net::CurlImageFetcher>(options);
@@ -20,21 +61,57 @@ download::JobOutcome StoppedBeforeJob() {
 
 JobRuntime::JobRuntime(RunSetup setup) : setup_(std::move(setup)) {}
 
+download::FileSystem& JobRuntime::Files() const {
+  return setup_.file_system != nullptr ? *setup_.file_system : files::RealFileSystem();
+}
+
 download::JobOutcome JobRuntime::RunChapter(download::DownloadHost& host) {
   if (setup_.cookies) {
     setup_.fetch.cookie_lines = setup_.cookies();
   }
   const std::unique_ptr<download::ImageFetcher> fetcher = setup_.make_fetcher(setup_.fetch);
-  files::CbzPacker packer(files::RealFileSystem());
-  return download::DownloadJob(
-      host,
-      {*fetcher, files::RealFileSystem(), net::CurlAddressResolver(), &packer, &claimed_names_},
-      setup_.job);
+  files::CbzPacker packer(Files());
+  download::JobOutcome outcome = download::DownloadJob(
+      host, {*fetcher, Files(), net::CurlAddressResolver(), &packer, &claimed_names_}, setup_.job);
+  if (setup_.records != nullptr && outcome.complete() && outcome.failed.empty()) {
+    Record(host, outcome);
+  }
+  return outcome;
+}
+
+void JobRuntime::Record(download::DownloadHost& host, const download::JobOutcome& outcome) {
+  download::FinishedChapter chapter;
+  // Under the address its comic lists it by, so that the next look at the
+  // list finds it; a chapter given by address goes under its page's.
+  chapter.address =
+      WithoutFragment(current_.address.empty() ? host.PageAddress() : current_.address);
+  chapter.title = outcome.title;
+  chapter.comic = current_.comic;
+  chapter.folder = outcome.archive.empty() ? outcome.folder : std::string();
+  chapter.page_files = outcome.page_files;
+  chapter.archive = outcome.archive;
+  const std::string& output = chapter.archive.empty() ? chapter.folder : chapter.archive;
+  if (output.empty()) {
+    return;
+  }
+  if (!chapter.archive.empty()) {
+    const download::FileEnds ends = Files().ReadEnds(chapter.archive, 0, 0);
+    if (!ends.regular) {
+      return;
+    }
+    chapter.archive_size = static_cast<std::int64_t>(ends.size);
+  }
+  // Nothing counts as done before it is on disk.
+  if (!Files().FlushToDisk(output)) {
+    return;
+  }
+  setup_.records->Record(chapter);
 }
 
 download::QueueOutcome JobRuntime::RunQueue(download::ChapterRunner& runner,
                                             const std::vector<download::ChapterLink>& chapters) {
-  return download::RunChapterQueue(runner, chapters);
+  QueueSteps steps(*this, runner);
+  return download::RunChapterQueue(steps, chapters);
 }
 
 }  // namespace vexel::runtime

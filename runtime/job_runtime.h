@@ -1,7 +1,8 @@
 // One run of chapter jobs, as the window and vexel-dl both make it: the
 // program hands in its host (or, for a queue, its chapter runner) and what
 // its transfers need; the runtime puts the real fetcher, file system,
-// address resolver and packer together and runs the job.
+// address resolver and packer together, runs the job, and tells the
+// library what finished.
 #pragma once
 
 #include <functional>
@@ -11,9 +12,11 @@
 
 #include "download/chapter_list.h"
 #include "download/chapter_queue.h"
+#include "download/chapter_records.h"
 #include "download/claimed_names.h"
 #include "download/download_host.h"
 #include "download/download_job.h"
+#include "download/file_system.h"
 #include "download/image_fetcher.h"
 #include "net/curl_image_fetcher.h"
 
@@ -38,6 +41,13 @@ struct RunSetup {
   // in `fetch`.
   std::function<std::vector<std::string>()> cookies;
   FetcherFactory make_fetcher = MakeCurlFetcher;
+  // What was downloaded before; null: nothing is remembered.
+  download::ChapterRecords* records = nullptr;
+  // Chapters from a comic's list that the records hold, with their output
+  // present, are not loaded again. False (--overwrite): every chapter is.
+  bool skip_downloaded = true;
+  // Null: the real file system.
+  download::FileSystem* file_system = nullptr;
 };
 
 // The outcome of a chapter that a stop ended before its job began, while
@@ -49,18 +59,32 @@ class JobRuntime {
   explicit JobRuntime(RunSetup setup);
 
   // Runs the job of the chapter whose page `host` holds. Chapters run by one
-  // runtime never share a folder.
+  // runtime never share a folder. A chapter that ends with every page there
+  // is flushed to disk and then recorded.
   download::JobOutcome RunChapter(download::DownloadHost& host);
   // Runs `chapters` in order through `runner`, whose RunChapter loads each
-  // page and hands it to RunChapter above.
+  // page and hands it to RunChapter above. A listed chapter already
+  // downloaded is not loaded: its header is followed by kLogAlreadyDownloaded,
+  // and it counts as complete.
   download::QueueOutcome RunQueue(download::ChapterRunner& runner,
                                   const std::vector<download::ChapterLink>& chapters);
 
   const RunSetup& Setup() const { return setup_; }
 
  private:
+  class QueueSteps;
+
+  download::FileSystem& Files() const;
+  void Record(download::DownloadHost& host, const download::JobOutcome& outcome);
+
   RunSetup setup_;
   download::ClaimedNames claimed_names_;
+  // The queue's chapter under way, for its record; empty outside a queue.
+  download::ChapterLink current_;
 };
+
+// "已下载，跳过\r\n": the line after the header of a chapter that is not
+// loaded because it was downloaded before.
+inline constexpr char kLogAlreadyDownloaded[] = "已下载，跳过\r\n";
 
 }  // namespace vexel::runtime

@@ -19,6 +19,7 @@ class FaultyFileSystem final : public download::FileSystem {
   bool fail_remove = false;
   bool writable = true;  // answer of IsWritableDirectory for existing directories
   int fail_write = 0;    // the errno WriteFile fails with; 0: none
+  int fail_flush = 0;    // the errno FlushToDisk fails with; 0: none
 
   std::vector<std::string> created;  // CreateDirectory and CreateDirectories calls
   std::vector<std::string> renamed;  // rename targets
@@ -80,6 +81,10 @@ class FaultyFileSystem final : public download::FileSystem {
       return {EACCES};
     }
     return real().RenameNoReplace(from, to);
+  }
+
+  download::FileResult FlushToDisk(const std::string& path) override {
+    return fail_flush != 0 ? download::FileResult{fail_flush} : real().FlushToDisk(path);
   }
 
  private:
