@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "library/library.h"
 #include "library/sqlite_handles.h"
 
 namespace vexel::library {

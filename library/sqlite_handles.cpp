@@ -40,8 +40,9 @@ Statement& Statement::Start() {
 }
 
 Statement& Statement::Bind(int index, std::string_view value) {
-  sqlite3_bind_text(statement_.get(), index, value.data(), static_cast<int>(value.size()),
-                    SQLITE_TRANSIENT);
+  // A null pointer would bind NULL; an empty text stays a text.
+  sqlite3_bind_text(statement_.get(), index, value.data() == nullptr ? "" : value.data(),
+                    static_cast<int>(value.size()), SQLITE_TRANSIENT);
   return *this;
 }
 
