@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "library/schema.h"
@@ -73,6 +75,18 @@ TEST(LibraryFileTest, EachOlderVersionIsBroughtForwardWithItsRecords) {
   EXPECT_EQ(std::filesystem::status(dir / "new").permissions(), std::filesystem::perms::owner_all);
   // Opened again at the current version, nothing is migrated twice.
   EXPECT_NE(Library::Open(dir / "v1.sqlite3", files::RealFileSystem()).library, nullptr);
+}
+
+TEST(LibraryFileTest, TheDefaultFileIsInTheUsersDataFolder) {
+  const std::string saved_home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+  ::setenv("HOME", "/home/reader", 1);
+  ::setenv("XDG_DATA_HOME", "/data/", 1);
+  EXPECT_EQ(DefaultLibraryPath(), "/data/vexel-downloader/library.sqlite3");
+  ::setenv("XDG_DATA_HOME", "relative/data", 1);  // not absolute: ignored
+  EXPECT_EQ(DefaultLibraryPath(), "/home/reader/.local/share/vexel-downloader/library.sqlite3");
+  ::unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(DefaultLibraryPath(), "/home/reader/.local/share/vexel-downloader/library.sqlite3");
+  ::setenv("HOME", saved_home.c_str(), 1);
 }
 
 // Runs `check` in a child process that, when the tests run as root, has
