@@ -1,6 +1,9 @@
 // vexel-dl follow, unfollow and library, run as a program against the sample
 // site on 127.0.0.1, each with a library file of its own.
 #include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
 
 #include "examples/sample_site.h"
 #include "tests/cli/run_dl.h"
@@ -53,6 +56,16 @@ TEST_F(LibraryCommandTest, FollowAddsComicsThatLibraryListsAndUnfollowRemoves) {
   EXPECT_EQ(Run({"library"}).out, second);
   // Following again keeps the list's state: --new-only was remembered.
   EXPECT_EQ(Run({"follow", Comic(2)}).out, second);
+}
+
+TEST_F(LibraryCommandTest, WithoutLibraryTheFileIsMadeInTheDataFolderPrivateToTheUser) {
+  ::setenv("XDG_DATA_HOME", dir_.path().c_str(), 1);
+  const auto run = Dl({"follow", Comic(1)}, dir_.path());
+  ::unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_TRUE(std::filesystem::is_regular_file(dir_ / "vexel-downloader/library.sqlite3"));
+  EXPECT_EQ(std::filesystem::status(dir_ / "vexel-downloader").permissions(),
+            std::filesystem::perms::owner_all);
 }
 
 TEST_F(LibraryCommandTest, ABadLibraryFileOrBadArgumentsStopTheCommands) {
