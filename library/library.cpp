@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <string_view>
 #include <utility>
 

@@ -2,7 +2,6 @@
 // rule that keeps a renamed chapter from looking new.
 #include <chrono>
 #include <map>
-#include <set>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
