@@ -1,6 +1,7 @@
 // vexel-dl: the comic download job without a window, plus "vexel-dl query",
 // which evaluates one element query against a page, and "vexel-dl chapters",
-// which lists the chapters a comic's page links to.
+// which lists the chapters a comic's page links to, and "vexel-dl follow",
+// "unfollow" and "library", which keep the comics the user follows.
 #include <string_view>
 #include <vector>
 
@@ -13,6 +14,15 @@ int main(int argc, char** argv) {
   }
   if (!args.empty() && args.front() == "chapters") {
     return vexel::cli::RunChaptersCommand(std::span<const std::string_view>(args).subspan(1));
+  }
+  if (!args.empty() && args.front() == "follow") {
+    return vexel::cli::RunFollowCommand(std::span<const std::string_view>(args).subspan(1));
+  }
+  if (!args.empty() && args.front() == "unfollow") {
+    return vexel::cli::RunUnfollowCommand(std::span<const std::string_view>(args).subspan(1));
+  }
+  if (!args.empty() && args.front() == "library") {
+    return vexel::cli::RunLibraryCommand(std::span<const std::string_view>(args).subspan(1));
   }
   return vexel::cli::RunDownloadCommand(args);
 }

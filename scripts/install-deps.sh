@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   clang clang-format clang-tidy libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcurl4-openssl-dev libgumbo-dev libcpp-httplib-dev libzip-dev libexpat1-dev
+  libcurl4-openssl-dev libgumbo-dev libcpp-httplib-dev libzip-dev libexpat1-dev libsqlite3-dev
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools
   qt6-svg-dev qt6-l10n-tools qt6-translations-l10n libgl-dev
   xvfb xauth fonts-noto-cjk curl time

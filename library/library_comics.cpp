@@ -1,0 +1,387 @@
+// The followed comics: their lists, what of them is pending, and the moved
+// rule that keeps a renamed chapter from looking new.
+#include <chrono>
+#include <map>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "library/library.h"
+#include "library/library_statements.h"
+#include "library/record_text.h"
+
+namespace vexel::library {
+namespace {
+
+std::int64_t Now() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+StoreResult Failed(sqlite3* db) { return {false, sql::ErrorOf(db), false}; }
+
+// A downloaded chapter of a comic, as the moved rule sees it.
+struct EarlierChapter {
+  std::string address;
+  std::string record_title;
+  std::string list_title;
+  std::string folder;
+  std::string page_files;
+  std::string archive;
+  std::int64_t archive_size = 0;
+  bool used = false;
+};
+
+}  // namespace
+
+StoreResult Library::Follow(const FollowRequest& request) {
+  const std::lock_guard lock(mutex_);
+  Statements& s = *statements_;
+  sqlite3* db = s.db.get();
+  sql::Transaction transaction(db);
+  if (!transaction.ok()) {
+    return {false, transaction.error(), false};
+  }
+  const std::string address = WithoutFragment(request.address);
+  std::optional<std::int64_t> id = ComicId(address);
+  if (!id) {
+    if (!s.insert_comic.Start()
+             .Bind(1, address)
+             .Bind(2, request.title)
+             .Bind(3, request.folder)
+             .Bind(4, Now())
+             .Run()) {
+      return Failed(db);
+    }
+    id = sqlite3_last_insert_rowid(db);
+  } else if (!s.update_comic.Start()
+                  .Bind(1, *id)
+                  .Bind(2, request.title)
+                  .Bind(3, std::int64_t{request.folder_given ? 1 : 0})
+                  .Bind(4, request.folder)
+                  .Run()) {
+    return Failed(db);
+  }
+  StoreResult result = RefreshLocked(*id, address, request.chapters, request.new_only);
+  if (!result) {
+    return result;
+  }
+  // Following loaded the page: that was a check.
+  if (!s.set_last_check.Start().Bind(1, address).Bind(2, Now()).Bind(3, std::string_view()).Run() ||
+      !transaction.Commit()) {
+    return Failed(db);
+  }
+  return {true, {}, true};
+}
+
+StoreResult Library::Unfollow(const std::string& address) {
+  const std::lock_guard lock(mutex_);
+  Statements& s = *statements_;
+  sqlite3* db = s.db.get();
+  sql::Transaction transaction(db);
+  if (!transaction.ok()) {
+    return {false, transaction.error(), false};
+  }
+  const std::optional<std::int64_t> id = ComicId(address);
+  if (!id) {
+    return {true, {}, false};
+  }
+  if (!s.delete_comic_chapters.Start().Bind(1, *id).Run() ||
+      !s.delete_comic.Start().Bind(1, *id).Run() || !transaction.Commit()) {
+    return Failed(db);
+  }
+  return {true, {}, true};
+}
+
+StoreResult Library::RefreshChapters(const std::string& comic,
+                                     const std::vector<download::ChapterLink>& listed) {
+  const std::lock_guard lock(mutex_);
+  sqlite3* db = statements_->db.get();
+  sql::Transaction transaction(db);
+  if (!transaction.ok()) {
+    return {false, transaction.error(), false};
+  }
+  const std::string address = WithoutFragment(comic);
+  const std::optional<std::int64_t> id = ComicId(address);
+  if (!id) {
+    return {true, {}, false};
+  }
+  StoreResult result = RefreshLocked(*id, address, listed, false);
+  if (result && !transaction.Commit()) {
+    return Failed(db);
+  }
+  return result;
+}
+
+StoreResult Library::RefreshLocked(std::int64_t comic_id, const std::string& comic,
+                                   const std::vector<download::ChapterLink>& listed,
+                                   bool new_only) {
+  Statements& s = *statements_;
+  sqlite3* db = s.db.get();
+  if (!s.count_check.Start().Bind(1, comic_id).Run()) {
+    return Failed(db);
+  }
+  s.comic_id.Start().Bind(1, comic);
+  if (s.comic_id.Step() != SQLITE_ROW) {
+    return Failed(db);
+  }
+  const std::int64_t check = s.comic_id.Int(1);
+  s.comic_id.Reset();
+
+  struct Known {
+    std::string title;
+    std::optional<std::int64_t> position;
+    bool listed_now = false;
+  };
+  std::unordered_map<std::string, Known> known;
+  s.list_of_comic.Start().Bind(1, comic_id);
+  int code = SQLITE_ROW;
+  while ((code = s.list_of_comic.Step()) == SQLITE_ROW) {
+    Known entry{s.list_of_comic.Text(1), std::nullopt, false};
+    if (!s.list_of_comic.IsNull(2)) {
+      entry.position = s.list_of_comic.Int(2);
+    }
+    known.emplace(s.list_of_comic.Text(0), std::move(entry));
+  }
+  if (code != SQLITE_DONE) {
+    return Failed(db);
+  }
+
+  std::vector<std::pair<std::string, std::string>> added;  // address, title
+  std::unordered_set<std::string> listed_now;
+  std::int64_t position = 0;
+  for (const download::ChapterLink& link : listed) {
+    std::string address = WithoutFragment(link.address);
+    if (!listed_now.insert(address).second) {
+      continue;
+    }
+    const auto found = known.find(address);
+    bool ok = true;
+    if (found == known.end()) {
+      ok = s.insert_listed.Start()
+               .Bind(1, comic_id)
+               .Bind(2, address)
+               .Bind(3, link.title)
+               .Bind(4, position)
+               .Bind(5, check)
+               .Bind(6, std::int64_t{new_only ? 1 : 0})
+               .Run();
+      added.emplace_back(std::move(address), link.title);
+    } else {
+      found->second.listed_now = true;
+      if (found->second.title != link.title || found->second.position != position) {
+        ok = s.update_listed.Start()
+                 .Bind(1, comic_id)
+                 .Bind(2, address)
+                 .Bind(3, link.title)
+                 .Bind(4, position)
+                 .Run();
+      }
+    }
+    if (!ok) {
+      return Failed(db);
+    }
+    ++position;
+  }
+  for (const auto& [address, entry] : known) {
+    if (!entry.listed_now && entry.position &&
+        !s.unlist.Start().Bind(1, comic_id).Bind(2, address).Run()) {
+      return Failed(db);
+    }
+  }
+  if (new_only && !s.set_aside_listed.Start().Bind(1, comic_id).Run()) {
+    return Failed(db);
+  }
+  if (added.empty()) {
+    return {true, {}, true};
+  }
+
+  // The moved rule, only when something is new. Downloaded chapters of the
+  // comic that are no longer listed, by the titles they were known under.
+  std::vector<EarlierChapter> earlier;
+  sql::Statement& records = s.records_of_comic;
+  records.Start().Bind(1, comic_id).Bind(2, comic);
+  while ((code = records.Step()) == SQLITE_ROW) {
+    std::string address = records.Text(0);
+    if (listed_now.contains(address)) {
+      continue;
+    }
+    earlier.push_back({std::move(address), records.Text(1), records.Text(6), records.Text(2),
+                       records.Text(3), records.Text(4), records.Int(5), false});
+  }
+  if (code != SQLITE_DONE) {
+    return Failed(db);
+  }
+  if (earlier.empty()) {
+    return {true, {}, true};
+  }
+  std::multimap<std::string_view, EarlierChapter*> by_title;
+  for (EarlierChapter& chapter : earlier) {
+    by_title.emplace(chapter.list_title.empty() ? chapter.record_title : chapter.list_title,
+                     &chapter);
+    if (!chapter.list_title.empty() && chapter.record_title != chapter.list_title) {
+      by_title.emplace(chapter.record_title, &chapter);
+    }
+  }
+  for (const auto& [address, title] : added) {
+    s.find_record.Start().Bind(1, address);
+    if (s.find_record.Step() == SQLITE_ROW) {
+      s.find_record.Reset();
+      continue;  // recorded under this address already
+    }
+    const auto [first, last] = by_title.equal_range(title);
+    for (auto it = first; it != last; ++it) {
+      EarlierChapter& chapter = *it->second;
+      if (chapter.used || !OutputPresent(chapter.folder, chapter.page_files, chapter.archive,
+                                         chapter.archive_size)) {
+        continue;
+      }
+      chapter.used = true;
+      if (!s.put_record.Start()
+               .Bind(1, address)
+               .Bind(2, chapter.record_title)
+               .Bind(3, comic)
+               .Bind(4, chapter.folder)
+               .Bind(5, chapter.page_files)
+               .Bind(6, chapter.archive)
+               .Bind(7, chapter.archive_size)
+               .Bind(8, Now())
+               .Run()) {
+        return Failed(db);
+      }
+      break;
+    }
+  }
+  return {true, {}, true};
+}
+
+std::vector<ComicChapter> Library::ChaptersLocked(const std::string& comic) {
+  std::vector<ComicChapter> chapters;
+  Statements& s = *statements_;
+  s.comic_id.Start().Bind(1, WithoutFragment(comic));
+  if (s.comic_id.Step() != SQLITE_ROW) {
+    return chapters;
+  }
+  const std::int64_t id = s.comic_id.Int(0);
+  const std::int64_t check = s.comic_id.Int(1);
+  s.comic_id.Reset();
+  sql::Statement& rows = s.chapters_of_comic;
+  rows.Start().Bind(1, id);
+  while (rows.Step() == SQLITE_ROW) {
+    ComicChapter chapter;
+    chapter.address = rows.Text(0);
+    chapter.title = rows.Text(1);
+    // The first check is the follow itself: nothing is new then.
+    chapter.new_at_last_check = check > 1 && rows.Int(2) == check;
+    chapter.set_aside = rows.Int(3) != 0;
+    chapter.downloaded =
+        rows.Int(8) != 0 && OutputPresent(rows.Text(4), rows.Text(5), rows.Text(6), rows.Int(7));
+    chapters.push_back(std::move(chapter));
+  }
+  return chapters;
+}
+
+std::vector<ComicChapter> Library::Chapters(const std::string& comic) {
+  const std::lock_guard lock(mutex_);
+  return ChaptersLocked(comic);
+}
+
+std::vector<download::ChapterLink> Library::PendingChapters(const std::string& comic) {
+  const std::lock_guard lock(mutex_);
+  std::vector<download::ChapterLink> pending;
+  for (ComicChapter& chapter : ChaptersLocked(comic)) {
+    if (!chapter.downloaded && !chapter.set_aside) {
+      pending.push_back({std::move(chapter.address), std::move(chapter.title)});
+    }
+  }
+  return pending;
+}
+
+ComicList Library::Comics() {
+  const std::lock_guard lock(mutex_);
+  Statements& s = *statements_;
+  ComicList list;
+  std::unordered_map<std::int64_t, std::size_t> index;
+  std::string error;
+  // One snapshot for both reads; a read transaction never blocks a writer.
+  if (!sql::Exec(s.db.get(), "BEGIN", list.error)) {
+    return list;
+  }
+  int code = SQLITE_ROW;
+  sql::Statement& comics = s.all_comics;
+  comics.Start();
+  while ((code = comics.Step()) == SQLITE_ROW) {
+    index.emplace(comics.Int(0), list.comics.size());
+    list.comics.push_back(
+        {comics.Text(1), comics.Text(2), comics.Text(3), 0, 0, 0, comics.Int(4), comics.Text(5)});
+  }
+  sql::Statement& chapters = s.all_listed;
+  if (code == SQLITE_DONE) {
+    chapters.Start();
+    while ((code = chapters.Step()) == SQLITE_ROW) {
+      const auto found = index.find(chapters.Int(0));
+      if (found == index.end()) {
+        continue;
+      }
+      ComicSummary& summary = list.comics[found->second];
+      ++summary.total;
+      if (chapters.Int(6) != 0 &&
+          OutputPresent(chapters.Text(2), chapters.Text(3), chapters.Text(4), chapters.Int(5))) {
+        ++summary.downloaded;
+      } else if (chapters.Int(1) == 0) {
+        ++summary.pending;
+      }
+    }
+  }
+  if (code != SQLITE_DONE) {
+    list.error = sql::ErrorOf(s.db.get());
+    list.comics.clear();
+  }
+  sql::Exec(s.db.get(), "COMMIT", error);
+  return list;
+}
+
+std::optional<ComicSummary> Library::Comic(const std::string& address) {
+  const std::lock_guard lock(mutex_);
+  sql::Statement& row = statements_->comic_row;
+  row.Start().Bind(1, WithoutFragment(address));
+  if (row.Step() != SQLITE_ROW) {
+    return std::nullopt;
+  }
+  ComicSummary summary{row.Text(1), row.Text(2), row.Text(3), 0, 0, 0, row.Int(4), row.Text(5)};
+  row.Reset();
+  for (const ComicChapter& chapter : ChaptersLocked(summary.address)) {
+    ++summary.total;
+    if (chapter.downloaded) {
+      ++summary.downloaded;
+    } else if (!chapter.set_aside) {
+      ++summary.pending;
+    }
+  }
+  return summary;
+}
+
+StoreResult Library::SetLastCheck(const std::string& comic, const std::string& error) {
+  const std::lock_guard lock(mutex_);
+  Statements& s = *statements_;
+  sqlite3* db = s.db.get();
+  sql::Transaction transaction(db);
+  if (!transaction.ok()) {
+    return {false, transaction.error(), false};
+  }
+  if (!s.set_last_check.Start()
+           .Bind(1, WithoutFragment(comic))
+           .Bind(2, Now())
+           .Bind(3, error)
+           .Run()) {
+    return Failed(db);
+  }
+  const bool changed = sqlite3_changes(db) > 0;
+  if (!transaction.Commit()) {
+    return Failed(db);
+  }
+  return {true, {}, changed};
+}
+
+}  // namespace vexel::library
