@@ -15,5 +15,7 @@ int RunDownloadCommand(std::span<const std::string_view> args);
 int RunFollowCommand(std::span<const std::string_view> args);
 int RunUnfollowCommand(std::span<const std::string_view> args);
 int RunLibraryCommand(std::span<const std::string_view> args);
+// Downloads what is new in the followed comics (cli/update_command.cpp).
+int RunUpdateCommand(std::span<const std::string_view> args);
 
 }  // namespace vexel::cli

@@ -16,6 +16,7 @@ const std::string_view kDownloadUsage =
     "       vexel-dl follow [-o DIR] [--new-only] [--library FILE] COMIC-URL...\n"
     "       vexel-dl unfollow [--library FILE] COMIC-URL...\n"
     "       vexel-dl library [--library FILE]\n"
+    "       vexel-dl update [options] [--dry-run] [COMIC-URL...]\n"
     "       vexel-dl query --help\n"
     "\n"
     "Loads each chapter page, stores its page images as 1.ext, 2.ext, ... in a\n"
@@ -55,13 +56,21 @@ const std::string_view kDownloadUsage =
     "                \"<chapter>.cbz\" with ComicInfo.xml, in place of its folder;\n"
     "                an existing archive counts as the chapter done unless\n"
     "                --overwrite\n"
+    "  --library FILE\n"
+    "                record finished chapters in FILE instead of the default\n"
+    "                library; chapters from a comic's list (--all-chapters) that\n"
+    "                it holds, with their files still there, are not loaded\n"
+    "                again (已下载，跳过) unless --overwrite\n"
+    "  --no-library  neither read nor write a library\n"
     "  --version     print the version\n"
     "  -h, --help    show this text\n"
     "\n"
     "vexel-dl follow adds comics to the library (the file that the window\n"
     "shares, ~/.local/share/vexel-downloader/library.sqlite3), unfollow removes\n"
-    "them, and library lists them with their chapters downloaded and pending;\n"
-    "see vexel-dl follow --help.\n"
+    "them, library lists them with their chapters downloaded and pending, and\n"
+    "update downloads what is new in them; see vexel-dl follow --help and\n"
+    "vexel-dl update --help. A library file that cannot be used is named on\n"
+    "standard error once, and the download goes on without it.\n"
     "\n"
     "An address is http://, https:// or file://; any other argument must name an\n"
     "existing file (a saved chapter page).\n"
@@ -129,7 +138,8 @@ std::optional<std::string_view> OptionValue(std::span<const std::string_view> ar
 
 }  // namespace
 
-std::optional<DownloadArguments> ParseDownloadArguments(std::span<const std::string_view> args) {
+std::optional<DownloadArguments> ParseDownloadArguments(std::span<const std::string_view> args,
+                                                        bool update) {
   DownloadArguments parsed;
   bool options_ended = false;
   const auto fail = [](const std::string& message) {
@@ -181,13 +191,23 @@ std::optional<DownloadArguments> ParseDownloadArguments(std::span<const std::str
       parsed.job.skip_existing = false;
     } else if (arg == "--cbz") {
       parsed.job.pack_cbz = true;
+    } else if (const auto library = OptionValue(args, i, "--library")) {
+      if (library->empty()) {
+        return fail("--library needs a file");
+      }
+      parsed.library_file = std::string(*library);
+    } else if (arg == "--no-library") {
+      parsed.no_library = true;
+    } else if (update && arg == "--dry-run") {
+      parsed.dry_run = true;
     } else if (arg == "--") {
       options_ended = true;
     } else {
       return fail("unknown option " + std::string(arg));
     }
   }
-  if (!parsed.help && !parsed.version && parsed.addresses.empty() && parsed.address_files.empty()) {
+  if (!update && !parsed.help && !parsed.version && parsed.addresses.empty() &&
+      parsed.address_files.empty()) {
     return fail(parsed.all_chapters ? "no comic page address given" : "no chapter address given");
   }
   return parsed;

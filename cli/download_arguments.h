@@ -20,6 +20,9 @@ struct DownloadArguments {
   download::JobOptions job{download::kDefaultRetries, /*skip_existing=*/true};
   bool all_chapters = false;
   std::optional<std::string> chapter_ranges;  // --chapters
+  std::optional<std::string> library_file;    // --library; nothing: the default file
+  bool no_library = false;                    // --no-library
+  bool dry_run = false;                       // update --dry-run
   bool help = false;
   bool version = false;
 };
@@ -32,7 +35,10 @@ void Complain(const std::string& message);
 // A usage error: one line with a pointer to the help, not the whole help.
 void ComplainAboutUsage(const std::string& message);
 
-// Nothing when the arguments are unusable; the reason is printed.
-std::optional<DownloadArguments> ParseDownloadArguments(std::span<const std::string_view> args);
+// Nothing when the arguments are unusable; the reason is printed. `update`:
+// the arguments of vexel-dl update, which may name no address and take
+// --dry-run.
+std::optional<DownloadArguments> ParseDownloadArguments(std::span<const std::string_view> args,
+                                                        bool update = false);
 
 }  // namespace vexel::cli

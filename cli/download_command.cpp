@@ -4,211 +4,41 @@
 // it, followed by the outcome text. Several chapters, or every chapter a
 // comic's page lists (--all-chapters), run as one queue over one set of
 // connections, each after a header line.
-#include <sys/ioctl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <filesystem>
 #include <iterator>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <utility>
 #include <vector>
 
 #include "cli/address_input.h"
 #include "cli/commands.h"
-#include "cli/console_output.h"
+#include "cli/console_session.h"
 #include "cli/download_arguments.h"
-#include "cli/interrupt_flags.h"
+#include "cli/library_access.h"
 #include "download/chapter_list.h"
-#include "download/chapter_queue.h"
-#include "download/download_job.h"
-#include "download/outcome_texts.h"
-#include "net/curl_handle.h"
 #include "net/page_loader.h"
 #include "net/resolve_address.h"
-#include "runtime/job_runtime.h"
 
 namespace vexel::cli {
 namespace {
-
-constexpr int kExitComplete = 0;
-constexpr int kExitError = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitStopped = 3;
-constexpr int kExitFailedPages = 4;
-
-class ConsoleHost final : public download::DownloadHost {
- public:
-  ConsoleHost(PageDocument* document, std::string page_address, download::OutputDirectory output,
-              ConsoleOutput& console, const InterruptFlags& interrupts)
-      : document_(document),
-        page_address_(std::move(page_address)),
-        output_(std::move(output)),
-        console_(console),
-        interrupts_(interrupts) {}
-
-  // Earlier chapters' lines stay on the console.
-  void ClearLog() override {}
-  void AppendLog(std::string_view text) override { console_.Log(text); }
-  bool StopRequested() override {
-    console_.SetStopping(interrupts_.Count(), ConsoleOutput::Clock::now());
-    return interrupts_.StopRequested();
-  }
-  void SetResultText(std::string_view text) override { result_ = text; }
-  PageDocument* Document() override { return document_; }
-  std::string PageAddress() override { return page_address_; }
-  download::OutputDirectory ChooseOutputDirectory() override { return output_; }
-  void PageStarted(std::int64_t page, std::int32_t page_count) override {
-    console_.PageStarted(page, page_count, ConsoleOutput::Clock::now());
-  }
-  void PageFinished(std::int64_t /*page*/, const download::FetchResult& result) override {
-    // A page already in the folder is reported stored with no response; it
-    // took no time, so the estimate of the time left leaves it out.
-    const bool present = result.stored && result.http_status == 0;
-    console_.PageFinished(!present, ConsoleOutput::Clock::now());
-  }
-  void RetryPending(bool pending) override {
-    console_.SetRetryPending(pending, ConsoleOutput::Clock::now());
-  }
-
-  const std::string& Result() const { return result_; }
-
- private:
-  PageDocument* document_;
-  std::string page_address_;
-  download::OutputDirectory output_;
-  ConsoleOutput& console_;
-  const InterruptFlags& interrupts_;
-  std::string result_;
-};
-
-// Writes and flushes at once. False when the reader has gone away (EPIPE, as
-// after `vexel-dl ... | head -1`; SIGPIPE is ignored).
-bool WriteStdout(std::string_view bytes) {
-  errno = 0;
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
-  return (std::fflush(stdout) == 0 && written) || errno != EPIPE;
-}
-
-int TerminalWidth() {
-  winsize size{};
-  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0) {
-    return size.ws_col;
-  }
-  return 0;
-}
-
-// The absolute output directory, created when missing, ending in "/".
-std::optional<std::string> PrepareOutputDirectory(const std::string& requested) {
-  std::error_code error;
-  std::filesystem::path path = requested.empty() ? std::filesystem::current_path(error)
-                                                 : std::filesystem::absolute(requested, error);
-  if (error) {
-    Complain("cannot find the output directory: " + error.message());
-    return std::nullopt;
-  }
-  std::filesystem::create_directories(path, error);
-  if (!std::filesystem::is_directory(path, error)) {
-    Complain("cannot create the output directory " + path.string());
-    return std::nullopt;
-  }
-  std::string text = path.lexically_normal().string();
-  if (text.empty() || text.back() != '/') {
-    text += '/';
-  }
-  return text;
-}
-
-// Runs chapters for vexel-dl, alone or in a queue: each page is loaded, and
-// its images fetched, over the one set of connections in `connections`.
-class ConsoleChapterRunner final : public download::ChapterRunner {
- public:
-  ConsoleChapterRunner(const DownloadArguments& arguments, std::string output,
-                       ConsoleOutput& console, InterruptFlags& interrupts, CURLSH* connections,
-                       runtime::JobRuntime& runtime)
-      : arguments_(arguments),
-        output_(std::move(output)),
-        console_(console),
-        interrupts_(interrupts),
-        connections_(connections),
-        runtime_(runtime),
-        headers_(arguments.all_chapters || arguments.addresses.size() > 1) {}
-
-  // The queue's chapter headers; one chapter given as such shows its log
-  // alone.
-  void AppendLog(std::string_view text) override {
-    if (headers_) {
-      console_.Log(text);
-    }
-  }
-  bool StopRequested() override { return interrupts_.StopRequested(); }
-
-  std::optional<download::JobOutcome> RunChapter(std::size_t position, std::size_t count,
-                                                 const download::ChapterLink& chapter) override {
-    console_.ChapterStarted(position, count, ConsoleOutput::Clock::now());
-    const net::LoadedPage page = LoadPage(chapter.address);
-    // Ctrl-C while the page was loading: no job, and no empty chapter folder.
-    if (interrupts_.StopRequested()) {
-      return runtime::StoppedBeforeJob();
-    }
-    if (!page.ok()) {
-      Complain(chapter.address + ": " + page.error);
-      return std::nullopt;
-    }
-    ConsoleHost host(page.document.get(), page.final_url, {output_, false}, console_, interrupts_);
-    const download::JobOutcome outcome = runtime_.RunChapter(host);
-    console_.Line(host.Result());
-    if (outcome.end == download::JobEnd::Error && !arguments_.all_chapters) {
-      // Most often a comic's own page given where a chapter was meant.
-      const std::size_t listed =
-          download::FindChapterList(page.document.get(), page.final_url, net::CurlAddressResolver())
-              .size();
-      if (listed > 0) {
-        Complain("this page lists " + std::to_string(listed) + " chapters; use --all-chapters");
-      }
-    }
-    return outcome;
-  }
-
-  // `address` loaded over the shared connections; a second Ctrl-C ends the
-  // load at once.
-  net::LoadedPage LoadPage(const std::string& address) const {
-    net::PageLoadOptions load_options;
-    load_options.transfer.share = connections_;
-    load_options.abandon = &interrupts_.Abandon();
-    return net::LoadPage(address, load_options);
-  }
-
- private:
-  const DownloadArguments& arguments_;
-  std::string output_;
-  ConsoleOutput& console_;
-  InterruptFlags& interrupts_;
-  CURLSH* connections_;
-  runtime::JobRuntime& runtime_;
-  bool headers_;
-};
 
 // The chapters each comic page in `arguments` lists, or those of them that
 // --chapters chooses, in order. A page that cannot be loaded or lists none
 // is reported and sets `failed`; a stop leaves the list unfinished and sets
 // `stopped`.
 std::vector<download::ChapterLink> ListChapters(const DownloadArguments& arguments,
-                                                const ConsoleChapterRunner& runner,
-                                                const InterruptFlags& interrupts, bool& failed,
+                                                const ConsoleSession& session, bool& failed,
                                                 bool& stopped) {
   std::vector<download::ChapterLink> chapters;
   for (const std::string& address : arguments.addresses) {
-    if (interrupts.StopRequested()) {
+    if (session.StopRequested()) {
       stopped = true;
       break;
     }
-    const net::LoadedPage page = runner.LoadPage(address);
-    if (interrupts.StopRequested()) {
+    const net::LoadedPage page = session.LoadPage(address);
+    if (session.StopRequested()) {
       stopped = true;
       break;
     }
@@ -241,16 +71,6 @@ std::vector<download::ChapterLink> ListChapters(const DownloadArguments& argumen
     }
   }
   return chapters;
-}
-
-int ExitStatus(const download::QueueOutcome& outcome, bool failed) {
-  if (outcome.stopped) {
-    return kExitStopped;
-  }
-  if (failed || outcome.errors > 0) {
-    return kExitError;
-  }
-  return outcome.with_failed_pages > 0 ? kExitFailedPages : kExitComplete;
 }
 
 }  // namespace
@@ -288,38 +108,17 @@ int RunDownloadCommand(std::span<const std::string_view> args) {
     return kExitError;
   }
 
-  InterruptFlags interrupts;
-  const bool terminal = ::isatty(STDOUT_FILENO) == 1;
-  // Once the reader of the output has gone, nothing more is written and the
-  // job stops after the page under way, as on a first Ctrl-C, rather than
-  // dying halfway through a page.
-  bool output_closed = false;
-  ConsoleOutput console(
-      [&interrupts, &output_closed](std::string_view bytes) {
-        if (!output_closed && !WriteStdout(bytes)) {
-          output_closed = true;
-          interrupts.RequestStop();
-        }
-      },
-      terminal, terminal ? TerminalWidth() : 0);
-  // Declared before every transfer that uses it, so it is cleaned up last.
-  // Comic pages, chapter pages and images all go over its connections.
-  const net::CurlShare connections = net::MakeConnectionShare();
-  runtime::RunSetup setup;
-  setup.job = arguments->job;
-  setup.fetch.transfer.share = connections.get();
-  setup.fetch.abandon = &interrupts.Abandon();
-  setup.fetch.progress = [&console](std::int64_t received, std::int64_t /*expected*/) {
-    console.Transferred(received, ConsoleOutput::Clock::now());
-  };
-  runtime::JobRuntime runtime(std::move(setup));
-  ConsoleChapterRunner runner(*arguments, *output, console, interrupts, connections.get(), runtime);
+  const CommandLineLibrary library =
+      OpenLibraryForCommandLine(arguments->library_file, arguments->no_library);
+  ConsoleSession session(*arguments, *output,
+                         arguments->all_chapters || arguments->addresses.size() > 1,
+                         library.library.get());
 
   bool failed = false;
   bool stopped = false;
   std::vector<download::ChapterLink> chapters;
   if (arguments->all_chapters) {
-    chapters = ListChapters(*arguments, runner, interrupts, failed, stopped);
+    chapters = ListChapters(*arguments, session, failed, stopped);
   } else {
     for (const std::string& address : arguments->addresses) {
       chapters.push_back({address, {}});
@@ -328,7 +127,7 @@ int RunDownloadCommand(std::span<const std::string_view> args) {
   if (stopped) {
     return kExitStopped;
   }
-  return ExitStatus(runtime.RunQueue(runner, chapters), failed);
+  return ExitStatus(session.Run(chapters), failed);
 }
 
 }  // namespace vexel::cli
