@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "download/chapter_list.h"
 #include "download/chapter_plan.h"
 #include "download/comic_info.h"
 #include "download/image_check.h"
@@ -35,6 +36,19 @@ JobOutcome Finish(DownloadHost& host, JobOutcome outcome) {
 }
 
 JobOutcome ErrorOutcome() { return JobOutcome{}; }
+
+// A page that is no chapter may be the comic's own page: the host is told
+// how many chapters it lists.
+void TellListedChapters(DownloadHost& host, const JobTools& tools) {
+  PageDocument* document = host.Document();
+  if (document == nullptr) {
+    return;
+  }
+  const std::size_t count = FindChapterList(document, host.PageAddress(), tools.resolver).size();
+  if (count > 0) {
+    host.PageListsChapters(count);
+  }
+}
 
 // The analysis up to, not including, the folder: the plan without Folder.
 std::optional<ChapterPlan> Analyse(DownloadHost& host) {
@@ -203,6 +217,7 @@ JobOutcome DownloadJob(DownloadHost& host, const JobTools& tools, const JobOptio
   host.ClearLog();
   std::optional<ChapterPlan> plan = Analyse(host);
   if (!plan) {
+    TellListedChapters(host, tools);
     return Finish(host, ErrorOutcome());
   }
   const OutputDirectory output = host.ChooseOutputDirectory();
