@@ -71,6 +71,14 @@ class DeferredFetcher final : public download::ImageFetcher {
   std::unique_ptr<download::ImageFetcher> fetcher_;
 };
 
+// The box's second line, where the chapter went: its folder, or its archive
+// once packed; nothing when the job left neither behind.
+QString SavedAt(const std::string& folder, bool packed) {
+  const std::string place = download::ChapterPlace(folder, packed);
+  const bool there = !place.empty() && QFileInfo::exists(QString::fromStdString(place));
+  return QString::fromStdString(download::SavedAtText(there ? place : std::string()));
+}
+
 }  // namespace
 
 JobController::JobController(CDownloaderDlg& window) : window_(window), gate_(&window) {}
@@ -205,10 +213,10 @@ void JobController::EnterJobState() {
   OnUi([this] { window_.LayoutControls(); });
 }
 
-void JobController::LeaveJobState(const QString& outcome) {
+void JobController::LeaveJobState(const QString& outcome, const QString& saved_at) {
   // Skipped, like every later change, once the window is closing.
   OnUi([this] { window_.setWindowTitle(QString::fromUtf16(kWindowTitle)); });
-  OnUi([this, outcome] { window_.ShowOutcome(outcome); });
+  OnUi([this, outcome, saved_at] { window_.ShowOutcome(outcome, saved_at); });
   downloading_ = false;
   OnUi([this] { window_.download_button_->setText(QStringLiteral("下载")); });
   OnUi([this] { window_.download_button_->setEnabled(true); });
@@ -247,11 +255,16 @@ download::JobOutcome JobController::RunJob(JobHost& host, const download::JobOpt
 
 void JobController::DownloadWorker(const download::JobOptions& job_options) {
   EnterJobState();
+  QString saved_at;
+  std::vector<std::int64_t> failed;
   {
     JobHost host(*this, *window_.browser_view_);
-    RunJob(host, job_options);
+    const download::JobOutcome outcome = RunJob(host, job_options);
+    saved_at = SavedAt(host.Folder(), outcome.packed);
+    failed = outcome.failed;
   }
-  LeaveJobState(QString::fromStdString(result_text_));
+  LeaveJobState(QString::fromStdString(download::ChapterResultText(result_text_, failed)),
+                saved_at);
 }
 
 void JobController::QueueWorker(const download::JobOptions& job_options,
@@ -262,18 +275,25 @@ void JobController::QueueWorker(const download::JobOptions& job_options,
   QueueRunner runner(*this, job_options);
   const download::QueueOutcome outcome = download::RunChapterQueue(runner, chapters);
   std::string text;
+  QString saved_at;
   if (chapters.size() == 1) {
     // One chapter reads like the view's own job; one that never reached its
     // job was stopped or could not be loaded.
     if (!result_text_.empty()) {
-      text = result_text_;
+      text = download::ChapterResultText(result_text_, runner.LastOutcome().failed);
+      saved_at = SavedAt(runner.LastFolder(), runner.LastOutcome().packed);
     } else {
       text = outcome.stopped ? download::kResultStopped : download::kResultError;
     }
   } else {
     text = download::QueueSummaryText(outcome);
+    // The chapters' folders and archives lie side by side in one folder.
+    if (!runner.LastFolder().empty()) {
+      saved_at = SavedAt(
+          QFileInfo(QString::fromStdString(runner.LastFolder())).path().toStdString(), false);
+    }
   }
-  LeaveJobState(QString::fromStdString(text));
+  LeaveJobState(QString::fromStdString(text), saved_at);
 }
 
 void JobController::ReadChapterList() {

@@ -7,20 +7,26 @@
 #include "app/downloader_dlg.h"
 #include "app/job_controller.h"
 #include "app/log_pane.h"
+#include "download/outcome_texts.h"
 #include "files/program_output_directory.h"
 
 namespace vexel::app {
 namespace {
 
 // The window's title while page `page` of `page_count` is fetched: with the
-// chapter's place when a queue holds more than one.
+// chapter's place when a queue holds more than one, and "等待重试" while a
+// page waits to be tried again, so that a title that stands still says why.
 QString ProgressTitle(std::size_t position, std::size_t count, std::int64_t page,
-                      std::int32_t page_count) {
+                      std::int32_t page_count, bool retry_pending) {
   QString title = QString::fromUtf16(kWindowTitle) + QStringLiteral(" - ");
   if (count > 1) {
     title += QStringLiteral("第%1/%2话 ").arg(position).arg(count);
   }
-  return title + QStringLiteral("第%1/%2页").arg(page).arg(page_count);
+  title += QStringLiteral("第%1/%2页").arg(page).arg(page_count);
+  if (retry_pending) {
+    title += QStringLiteral(" 等待重试");
+  }
+  return title;
 }
 
 }  // namespace
@@ -64,9 +70,25 @@ download::OutputDirectory JobHost::ChooseOutputDirectory() {
 }
 
 void JobHost::PageStarted(std::int64_t page, std::int32_t page_count) {
-  jobs_.OnUi([this, title = ProgressTitle(position_, count_, page, page_count)] {
-    jobs_.Window().setWindowTitle(title);
-  });
+  page_number_ = page;
+  page_count_ = page_count;
+  ShowProgress();
+}
+
+void JobHost::RetryPending(bool pending) {
+  retry_pending_ = pending;
+  ShowProgress();
+}
+
+void JobHost::ShowProgress() {
+  jobs_.OnUi(
+      [this, title = ProgressTitle(position_, count_, page_number_, page_count_, retry_pending_)] {
+        jobs_.Window().setWindowTitle(title);
+      });
+}
+
+void JobHost::PageListsChapters(std::size_t count) {
+  AppendLog(download::ListedChaptersHint(count));
 }
 
 }  // namespace vexel::app

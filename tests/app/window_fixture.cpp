@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QWebEnginePage>
 
+#include <cstdlib>
 #include <memory>
 #include <optional>
 
@@ -19,6 +20,12 @@ BrowserProfile* g_profile = nullptr;
 std::string g_home;
 
 BrowserProfile& SharedProfile() { return *g_profile; }
+
+void Shoot(QWidget* widget, const QString& name) {
+  if (const char* folder = std::getenv("VEXEL_SHOTS")) {
+    widget->grab().save(QString::fromLocal8Bit(folder) + u'/' + name + QStringLiteral(".png"));
+  }
+}
 const std::string& TestHome() { return g_home; }
 
 std::unique_ptr<CDownloaderDlg> MakeWindow(const std::string& site_home,
