@@ -22,7 +22,7 @@ QString ProgramTitle() {
   return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
 }
 
-void FitCaption(QMessageBox& box, const QString& whole_line) {
+void FitCaption(QMessageBox& box, const QString& whole_lines) {
   // Qt leaves only 50 pixels beside the caption, too few for a title bar's
   // buttons, and the caption comes out cut short. A title bar's font is
   // usually the bold one. The box sizes itself to its layout's minimum width,
@@ -31,10 +31,11 @@ void FitCaption(QMessageBox& box, const QString& whole_line) {
   font.setBold(true);
   constexpr int kTextMargins = 40;  // the box's margins beside its text
   constexpr int kWidest = 1000;     // as wide as Qt lets a box grow
-  const int width =
-      std::min(std::max(QFontMetrics(font).horizontalAdvance(box.windowTitle()) + kTitleBarChrome,
-                        QFontMetrics(box.font()).horizontalAdvance(whole_line) + kTextMargins),
-               kWidest);
+  int width = QFontMetrics(font).horizontalAdvance(box.windowTitle()) + kTitleBarChrome;
+  for (const QString& line : whole_lines.split(u'\n')) {
+    width = std::max(width, QFontMetrics(box.font()).horizontalAdvance(line) + kTextMargins);
+  }
+  width = std::min(width, kWidest);
   auto* grid = qobject_cast<QGridLayout*>(box.layout());
   if (grid != nullptr) {
     grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
@@ -48,7 +49,8 @@ void RunOutcomeBox(QWidget* parent, const QString& text, const QString& saved_at
   box.setInformativeText(saved_at);
   // The folder's path can be copied from the box.
   box.setTextInteractionFlags(Qt::TextSelectableByMouse);
-  FitCaption(box, saved_at);  // last: a second line makes the box lay itself out anew
+  FitCaption(box,
+             text + u'\n' + saved_at);  // last: a second line makes the box lay itself out anew
   shown = &box;
   box.exec();
   shown = nullptr;

@@ -30,8 +30,8 @@ inline constexpr int kTitleBarChrome = 160;
 // window manager has room for its whole caption: the program's name is what
 // tells the user whose box it is. With `whole_line`, so that this line of the
 // box is not broken either (a path broken in the middle of a name misleads),
-// as far as the screen allows.
-void FitCaption(QMessageBox& box, const QString& whole_line = {});
+// as far as the screen allows; several lines are separated by "\n".
+void FitCaption(QMessageBox& box, const QString& whole_lines = {});
 
 // The outcome box: `text`, and `saved_at` ("保存在：…") as its second line
 // when not empty; window-modal on `parent`, run until answered.
