@@ -71,14 +71,6 @@ class DeferredFetcher final : public download::ImageFetcher {
   std::unique_ptr<download::ImageFetcher> fetcher_;
 };
 
-// The box's second line, where the chapter went: its folder, or its archive
-// once packed; nothing when the job left neither behind.
-QString SavedAt(const std::string& folder, bool packed) {
-  const std::string place = download::ChapterPlace(folder, packed);
-  const bool there = !place.empty() && QFileInfo::exists(QString::fromStdString(place));
-  return QString::fromStdString(download::SavedAtText(there ? place : std::string()));
-}
-
 }  // namespace
 
 JobController::JobController(CDownloaderDlg& window) : window_(window), gate_(&window) {}

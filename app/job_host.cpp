@@ -1,5 +1,6 @@
 #include "app/job_host.h"
 
+#include <QFileInfo>
 #include <QString>
 #include <QUrl>
 #include <QWebEnginePage>
@@ -30,6 +31,14 @@ QString ProgressTitle(std::size_t position, std::size_t count, std::int64_t page
 }
 
 }  // namespace
+
+// The outcome box's second line, where the chapter went: its folder, or its archive
+// once packed; nothing when the job left neither behind.
+QString SavedAt(const std::string& folder, bool packed) {
+  const std::string place = download::ChapterPlace(folder, packed);
+  const bool there = !place.empty() && QFileInfo::exists(QString::fromStdString(place));
+  return QString::fromStdString(download::SavedAtText(there ? place : std::string()));
+}
 
 JobHost::JobHost(JobController& jobs, LivePage& page, std::size_t position, std::size_t count)
     : jobs_(jobs),

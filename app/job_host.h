@@ -2,6 +2,8 @@
 // window changes go through the gate in the order the job makes them.
 #pragma once
 
+#include <QString>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -13,6 +15,10 @@
 namespace vexel::app {
 
 class JobController;
+
+// "保存在：…": where a chapter whose folder is `folder` (empty: none made)
+// went, its archive when `packed`; empty when the job left neither behind.
+QString SavedAt(const std::string& folder, bool packed);
 
 class JobHost : public download::DownloadHost {
  public:
