@@ -105,6 +105,7 @@ class OutcomeTest : public SiteJobTest {
     QVERIFY(AnswerMessageBox([&](QMessageBox* box) {
       QCOMPARE(box->text(), QStringLiteral("下载出错"));
       QCOMPARE(box->informativeText(), QString());
+      QVERIFY2(FitsItsCaption(*box), qPrintable(QString::number(box->width())));  // a short text
       lines = LogLines(*window);
       Shoot(window.get(), QStringLiteral("log_hint"));
     }));
