@@ -8,11 +8,10 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include <cstdlib>
 #include <fstream>
 #include <map>
-#include <mutex>
 #include <set>
+#include <string>
 
 #include "app/downloader_app.h"
 #include "app/window_boxes.h"
@@ -32,7 +31,7 @@ class ScriptedImages final : public download::ImageFetcher {
 
   download::FetchResult FetchImage(const std::string& address, const std::string& target) override {
     const std::string name = address.substr(address.rfind('/') + 1);
-    const int page = std::atoi(name.c_str());
+    const int page = std::stoi(name);  // "K.png": the site names every image so
     if (missing_.contains(page)) {
       return download::FetchResult::Failed(download::FetchFailure::HttpStatus, "HTTP 404", 404);
     }
@@ -48,7 +47,7 @@ class ScriptedImages final : public download::ImageFetcher {
   std::set<int> busy_once_;
 };
 
-FetcherFactory Scripted(std::set<int> missing, std::set<int> busy_once = {}) {
+FetcherFactory Scripted(const std::set<int>& missing, const std::set<int>& busy_once = {}) {
   return [missing, busy_once](const FetcherSetup&) {
     return std::make_unique<ScriptedImages>(missing, busy_once);
   };
