@@ -118,9 +118,10 @@ void CDownloaderDlg::InitDialog() {
   show_log_item_ = system_menu_->addAction(QStringLiteral("显示上次日志"));
   connect(show_log_item_, &QAction::triggered, this, [this] { OnShowLastLog(); });
   open_folder_item_ = system_menu_->addAction(QStringLiteral("打开文件夹"));
-  open_folder_item_->setEnabled(false);  // until a job has made a folder
   connect(open_folder_item_, &QAction::triggered, this, [this] { OnOpenFolder(); });
   connect(system_menu_, &QMenu::aboutToShow, this, [this] { UpdateMenuItems(); });
+  browser_view_->SetListChaptersItem(list_chapters_item_);  // the page's menu has it too
+  connect(browser_view_, &CExplorer::ContextMenuOpening, this, [this] { UpdateMenuItems(); });
   system_menu_->addSeparator();
   CreateSettingsItems();
   system_menu_->addSeparator();
@@ -191,15 +192,13 @@ void CDownloaderDlg::OnSettings() {
 }
 
 void CDownloaderDlg::OnOpenFolder() {
-  if (!folder_to_open_.isEmpty()) {
-    options_.open_url(QUrl::fromLocalFile(folder_to_open_));
-  }
+  OpenFolder(this, options_.open_url,
+             !folder_to_open_.isEmpty()
+                 ? folder_to_open_
+                 : DownloadFolder(options_.choose_output_directory, settings_.download_folder));
 }
 
-void CDownloaderDlg::RememberFolder(const QString& folder) {
-  folder_to_open_ = folder;
-  open_folder_item_->setEnabled(true);
-}
+void CDownloaderDlg::RememberFolder(const QString& folder) { folder_to_open_ = folder; }
 
 int CDownloaderDlg::RunModal() {
   // A polite end of the program (SIGTERM from the session or a service
@@ -340,16 +339,13 @@ void CDownloaderDlg::UpdateMenuItems() {
   show_log_item_->setEnabled(idle && !showing_last_log_ && !log_view_->IsEmpty());
 }
 
-void CDownloaderDlg::ShowOutcome(const QString& text) {
+void CDownloaderDlg::ShowOutcome(const QString& text, const QString& saved_at) {
   // The job is over: a question about ending it has nothing left to ask.
   if (close_question_ != nullptr) {
     close_question_->deleteLater();
     close_question_ = nullptr;
   }
-  QMessageBox box(QMessageBox::NoIcon, ProgramTitle(), text, QMessageBox::Ok, this);
-  outcome_box_ = &box;
-  box.exec();
-  outcome_box_ = nullptr;
+  RunOutcomeBox(this, text, saved_at, outcome_box_);
 }
 
 void CDownloaderDlg::done(int result) {

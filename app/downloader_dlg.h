@@ -141,7 +141,8 @@ class CDownloaderDlg : public QDialog {
   // menu shows them.
   void OnSettings();
   // 打开文件夹: the folder of the last chapter a job made, or the folder that
-  // holds its archive once it was packed.
+  // holds its archive once it was packed; before any job, the folder chapters
+  // go to. When nothing can open a folder, a box names it.
   void OnOpenFolder();
 
  signals:
@@ -172,7 +173,8 @@ class CDownloaderDlg : public QDialog {
   void UpdateMenuItems();
   // What 打开文件夹 opens from now on.
   void RememberFolder(const QString& folder);
-  void ShowOutcome(const QString& text);
+  // `saved_at`: the box's second line, where the chapter went, or empty.
+  void ShowOutcome(const QString& text, const QString& saved_at);
   // The window's end without a question: at once with no worker, else once
   // the job has stopped.
   void CloseNow(int result);
@@ -207,7 +209,7 @@ class CDownloaderDlg : public QDialog {
   // User-interface thread only; each job gets a copy when it starts.
   Settings settings_;
   // User-interface thread only: what 打开文件夹 opens; empty until a job has
-  // made a chapter folder.
+  // made a chapter folder, and the download folder is opened instead.
   QString folder_to_open_;
   // User-interface thread only.
   bool showing_last_log_ = false;

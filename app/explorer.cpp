@@ -37,16 +37,20 @@ void CExplorer::GoBack() { page()->triggerAction(QWebEnginePage::Back); }
 bool CExplorer::CanGoBack() const { return page()->history()->canGoBack(); }
 
 void CExplorer::contextMenuEvent(QContextMenuEvent* event) {
+  emit ContextMenuOpening();
   QMenu* menu = createStandardContextMenu();
   menu->setAttribute(Qt::WA_DeleteOnClose, true);
+  if (!menu->isEmpty()) {
+    menu->addSeparator();
+  }
+  if (list_chapters_item_ != nullptr) {
+    menu->addAction(list_chapters_item_);
+  }
   // Only a web address can be loaded as a chapter page; javascript: and
-  // mailto: links get the engine's menu alone.
+  // mailto: links get no chapter item.
   const QWebEngineContextMenuRequest* request = lastContextMenuRequest();
   const QUrl link = request != nullptr ? request->linkUrl() : QUrl();
   if (link.isValid() && (link.scheme() == u"http" || link.scheme() == u"https")) {
-    if (!menu->isEmpty()) {
-      menu->addSeparator();
-    }
     QAction* download = menu->addAction(QString::fromUtf16(kDownloadLinkCaption));
     connect(download, &QAction::triggered, this,
             [this, link] { emit DownloadLinkRequested(link); });

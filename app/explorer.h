@@ -1,6 +1,8 @@
 // CExplorer: the browser view of the main window (control 1002), a Qt
 // WebEngine view with the few operations the program performs through it.
-// Its context menu is the engine's own, with 下载链接指向的章节 added over a link.
+// Its context menu is the engine's own (in Chinese once Qt's catalogues are
+// installed), with the window's 下载本页列出的章节… and, over a link,
+// 下载链接指向的章节 added: that is where people look for them.
 #pragma once
 
 #include <QString>
@@ -11,6 +13,7 @@
 #include "app/live_page_document.h"
 #include "app/load_busy.h"
 
+class QAction;
 class QContextMenuEvent;
 
 namespace vexel::app {
@@ -39,6 +42,10 @@ class CExplorer : public QWebEngineView, public LivePage {
   // signals; safe to read from any thread.
   bool GetBusy() const { return busy_.Busy(); }
   bool CanGoBack() const;
+  // The window's own item that the context menu adds (下载本页列出的章节…);
+  // `item` must outlive the view. The menu keeps its state, which the window
+  // sets on ContextMenuOpening.
+  void SetListChaptersItem(QAction* item) { list_chapters_item_ = item; }
 
   // What the download worker reads through.
   bool PageBusy() const override { return GetBusy(); }
@@ -52,6 +59,9 @@ class CExplorer : public QWebEngineView, public LivePage {
   void BackStateChanged(bool enable);
   // The user chose 下载链接指向的章节 on the link to `address`.
   void DownloadLinkRequested(const QUrl& address);
+  // The context menu is about to be made, so that the window's items in it
+  // show whether they can be used now.
+  void ContextMenuOpening();
 
  protected:
   void contextMenuEvent(QContextMenuEvent* event) override;
@@ -60,6 +70,7 @@ class CExplorer : public QWebEngineView, public LivePage {
   void ReportBackState();
 
   LoadBusyTracker busy_;
+  QAction* list_chapters_item_ = nullptr;
 };
 
 }  // namespace vexel::app

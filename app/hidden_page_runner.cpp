@@ -51,6 +51,10 @@ std::optional<download::JobOutcome> QueueRunner::RunChapter(std::size_t position
   if (loaded.value_or(false)) {
     JobHost host(jobs_, *page, position, count);
     outcome = jobs_.RunJob(host, runtime_);
+    if (!host.Folder().empty()) {
+      last_folder_ = host.Folder();
+    }
+    last_outcome_ = *outcome;
   } else {
     outcome = StoppedOrNothing();
     AppendLog(outcome ? download::kLogStopped : download::kLogError);

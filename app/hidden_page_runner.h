@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "download/chapter_queue.h"
@@ -24,6 +25,11 @@ class QueueRunner : public download::ChapterRunner {
   std::optional<download::JobOutcome> RunChapter(std::size_t position, std::size_t count,
                                                  const download::ChapterLink& chapter) override;
 
+  // For the outcome box: the folder of the last chapter that made one
+  // (empty while none has), and the outcome of the last job that ran.
+  const std::string& LastFolder() const { return last_folder_; }
+  const download::JobOutcome& LastOutcome() const { return last_outcome_; }
+
  private:
   // A chapter that never reached its job: stopped when a stop (or the window
   // closing) cut it short, otherwise one whose page did not load.
@@ -31,6 +37,8 @@ class QueueRunner : public download::ChapterRunner {
 
   JobController& jobs_;
   runtime::JobRuntime& runtime_;  // one for the whole queue
+  std::string last_folder_;
+  download::JobOutcome last_outcome_;
 };
 
 }  // namespace vexel::app

@@ -157,10 +157,10 @@ void JobController::EnterJobState() {
   OnUi([this] { window_.LayoutControls(); });
 }
 
-void JobController::LeaveJobState(const QString& outcome) {
+void JobController::LeaveJobState(const QString& outcome, const QString& saved_at) {
   // Skipped, like every later change, once the window is closing.
   OnUi([this] { window_.setWindowTitle(QString::fromUtf16(kWindowTitle)); });
-  OnUi([this, outcome] { window_.ShowOutcome(outcome); });
+  OnUi([this, outcome, saved_at] { window_.ShowOutcome(outcome, saved_at); });
   downloading_ = false;
   OnUi([this] { window_.download_button_->setText(QStringLiteral("下载")); });
   OnUi([this] { window_.download_button_->setEnabled(true); });
@@ -195,12 +195,17 @@ download::JobOutcome JobController::RunJob(JobHost& host, runtime::JobRuntime& r
 
 void JobController::DownloadWorker(const download::JobOptions& job_options) {
   EnterJobState();
+  QString saved_at;
+  std::vector<std::int64_t> failed;
   {
     JobHost host(*this, *window_.browser_view_);
     runtime::JobRuntime runtime(MakeRunSetup(job_options));
-    RunJob(host, runtime);
+    const download::JobOutcome outcome = RunJob(host, runtime);
+    saved_at = SavedAt(host.Folder(), outcome.packed);
+    failed = outcome.failed;
   }
-  LeaveJobState(QString::fromStdString(result_text_));
+  LeaveJobState(QString::fromStdString(download::ChapterResultText(result_text_, failed)),
+                saved_at);
 }
 
 void JobController::QueueWorker(const download::JobOptions& job_options,
@@ -212,18 +217,25 @@ void JobController::QueueWorker(const download::JobOptions& job_options,
   QueueRunner runner(*this, runtime);
   const download::QueueOutcome outcome = runtime.RunQueue(runner, chapters);
   std::string text;
+  QString saved_at;
   if (chapters.size() == 1) {
     // One chapter reads like the view's own job; one that never reached its
     // job was stopped or could not be loaded.
     if (!result_text_.empty()) {
-      text = result_text_;
+      text = download::ChapterResultText(result_text_, runner.LastOutcome().failed);
+      saved_at = SavedAt(runner.LastFolder(), runner.LastOutcome().packed);
     } else {
       text = outcome.stopped ? download::kResultStopped : download::kResultError;
     }
   } else {
     text = download::QueueSummaryText(outcome);
+    // The chapters' folders and archives lie side by side in one folder.
+    if (!runner.LastFolder().empty()) {
+      saved_at = SavedAt(
+          QFileInfo(QString::fromStdString(runner.LastFolder())).path().toStdString(), false);
+    }
   }
-  LeaveJobState(QString::fromStdString(text));
+  LeaveJobState(QString::fromStdString(text), saved_at);
 }
 
 void JobController::ReadChapterList() {

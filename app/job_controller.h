@@ -98,7 +98,8 @@ class JobController {
   void ReadChapterList();
   // Worker side: the window changes before and after a job or queue.
   void EnterJobState();
-  void LeaveJobState(const QString& outcome);
+  // `saved_at`: the box's second line, "保存在：…", or empty.
+  void LeaveJobState(const QString& outcome, const QString& saved_at = {});
   // How this window's jobs fetch: the view's user agent and cookies, and
   // the abandon flag of the window closing.
   runtime::RunSetup MakeRunSetup(const download::JobOptions& job_options);

@@ -1,5 +1,6 @@
 #include "app/job_host.h"
 
+#include <QFileInfo>
 #include <QString>
 #include <QUrl>
 #include <QWebEnginePage>
@@ -7,23 +8,37 @@
 #include "app/downloader_dlg.h"
 #include "app/job_controller.h"
 #include "app/log_pane.h"
+#include "download/outcome_texts.h"
 #include "files/program_output_directory.h"
 
 namespace vexel::app {
 namespace {
 
 // The window's title while page `page` of `page_count` is fetched: with the
-// chapter's place when a queue holds more than one.
+// chapter's place when a queue holds more than one, and "等待重试" while a
+// page waits to be tried again, so that a title that stands still says why.
 QString ProgressTitle(std::size_t position, std::size_t count, std::int64_t page,
-                      std::int32_t page_count) {
+                      std::int32_t page_count, bool retry_pending) {
   QString title = QString::fromUtf16(kWindowTitle) + QStringLiteral(" - ");
   if (count > 1) {
     title += QStringLiteral("第%1/%2话 ").arg(position).arg(count);
   }
-  return title + QStringLiteral("第%1/%2页").arg(page).arg(page_count);
+  title += QStringLiteral("第%1/%2页").arg(page).arg(page_count);
+  if (retry_pending) {
+    title += QStringLiteral(" 等待重试");
+  }
+  return title;
 }
 
 }  // namespace
+
+// The outcome box's second line, where the chapter went: its folder, or its archive
+// once packed; nothing when the job left neither behind.
+QString SavedAt(const std::string& folder, bool packed) {
+  const std::string place = download::ChapterPlace(folder, packed);
+  const bool there = !place.empty() && QFileInfo::exists(QString::fromStdString(place));
+  return QString::fromStdString(download::SavedAtText(there ? place : std::string()));
+}
 
 JobHost::JobHost(JobController& jobs, LivePage& page, std::size_t position, std::size_t count)
     : jobs_(jobs),
@@ -64,9 +79,25 @@ download::OutputDirectory JobHost::ChooseOutputDirectory() {
 }
 
 void JobHost::PageStarted(std::int64_t page, std::int32_t page_count) {
-  jobs_.OnUi([this, title = ProgressTitle(position_, count_, page, page_count)] {
-    jobs_.Window().setWindowTitle(title);
-  });
+  page_number_ = page;
+  page_count_ = page_count;
+  ShowProgress();
+}
+
+void JobHost::RetryPending(bool pending) {
+  retry_pending_ = pending;
+  ShowProgress();
+}
+
+void JobHost::ShowProgress() {
+  jobs_.OnUi(
+      [this, title = ProgressTitle(position_, count_, page_number_, page_count_, retry_pending_)] {
+        jobs_.Window().setWindowTitle(title);
+      });
+}
+
+void JobHost::PageListsChapters(std::size_t count) {
+  AppendLog(download::ListedChaptersHint(count));
 }
 
 }  // namespace vexel::app

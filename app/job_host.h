@@ -2,6 +2,8 @@
 // window changes go through the gate in the order the job makes them.
 #pragma once
 
+#include <QString>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -13,6 +15,10 @@
 namespace vexel::app {
 
 class JobController;
+
+// "保存在：…": where a chapter whose folder is `folder` (empty: none made)
+// went, its archive when `packed`; empty when the job left neither behind.
+QString SavedAt(const std::string& folder, bool packed);
 
 class JobHost : public download::DownloadHost {
  public:
@@ -37,6 +43,11 @@ class JobHost : public download::DownloadHost {
   // The chapter folder the job made, or empty.
   const std::string& Folder() const { return folder_; }
   void PageStarted(std::int64_t page, std::int32_t page_count) override;
+  // The window's title says "等待重试" while a page waits to be tried again.
+  void RetryPending(bool pending) override;
+  // "本页列出N话，请用“下载本页列出的章节…”" in the log: the window's way to
+  // download a comic's chapters.
+  void PageListsChapters(std::size_t count) override;
 
  private:
   JobController& jobs_;
@@ -45,6 +56,12 @@ class JobHost : public download::DownloadHost {
   std::size_t position_;
   std::size_t count_;
   std::string folder_;
+  // The title's progress, kept so that a retry's wait can be added to it.
+  std::int64_t page_number_ = 0;
+  std::int32_t page_count_ = 0;
+  bool retry_pending_ = false;
+
+  void ShowProgress();
 };
 
 }  // namespace vexel::app

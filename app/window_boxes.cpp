@@ -1,13 +1,20 @@
 #include "app/window_boxes.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QFont>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpacerItem>
 
+#include <algorithm>
 #include <utility>
 
 #include "app/chapter_list_dlg.h"
+#include "files/program_output_directory.h"
 
 namespace vexel::app {
 
@@ -15,10 +22,72 @@ QString ProgramTitle() {
   return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
 }
 
+void FitCaption(QMessageBox& box, const QString& whole_lines) {
+  // Qt leaves only 50 pixels beside the caption, too few for a title bar's
+  // buttons, and the caption comes out cut short. A title bar's font is
+  // usually the bold one. The box sizes itself to its layout's minimum width,
+  // so an empty row of the caption's width widens it; the layout owns the row.
+  QFont font = QApplication::font("QMdiSubWindowTitleBar");
+  font.setBold(true);
+  constexpr int kTextMargins = 40;  // the box's margins beside its text
+  constexpr int kWidest = 1000;     // as wide as Qt lets a box grow
+  int width = QFontMetrics(font).horizontalAdvance(box.windowTitle()) + kTitleBarChrome;
+  for (const QString& line : whole_lines.split(u'\n')) {
+    width = std::max(width, QFontMetrics(box.font()).horizontalAdvance(line) + kTextMargins);
+  }
+  width = std::min(width, kWidest);
+  auto* grid = qobject_cast<QGridLayout*>(box.layout());
+  if (grid != nullptr) {
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+  }
+}
+
+void RunOutcomeBox(QWidget* parent, const QString& text, const QString& saved_at,
+                   QPointer<QMessageBox>& shown) {
+  QMessageBox box(QMessageBox::NoIcon, ProgramTitle(), text, QMessageBox::Ok, parent);
+  box.setInformativeText(saved_at);
+  // The folder's path can be copied from the box.
+  box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+  FitCaption(box,
+             text + u'\n' + saved_at);  // last: a second line makes the box lay itself out anew
+  shown = &box;
+  box.exec();
+  shown = nullptr;
+}
+
+void OpenFolder(QWidget* parent, const std::function<bool(const QUrl&)>& open,
+                const QString& folder) {
+  if (folder.isEmpty() || (open && open(QUrl::fromLocalFile(folder)))) {
+    return;
+  }
+  auto* box = new QMessageBox(QMessageBox::Information, ProgramTitle(),  // owned by `parent`
+                              QStringLiteral("没有能打开文件夹的程序，文件夹在：\n") + folder,
+                              QMessageBox::Ok, parent);
+  box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  FitCaption(*box);
+  QObject::connect(box, &QDialog::finished, box, &QObject::deleteLater);
+  box->open();
+}
+
+QString DownloadFolder(const OutputDirectoryRule& rule, const QString& chosen) {
+  QString folder = chosen;
+  if (rule) {
+    folder = QString::fromStdString(rule().path);
+  } else if (folder.isEmpty()) {
+    folder = QString::fromStdString(files::PreferredProgramOutputDirectory());
+  }
+  while (folder.size() > 1 && folder.endsWith(u'/')) {
+    folder.chop(1);
+  }
+  return folder;
+}
+
 QMessageBox* OpenCloseQuestion(QWidget* parent, std::function<void()> quit) {
   auto* box =
       new QMessageBox(QMessageBox::Question, ProgramTitle(),  // owned by `parent`
                       QStringLiteral("正在下载，确定要退出吗？"), QMessageBox::NoButton, parent);
+  FitCaption(*box);
   QPushButton* quit_button = box->addButton(QStringLiteral("退出"), QMessageBox::DestructiveRole);
   QPushButton* keep = box->addButton(QStringLiteral("继续下载"), QMessageBox::RejectRole);
   // A stray Enter or Escape must not throw the job away.
@@ -36,6 +105,7 @@ void OpenChapterChoice(QWidget* parent, std::vector<download::ChapterLink> chapt
   if (chapters.empty()) {
     auto* box = new QMessageBox(QMessageBox::NoIcon, ProgramTitle(),  // owned by `parent`
                                 QStringLiteral("本页没有找到章节列表"), QMessageBox::Ok, parent);
+    FitCaption(*box);
     QObject::connect(box, &QDialog::finished, box, &QObject::deleteLater);
     box->open();
     return;

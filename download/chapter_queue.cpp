@@ -14,7 +14,7 @@ QueueOutcome RunChapterQueue(ChapterRunner& runner, const std::vector<ChapterLin
   for (std::size_t i = 0; i < chapters.size(); ++i) {
     if (runner.StopRequested()) {
       outcome.stopped = true;
-      outcome.skipped = chapters.size() - i;
+      outcome.not_begun = chapters.size() - i;
       break;
     }
     runner.AppendLog(ChapterHeaderLine(i + 1, chapters.size(), chapters[i].address));
@@ -23,7 +23,8 @@ QueueOutcome RunChapterQueue(ChapterRunner& runner, const std::vector<ChapterLin
       ++outcome.errors;
     } else if (job->end == JobEnd::Stopped) {
       outcome.stopped = true;
-      outcome.skipped = chapters.size() - i;
+      outcome.unfinished = 1;
+      outcome.not_begun = chapters.size() - i - 1;
       break;
     } else if (!job->failed.empty()) {
       ++outcome.with_failed_pages;
@@ -40,7 +41,8 @@ std::string QueueSummaryText(const QueueOutcome& outcome) {
                      std::to_string(outcome.with_failed_pages) + "话，出错" +
                      std::to_string(outcome.errors) + "话";
   if (outcome.stopped) {
-    text += "，已终止";
+    text += "，未完成" + std::to_string(outcome.unfinished) + "话，未开始" +
+            std::to_string(outcome.not_begun) + "话，已终止";
   }
   return text;
 }

@@ -41,7 +41,10 @@ struct QueueOutcome {
   std::size_t complete = 0;           // every page stored or present
   std::size_t with_failed_pages = 0;  // complete, but some pages failed
   std::size_t errors = 0;             // not loaded, or the job ended 下载出错
-  std::size_t skipped = 0;            // not begun, or stopped, because of a stop
+  // A stop: the chapter it cut short (0 or 1), and those it kept from
+  // beginning at all.
+  std::size_t unfinished = 0;
+  std::size_t not_begun = 0;
   bool stopped = false;
 };
 
@@ -52,7 +55,8 @@ std::string ChapterHeaderLine(std::size_t position, std::size_t count, std::stri
 QueueOutcome RunChapterQueue(ChapterRunner& runner, const std::vector<ChapterLink>& chapters);
 
 // The box text after a queue: "共N话：完成a话，有失败图片b话，出错c话" and, after a stop,
-// "，已终止".
+// "，未完成d话，未开始e话，已终止", so that what is missing can be told from
+// what was never tried.
 std::string QueueSummaryText(const QueueOutcome& outcome);
 
 }  // namespace vexel::download

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -52,6 +53,10 @@ class DownloadHost {
   // Told once the chapter folder exists (`folder`: its path, without a final
   // "/"), before any page is fetched. Does nothing unless overridden.
   virtual void ChapterFolder(const std::string& /*folder*/) {}
+  // Told when the page is no chapter but lists `count` chapters, just before
+  // the job writes its 下载出错, so that the host can point the user to its
+  // own way of downloading them. Does nothing unless overridden.
+  virtual void PageListsChapters(std::size_t /*count*/) {}
 
   // Told just before page `page` of `page_count` is fetched (its log line is
   // already open), for a progress display. Does nothing unless overridden.

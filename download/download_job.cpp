@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "download/chapter_list.h"
 #include "download/chapter_plan.h"
 #include "download/comic_info.h"
 #include "download/image_check.h"
@@ -49,6 +50,19 @@ void NoteOutput(JobOutcome& outcome, const ChapterPlan& plan, const std::string&
   }
   for (std::int64_t page = 1; page <= plan.PageCount; ++page) {
     outcome.page_files.push_back(PageFilePath(plan, page).substr(plan.Folder.size()));
+  }
+}
+
+// A page that is no chapter may be the comic's own page: the host is told
+// how many chapters it lists.
+void TellListedChapters(DownloadHost& host, const JobTools& tools) {
+  PageDocument* document = host.Document();
+  if (document == nullptr) {
+    return;
+  }
+  const std::size_t count = FindChapterList(document, host.PageAddress(), tools.resolver).size();
+  if (count > 0) {
+    host.PageListsChapters(count);
   }
 }
 
@@ -219,6 +233,7 @@ JobOutcome DownloadJob(DownloadHost& host, const JobTools& tools, const JobOptio
   host.ClearLog();
   std::optional<ChapterPlan> plan = Analyse(host);
   if (!plan) {
+    TellListedChapters(host, tools);
     return Finish(host, ErrorOutcome());
   }
   const OutputDirectory output = host.ChooseOutputDirectory();

@@ -110,8 +110,8 @@ std::string FolderFailedLine(std::string_view folder, int error) {
   return line;
 }
 
-std::string FailedPagesLine(const std::vector<std::int64_t>& pages) {
-  std::string line = "有" + std::to_string(pages.size()) + "张图片下载失败：";
+std::string PageRanges(const std::vector<std::int64_t>& pages) {
+  std::string line;
   for (std::size_t i = 0; i < pages.size();) {
     std::size_t end = i;
     while (end + 1 < pages.size() && pages[end + 1] == pages[end] + 1) {
@@ -127,7 +127,39 @@ std::string FailedPagesLine(const std::vector<std::int64_t>& pages) {
     }
     i = end + 1;
   }
-  return line + "\r\n";
+  return line;
+}
+
+std::string FailedPagesLine(const std::vector<std::int64_t>& pages) {
+  return "有" + std::to_string(pages.size()) + "张图片下载失败：" + PageRanges(pages) + "\r\n";
+}
+
+std::string ChapterResultText(std::string_view result, const std::vector<std::int64_t>& failed) {
+  std::string text(result);
+  if (!failed.empty()) {
+    text += "，有" + std::to_string(failed.size()) + "张图片下载失败：" + PageRanges(failed);
+  }
+  return text;
+}
+
+std::string ChapterPlace(std::string_view folder, bool packed) {
+  std::string place(folder);
+  if (packed && !place.empty()) {
+    place += ".cbz";
+  }
+  return place;
+}
+
+std::string SavedAtText(std::string_view place) {
+  if (place.empty()) {
+    return {};
+  }
+  std::string text = "保存在：";
+  return text.append(place);
+}
+
+std::string ListedChaptersHint(std::size_t count) {
+  return "本页列出" + std::to_string(count) + "话，请用“下载本页列出的章节…”\r\n";
 }
 
 }  // namespace vexel::download

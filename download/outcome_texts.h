@@ -72,8 +72,24 @@ std::string SystemErrorText(int error);
 std::string PageFailedEnd(const FetchResult& result);
 // "创建文件夹[folder]失败（reason）\r\n"
 std::string FolderFailedLine(std::string_view folder, int error);
-// "有N张图片下载失败：3、5-7\r\n", runs of pages written as ranges.
+// "3、5-7": `pages`, in page order, with runs written as ranges.
+std::string PageRanges(const std::vector<std::int64_t>& pages);
+// "有N张图片下载失败：3、5-7\r\n"
 std::string FailedPagesLine(const std::vector<std::int64_t>& pages);
+
+// The outcome box after one chapter: `result` (下载完成, 下载已终止,
+// 下载出错), then for failed pages "，有N张图片下载失败：3、7-8", so that a
+// chapter with holes never reads as a plain success.
+std::string ChapterResultText(std::string_view result, const std::vector<std::int64_t>& failed);
+// Where a chapter lies once its job has ended: its folder, or once packed
+// the archive beside it ("<folder>.cbz"; the folder is gone).
+std::string ChapterPlace(std::string_view folder, bool packed);
+// The box's second line, "保存在：place"; empty when `place` is.
+std::string SavedAtText(std::string_view place);
+
+// "本页列出N话，请用“下载本页列出的章节…”\r\n": the window's hint for 下载 on a
+// comic's page, written before the job's 下载出错.
+std::string ListedChaptersHint(std::size_t count);
 
 // "共有%d张图片\r\n"
 inline std::string PageCountLine(std::int32_t page_count) {

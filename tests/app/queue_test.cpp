@@ -339,7 +339,11 @@ class QueueTest : public SiteJobTest {
     site_->Release();
     QStringList lines;
     QVERIFY(AnswerMessageBox([&](QMessageBox* box) {
-      QCOMPARE(box->text(), QStringLiteral("共3话：完成1话，有失败图片0话，出错0话，已终止"));
+      QCOMPARE(
+          box->text(),
+          QStringLiteral("共3话：完成1话，有失败图片0话，出错0话，未完成1话，未开始1话，已终止"));
+      QCOMPARE(box->informativeText(), QStringLiteral("保存在：") + out_->path());
+      Shoot(box, QStringLiteral("queue_summary_box"));
       QCOMPARE(window->windowTitle(), kTitle);
       lines = LogLines(*window);
     }));

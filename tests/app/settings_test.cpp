@@ -96,7 +96,8 @@ class SettingsTest : public QObject {
   }
 
   // Presses 下载 on a window showing the test chapter and waits for the job
-  // to end; the outcome box's text, or empty when none came.
+  // to end; the outcome box's text and its second line, or empty when no box
+  // came.
   QString RunJob(CDownloaderDlg& window) {
     window.show();
     if (!WaitForPage(window.BrowserView(), QString::fromStdString(site_->Url(kChapter)))) {
@@ -104,7 +105,8 @@ class SettingsTest : public QObject {
     }
     QTest::mouseClick(Button(window, kDownloadButtonId), Qt::LeftButton);
     QString outcome;
-    AnswerMessageBox([&](QMessageBox* box) { outcome = box->text(); });
+    AnswerMessageBox(
+        [&](QMessageBox* box) { outcome = box->text() + u'\n' + box->informativeText(); });
     if (!QTest::qWaitFor([&] { return !window.WorkerRunning(); }, kJobTimeoutMs)) {
       return {};
     }
@@ -340,8 +342,8 @@ class SettingsTest : public QObject {
   }
 
   // With 打包为CBZ the chapter becomes "<title>.cbz" in the settings'
-  // folder, made when missing; 打开文件夹, disabled until then, shows the
-  // folder that holds the archive.
+  // folder, made when missing; 打开文件夹 shows that folder from the start,
+  // and the folder that holds the archive after the job.
   void packedChapterGoesIntoTheSettingsFolder() {
     Settings settings;
     settings.pack_cbz = true;
@@ -349,10 +351,13 @@ class SettingsTest : public QObject {
     QVERIFY(settings.Save());
     auto window = Window(site_->Url(kChapter));
     QAction* open_folder = MenuItem(window->SystemMenu(), QStringLiteral("打开文件夹"));
-    QVERIFY(open_folder != nullptr);
-    QVERIFY(!open_folder->isEnabled());
+    QVERIFY(open_folder != nullptr && open_folder->isEnabled());
+    open_folder->trigger();
+    QCOMPARE(opened_, QList<QUrl>{QUrl::fromLocalFile(settings.download_folder)});
+    opened_.clear();
 
-    QCOMPARE(RunJob(*window), QStringLiteral("下载完成"));
+    QCOMPARE(RunJob(*window), QStringLiteral("下载完成\n保存在：") + settings.download_folder +
+                                  u'/' + kChapterName + QStringLiteral(".cbz"));
     const QDir folder(settings.download_folder);
     QCOMPARE(folder.entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
              QStringList{kChapterName + QStringLiteral(".cbz")});
@@ -372,7 +377,7 @@ class SettingsTest : public QObject {
     settings.download_folder = Out(QStringLiteral("unused"));
     QVERIFY(settings.Save());
     auto window = Window(site_->Url(kChapter), Out().toStdString());
-    QCOMPARE(RunJob(*window), QStringLiteral("下载完成"));
+    QCOMPARE(RunJob(*window), QStringLiteral("下载完成\n保存在：") + Out(kChapterName));
     QVERIFY(QFileInfo(Out(kChapterName)).isDir());
     QVERIFY(!QFileInfo::exists(settings.download_folder));
 

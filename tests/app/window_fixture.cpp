@@ -4,9 +4,12 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTimer>
 #include <QWebEnginePage>
 
+#include <cstdlib>
 #include <memory>
 #include <optional>
 
@@ -19,6 +22,26 @@ BrowserProfile* g_profile = nullptr;
 std::string g_home;
 
 BrowserProfile& SharedProfile() { return *g_profile; }
+
+void Shoot(QWidget* widget, const QString& name) {
+  const char* folder = std::getenv("VEXEL_SHOTS");
+  if (folder == nullptr) {
+    return;
+  }
+  const QString file = QString::fromLocal8Bit(folder) + u'/' + name + QStringLiteral(".png");
+  // On a real display the screen is taken, with the window manager's title
+  // bar; offscreen there is only the widget.
+  QScreen* screen = QGuiApplication::primaryScreen();
+  if (QGuiApplication::platformName() == u"xcb" && screen != nullptr) {
+    // For a person's eyes only, never a test's: time for the window manager
+    // to frame the window and for it to be drawn.
+    QTest::qWait(500);
+    const QRect frame = widget->window()->frameGeometry();
+    screen->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height()).save(file);
+    return;
+  }
+  widget->grab().save(file);
+}
 const std::string& TestHome() { return g_home; }
 
 std::unique_ptr<CDownloaderDlg> MakeWindow(const std::string& site_home,

@@ -62,6 +62,10 @@ bool AnswerMessageBox(const std::function<void(QMessageBox*)>& inspect,
 // two buttons: presses `button` (退出 or 继续下载) and returns true.
 bool AnswerCloseQuestion(const QString& button);
 
+// With VEXEL_SHOTS set to a folder, `widget` as it is drawn goes there as
+// `name`.png, for a person to look at; nothing otherwise.
+void Shoot(QWidget* widget, const QString& name);
+
 // Typed access to the six controls.
 QLineEdit* AddressBox(const CDownloaderDlg& dialog);
 QPushButton* Button(const CDownloaderDlg& dialog, int id);

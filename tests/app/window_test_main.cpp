@@ -36,6 +36,7 @@ constexpr TestClass kClasses[] = {
     {"LivePage", vexel::app::testing::RunLivePageTests},
     {"Queue", vexel::app::testing::RunQueueTests},
     {"Settings", vexel::app::testing::RunSettingsTests},
+    {"Outcome", vexel::app::testing::RunOutcomeTests},
 };
 
 // `only` empty or null: every class; else the classes it names, separated by

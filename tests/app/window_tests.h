@@ -10,5 +10,6 @@ int RunJobTests(int argc, char** argv);
 int RunLivePageTests(int argc, char** argv);
 int RunQueueTests(int argc, char** argv);
 int RunSettingsTests(int argc, char** argv);
+int RunOutcomeTests(int argc, char** argv);
 
 }  // namespace vexel::app::testing

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "download/download_job.h"
+#include "files/real_file_system.h"
 #include "html/html_parser.h"
 #include "net/resolve_address.h"
+#include "tests/download/job_fakes.h"
 
 namespace vexel::download {
 namespace {
@@ -68,6 +71,24 @@ TEST(ChapterListTest, PagesThatListNothing) {
           .empty());
   EXPECT_TRUE(ChaptersOf("<p>nothing</p>").empty());
   EXPECT_TRUE(FindChapterList(nullptr, kPage, net::CurlAddressResolver()).empty());
+}
+
+// 下载 on a comic's page: the host hears how many chapters the page lists
+// just before the error; on a page that lists none it hears nothing.
+TEST(ChapterListTest, AJobOnAComicsPageTellsTheHostWhatItLists) {
+  const auto run = [](const std::string& markup) {
+    const html::ParseOutcome parsed = html::ParseHtml(markup, kPage);
+    testing::RecordingHost host;
+    host.document = parsed.document.get();
+    host.page_address = kPage;
+    testing::ScriptedFetcher fetcher;
+    DownloadJob(host, {fetcher, files::RealFileSystem(), net::CurlAddressResolver()});
+    EXPECT_EQ(host.log, "下载出错\r\n");
+    return host.appends;
+  };
+  EXPECT_EQ(run(R"(<a href="1.html">1</a><a href="2.html">2</a><a href="3.html">3</a>)"),
+            (std::vector<std::string>{"<clear>", "<lists 3>", "下载出错\r\n"}));
+  EXPECT_EQ(run("<p>nothing</p>"), (std::vector<std::string>{"<clear>", "下载出错\r\n"}));
 }
 
 TEST(ChapterRangesTest, PositionsOnceInListOrder) {

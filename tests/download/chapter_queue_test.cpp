@@ -66,8 +66,19 @@ TEST(ChapterQueueTest, AStopSkipsTheChaptersNotYetBegun) {
   const QueueOutcome outcome = RunChapterQueue(runner, Chapters(5));
   EXPECT_EQ(runner.ran, (std::vector<std::size_t>{1, 2}));
   EXPECT_TRUE(outcome.stopped);
-  EXPECT_EQ(outcome.skipped, 4U);
-  EXPECT_EQ(QueueSummaryText(outcome), "共5话：完成1话，有失败图片0话，出错0话，已终止");
+  EXPECT_EQ(outcome.unfinished, 1U);
+  EXPECT_EQ(outcome.not_begun, 3U);
+  EXPECT_EQ(QueueSummaryText(outcome),
+            "共5话：完成1话，有失败图片0话，出错0话，未完成1话，未开始3话，已终止");
+
+  // A stop between two chapters cuts none short.
+  ScriptedRunner between;
+  between.stop_after = 2;
+  const QueueOutcome at_a_seam = RunChapterQueue(between, Chapters(7));
+  EXPECT_EQ(at_a_seam.unfinished, 0U);
+  EXPECT_EQ(at_a_seam.not_begun, 5U);
+  EXPECT_EQ(QueueSummaryText(at_a_seam),
+            "共7话：完成2话，有失败图片0话，出错0话，未完成0话，未开始5话，已终止");
 }
 
 }  // namespace

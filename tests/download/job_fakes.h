@@ -75,6 +75,9 @@ class RecordingHost final : public download::DownloadHost {
     waits.push_back(delay);
     return wait_answer();
   }
+  void PageListsChapters(std::size_t count) override {
+    appends.push_back("<lists " + std::to_string(count) + ">");
+  }
   void RetryPending(bool pending) override {
     appends.emplace_back(pending ? "<retry pending>" : "<retry over>");
   }

@@ -69,6 +69,18 @@ TEST(OutcomeTextsTest, ReasonsAndFailedPagesInAFewWords) {
   EXPECT_EQ(FailedPagesLine({1, 2, 3, 5, 7, 8}), "有6张图片下载失败：1-3、5、7-8\r\n");
 }
 
+TEST(OutcomeTextsTest, TheBoxNamesFailedPagesAndWhereTheChapterWent) {
+  EXPECT_EQ(ChapterResultText("下载完成", {}), "下载完成");
+  EXPECT_EQ(ChapterResultText("下载完成", {3, 7, 8}), "下载完成，有3张图片下载失败：3、7-8");
+  EXPECT_EQ(ChapterResultText("下载已终止", {2}), "下载已终止，有1张图片下载失败：2");
+  EXPECT_EQ(ChapterPlace("/d/星际旅人- 第3话", false), "/d/星际旅人- 第3话");
+  EXPECT_EQ(ChapterPlace("/d/星际旅人- 第3话", true), "/d/星际旅人- 第3话.cbz");
+  EXPECT_EQ(ChapterPlace("", true), "");
+  EXPECT_EQ(SavedAtText("/d/a"), "保存在：/d/a");
+  EXPECT_EQ(SavedAtText(""), "");
+  EXPECT_EQ(ListedChaptersHint(12), "本页列出12话，请用“下载本页列出的章节…”\r\n");
+}
+
 TEST(OutcomeTextsTest, EveryErrnoOfAFileOperationHasWords) {
   EXPECT_EQ(SystemErrorText(EISDIR), "是一个文件夹");
   EXPECT_EQ(SystemErrorText(EDQUOT), "磁盘已满");
