@@ -48,7 +48,7 @@ class ScriptedImages final : public download::ImageFetcher {
 };
 
 FetcherFactory Scripted(const std::set<int>& missing, const std::set<int>& busy_once = {}) {
-  return [missing, busy_once](const FetcherSetup&) {
+  return [missing, busy_once](const net::FetchOptions&) {
     return std::make_unique<ScriptedImages>(missing, busy_once);
   };
 }
