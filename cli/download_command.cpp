@@ -76,6 +76,9 @@ class ConsoleHost final : public download::DownloadHost {
   void RetryPending(bool pending) override {
     console_.SetRetryPending(pending, ConsoleOutput::Clock::now());
   }
+  void Paused(std::chrono::seconds wait) override {
+    console_.SetPaused(wait, ConsoleOutput::Clock::now());
+  }
 
   const std::string& Result() const { return result_; }
 
@@ -158,11 +161,13 @@ class ConsoleChapterRunner final : public download::ChapterRunner {
       return stopped;
     }
     if (!page.ok()) {
-      Complain(chapter.address + ": " + page.error);
+      ComplainAboutPage(chapter.address, page);
       return std::nullopt;
     }
 
     net::FetchOptions fetch_options;
+    fetch_options.transfer = arguments_.transfer;
+    fetch_options.transfer.stop_waiting = [this] { return interrupts_.StopRequested(); };
     fetch_options.transfer.referer = page.final_url;
     fetch_options.transfer.share = connections_;
     fetch_options.abandon = &interrupts_.Abandon();
@@ -193,6 +198,8 @@ class ConsoleChapterRunner final : public download::ChapterRunner {
   // load at once.
   net::LoadedPage LoadPage(const std::string& address) const {
     net::PageLoadOptions load_options;
+    load_options.transfer = arguments_.transfer;
+    load_options.transfer.stop_waiting = [this] { return interrupts_.StopRequested(); };
     load_options.transfer.share = connections_;
     load_options.abandon = &interrupts_.Abandon();
     return net::LoadPage(address, load_options);
@@ -228,7 +235,7 @@ std::vector<download::ChapterLink> ListChapters(const DownloadArguments& argumen
       break;
     }
     if (!page.ok()) {
-      Complain(address + ": " + page.error);
+      ComplainAboutPage(address, page);
       failed = true;
       continue;
     }
