@@ -226,18 +226,21 @@ void CurlImageFetcher::AdmitWaiting() {
   while (!waiting_.empty()) {
     Transfer& next = *waiting_.front();
     const bool abandoned = options_.abandon != nullptr && options_.abandon->load();
-    if (abandoned || (options.stop_waiting && options.stop_waiting())) {
+    next_turn_.reset();
+    if (!abandoned && options.pacer != nullptr) {
+      next_turn_ =
+          options.pacer->TryTakeTurn(options.request_gap, std::chrono::steady_clock::now());
+    }
+    // A stop cuts short only a wait: a fetch whose turn is due still starts.
+    if (abandoned || (next_turn_ && options.stop_waiting && options.stop_waiting())) {
       waiting_.pop_front();
       next.waiting_turn = false;
+      next_turn_.reset();
       Retire(next, Fail(FetchFailure::Abandoned, "abandoned"));
       continue;
     }
-    if (options.pacer != nullptr) {
-      next_turn_ =
-          options.pacer->TryTakeTurn(options.request_gap, std::chrono::steady_clock::now());
-      if (next_turn_) {
-        return;
-      }
+    if (next_turn_) {
+      return;
     }
     waiting_.pop_front();
     Admit(next);
@@ -304,10 +307,13 @@ void CurlImageFetcher::ResumePaused() {
 
 std::optional<std::chrono::steady_clock::time_point> CurlImageFetcher::WakeTime() const {
   std::optional<std::chrono::steady_clock::time_point> wake = next_turn_;
-  if (any_paused_ && tokens_ <= 0) {
+  if (any_paused_) {
+    // A paused transfer makes no noise on its socket: the wait ends when
+    // the bucket holds a byte again (at once when it does already).
     const double rate = static_cast<double>(options_.transfer.max_receive_bytes_per_second);
-    const auto refill = refilled_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                        std::chrono::duration<double>((1 - tokens_) / rate));
+    const auto refill =
+        refilled_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                        std::chrono::duration<double>(std::max(0.0, 1 - tokens_) / rate));
     wake = wake ? std::min(*wake, refill) : refill;
   }
   return wake;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -153,10 +154,13 @@ FetchedPage FetchPage(std::string_view source, const PageLoadOptions& options) {
     set(CURLOPT_XFERINFOFUNCTION, &OnProgress);
     set(CURLOPT_XFERINFODATA, &receiver);
   }
-  // One page at a time: the whole cap is this transfer's.
-  if (transfer.max_receive_bytes_per_second > 0) {
-    set(CURLOPT_MAX_RECV_SPEED_LARGE,
-        static_cast<curl_off_t>(transfer.max_receive_bytes_per_second));
+  // One page at a time: the whole cap is this transfer's, and the low-speed
+  // check must not take a low cap for a trickling server.
+  if (const std::int64_t cap = transfer.max_receive_bytes_per_second; cap > 0) {
+    set(CURLOPT_MAX_RECV_SPEED_LARGE, static_cast<curl_off_t>(cap));
+    if (transfer.low_speed_bytes_per_second > cap / 2) {
+      set(CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(std::max<std::int64_t>(cap / 2, 1)));
+    }
   }
   if (result != CURLE_OK) {
     page.Fail(FetchFailure::Network,

@@ -38,14 +38,16 @@ std::optional<RequestPacer::Clock::time_point> RequestPacer::TryTakeTurn(const P
 }
 
 bool RequestPacer::WaitForTurn(const PaceGap& gap, const std::function<bool()>& stopped) {
+  // A turn that is due is taken even after a stop: the request was under
+  // way before, and only a wait is cut short.
   for (;;) {
-    if (stopped && stopped()) {
-      return false;
-    }
     const Clock::time_point now = Clock::now();
     const std::optional<Clock::time_point> due = TryTakeTurn(gap, now);
     if (!due) {
       return true;
+    }
+    if (stopped && stopped()) {
+      return false;
     }
     std::this_thread::sleep_for(std::min<Clock::duration>(*due - now, kWaitSlice));
   }
