@@ -9,6 +9,11 @@ namespace {
 // How long one sleep of a wait for a turn lasts at most before the stop
 // flag is looked at again.
 constexpr std::chrono::milliseconds kWaitSlice{50};
+// Added to every gap: the site sees when requests arrive, which connection
+// set-up and the scheduler on either side move by some milliseconds against
+// the moment the turn was taken; the slack keeps the gap it sees at least
+// the one asked for.
+constexpr std::chrono::milliseconds kSlack{20};
 
 }  // namespace
 
@@ -33,7 +38,7 @@ std::optional<RequestPacer::Clock::time_point> RequestPacer::TryTakeTurn(const P
   const auto high = std::max(low, gap.high.count());
   const auto drawn =
       std::uniform_int_distribution<std::chrono::milliseconds::rep>(low, high)(random_);
-  next_ = now + std::chrono::milliseconds(drawn);
+  next_ = now + std::chrono::milliseconds(drawn) + kSlack;
   return std::nullopt;
 }
 

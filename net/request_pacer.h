@@ -33,7 +33,8 @@ class RequestPacer {
   // Takes the turn when it is due at `now`: nothing is returned and the
   // request may start. Otherwise returns the time from which a turn is
   // possible, and nothing is taken. The gap after a taken turn is drawn from
-  // `gap` as the turn is taken.
+  // `gap` as the turn is taken, plus a slack of some milliseconds for the
+  // way to the site.
   std::optional<Clock::time_point> TryTakeTurn(const PaceGap& gap, Clock::time_point now);
   // Blocks until a turn is taken (true), or until `stopped` says true
   // (false, no turn taken). `stopped` is asked every few tens of
