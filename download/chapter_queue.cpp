@@ -19,6 +19,13 @@ QueueOutcome RunChapterQueue(ChapterRunner& runner, const std::vector<ChapterLin
     }
     runner.AppendLog(ChapterHeaderLine(i + 1, chapters.size(), chapters[i].address));
     const std::optional<JobOutcome> job = runner.RunChapter(i + 1, chapters.size(), chapters[i]);
+    if (job && !job->refusal.empty()) {
+      // The site refuses page after page: the next chapters would only be
+      // refused too.
+      ++outcome.errors;
+      outcome.skipped = chapters.size() - i - 1;
+      break;
+    }
     if (!job || job->end == JobEnd::Error) {
       ++outcome.errors;
     } else if (job->end == JobEnd::Stopped) {
