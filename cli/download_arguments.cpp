@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <system_error>
 
@@ -199,18 +200,25 @@ std::optional<std::int64_t> ParseRate(std::string_view text) {
 
 // Complains unless `path` can be opened for reading.
 bool Readable(const std::string& path, const std::string& what) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    Complain("cannot read " + what + " " + path + ": " + std::strerror(errno));
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) {
+    Complain("cannot read " + what + " " + path + ": it is a folder");
     return false;
   }
-  std::fclose(file);
+  errno = 0;
+  const std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    Complain("cannot read " + what + " " + path + ": " +
+             std::strerror(errno != 0 ? errno : ENOENT));
+    return false;
+  }
   return true;
 }
 
 // The window's user agent: the first line of its file, which must be a
 // plain line of text.
 std::optional<std::string> ReadUserAgent(const std::string& path) {
+  errno = 0;
   std::ifstream in(path, std::ios::binary);
   std::string line;
   if (!in || !std::getline(in, line)) {

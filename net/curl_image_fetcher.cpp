@@ -275,7 +275,7 @@ void CurlImageFetcher::Retire(Transfer& transfer, download::FetchResult outcome)
 }
 
 void CurlImageFetcher::Refill(std::chrono::steady_clock::time_point now) {
-  const double rate = static_cast<double>(options_.transfer.max_receive_bytes_per_second);
+  const auto rate = static_cast<double>(options_.transfer.max_receive_bytes_per_second);
   const std::chrono::duration<double> passed = now - refilled_;
   refilled_ = now;
   tokens_ = std::min(burst_, tokens_ + rate * passed.count());
@@ -310,7 +310,7 @@ std::optional<std::chrono::steady_clock::time_point> CurlImageFetcher::WakeTime(
   if (any_paused_) {
     // A paused transfer makes no noise on its socket: the wait ends when
     // the bucket holds a byte again (at once when it does already).
-    const double rate = static_cast<double>(options_.transfer.max_receive_bytes_per_second);
+    const auto rate = static_cast<double>(options_.transfer.max_receive_bytes_per_second);
     const auto refill =
         refilled_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                         std::chrono::duration<double>(std::max(0.0, 1 - tokens_) / rate));
