@@ -23,11 +23,6 @@ constexpr long kMaxRedirects = 10;
 // How long one wait for the network may last before the abandon flag and
 // the stall watchdogs are looked at again.
 constexpr std::chrono::milliseconds kPollSlice{100};
-// The rate cap's bucket holds at most this share of a second's bytes (and
-// at least one full write of curl's), so a cap is kept over any second
-// rather than only on average over the run.
-constexpr double kBurstShare = 0.05;
-constexpr double kLeastBurst = CURL_MAX_WRITE_SIZE;
 
 FetchResult Fail(FetchFailure failure, std::string reason, long status = 0) {
   return FetchResult::Failed(failure, std::move(reason), status);
@@ -88,16 +83,10 @@ struct CurlImageFetcher::Transfer {
 CurlImageFetcher::CurlImageFetcher(FetchOptions options)
     : options_(std::move(options)),
       file_system_(options_.file_system != nullptr ? *options_.file_system
-                                                   : files::RealFileSystem()) {
+                                                   : files::RealFileSystem()),
+      budget_(options_.transfer.max_receive_bytes_per_second, std::chrono::steady_clock::now()) {
   EnsureCurlGlobalInit();
   multi_.reset(curl_multi_init());
-  if (options_.transfer.max_receive_bytes_per_second > 0) {
-    burst_ =
-        std::max(kLeastBurst,
-                 static_cast<double>(options_.transfer.max_receive_bytes_per_second) * kBurstShare);
-    tokens_ = burst_;
-    refilled_ = std::chrono::steady_clock::now();
-  }
 }
 
 CurlImageFetcher::~CurlImageFetcher() {
@@ -274,13 +263,6 @@ void CurlImageFetcher::Retire(Transfer& transfer, download::FetchResult outcome)
   active_.erase(at);
 }
 
-void CurlImageFetcher::Refill(std::chrono::steady_clock::time_point now) {
-  const auto rate = static_cast<double>(options_.transfer.max_receive_bytes_per_second);
-  const std::chrono::duration<double> passed = now - refilled_;
-  refilled_ = now;
-  tokens_ = std::min(burst_, tokens_ + rate * passed.count());
-}
-
 // A paused transfer is resumed once the bucket has bytes again; all of
 // them at once, so that none is starved while others move. Its stored
 // bytes are delivered from within curl_easy_pause, which may pause it
@@ -290,9 +272,8 @@ void CurlImageFetcher::ResumePaused() {
     return;
   }
   const auto now = std::chrono::steady_clock::now();
-  Refill(now);
   const bool abandoned = options_.abandon != nullptr && options_.abandon->load();
-  if (tokens_ <= 0 && !abandoned) {
+  if (!budget_.Available(now) && !abandoned) {
     return;
   }
   any_paused_ = false;
@@ -309,11 +290,8 @@ std::optional<std::chrono::steady_clock::time_point> CurlImageFetcher::WakeTime(
   std::optional<std::chrono::steady_clock::time_point> wake = next_turn_;
   if (any_paused_) {
     // A paused transfer makes no noise on its socket: the wait ends when
-    // the bucket holds a byte again (at once when it does already).
-    const auto rate = static_cast<double>(options_.transfer.max_receive_bytes_per_second);
-    const auto refill =
-        refilled_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                        std::chrono::duration<double>(std::max(0.0, 1 - tokens_) / rate));
+    // the budget holds a byte again (at once when it does already).
+    const auto refill = budget_.AvailableAt();
     wake = wake ? std::min(*wake, refill) : refill;
   }
   return wake;
@@ -505,18 +483,13 @@ std::size_t CurlImageFetcher::OnWrite(char* data, std::size_t size, std::size_t 
   auto& transfer = *static_cast<Transfer*>(transfer_pointer);
   const std::size_t bytes = size * count;
   CurlImageFetcher& owner = *transfer.owner;
-  if (owner.burst_ > 0) {
-    // The shared cap: a write past the bucket's bytes waits, paused, until
-    // the bucket has refilled; curl keeps the bytes and hands them in again.
-    // The bucket may go below zero by one write, which the next waits for.
-    owner.Refill(std::chrono::steady_clock::now());
-    const bool abandoned = owner.options_.abandon != nullptr && owner.options_.abandon->load();
-    if (owner.tokens_ <= 0 && !abandoned) {
-      transfer.paused = true;
-      owner.any_paused_ = true;
-      return CURL_WRITEFUNC_PAUSE;
-    }
-    owner.tokens_ -= static_cast<double>(bytes);
+  // The shared cap: a write past the budget waits, paused, until it has
+  // refilled; curl keeps the bytes and hands them in again.
+  const bool abandoned = owner.options_.abandon != nullptr && owner.options_.abandon->load();
+  if (!abandoned && !owner.budget_.Take(bytes, std::chrono::steady_clock::now())) {
+    transfer.paused = true;
+    owner.any_paused_ = true;
+    return CURL_WRITEFUNC_PAUSE;
   }
   if (!transfer.response_read) {
     transfer.response_read = true;

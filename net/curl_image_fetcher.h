@@ -17,6 +17,7 @@
 #include "download/image_fetcher.h"
 #include "net/curl_handle.h"
 #include "net/image_response.h"  // RefererForRedirect
+#include "net/receive_budget.h"
 #include "net/transfer_options.h"
 
 namespace vexel::net {
@@ -100,8 +101,6 @@ class CurlImageFetcher final : public download::ImageFetcher {
   void Admit(Transfer& transfer);
   // Ends a transfer with `outcome`; it goes back to the idle handles.
   void Retire(Transfer& transfer, download::FetchResult outcome);
-  // The rate cap's token bucket: bytes that may be received now.
-  void Refill(std::chrono::steady_clock::time_point now);
   void ResumePaused();
   // The latest time to look again, for a fetch waiting for its turn or a
   // transfer paused by the cap.
@@ -121,9 +120,7 @@ class CurlImageFetcher final : public download::ImageFetcher {
   std::set<std::string> tidied_folders_;
   std::deque<Transfer*> waiting_;  // created, waiting for the pacer's turn
   std::optional<std::chrono::steady_clock::time_point> next_turn_;
-  double tokens_ = 0;
-  double burst_ = 0;
-  std::chrono::steady_clock::time_point refilled_;
+  ReceiveBudget budget_;
   bool any_paused_ = false;
 };
 
