@@ -199,7 +199,10 @@ std::string ConsoleOutput::StatusText(Clock::time_point now) const {
   if (const std::optional<Clock::duration> left = TimeLeft(now)) {
     text += "  ~" + FormatDuration(*left) + " left";
   }
-  if (retry_pending_) {
+  if (paused_until_ && *paused_until_ > now) {
+    const auto left = std::chrono::ceil<std::chrono::seconds>(*paused_until_ - now);
+    text += "  等待 " + std::to_string(left.count()) + " 秒";
+  } else if (retry_pending_) {
     text += "  等待重试";
   }
   if (interrupts_ == 1) {
@@ -260,6 +263,17 @@ void ConsoleOutput::SetRetryPending(bool pending, Clock::time_point now) {
     return;
   }
   retry_pending_ = pending;
+  latest_ = now;
+  if (started_set_) {
+    DrawStatus(now);
+  }
+}
+
+void ConsoleOutput::SetPaused(std::chrono::seconds wait, Clock::time_point now) {
+  paused_until_.reset();
+  if (wait.count() > 0) {
+    paused_until_ = now + wait;
+  }
   latest_ = now;
   if (started_set_) {
     DrawStatus(now);

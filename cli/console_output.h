@@ -43,6 +43,9 @@ class ConsoleOutput {
   // While a page waits to be tried again nothing moves; the status line
   // says why.
   void SetRetryPending(bool pending, Clock::time_point now);
+  // The server asked every request to wait `wait` from `now` (0: the pause
+  // is over); the status line counts it down as 等待 N 秒.
+  void SetPaused(std::chrono::seconds wait, Clock::time_point now);
   // Shown in the status line once a stop has been asked for.
   void SetStopping(int interrupts, Clock::time_point now);
   // Wipes the status line (and writes any unfinished log line) at the end of
@@ -78,6 +81,7 @@ class ConsoleOutput {
   bool started_set_ = false;
   int interrupts_ = 0;
   bool retry_pending_ = false;
+  std::optional<Clock::time_point> paused_until_;
 
   // For the estimate: the run's chapters, and the current chapter's pages
   // fetched (or failed) and found present.

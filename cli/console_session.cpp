@@ -51,6 +51,13 @@ class ConsoleHost final : public download::DownloadHost {
   void RetryPending(bool pending) override {
     console_.SetRetryPending(pending, ConsoleOutput::Clock::now());
   }
+  void Paused(std::chrono::seconds wait) override {
+    console_.SetPaused(wait, ConsoleOutput::Clock::now());
+  }
+  void PageListsChapters(std::size_t count) override { listed_chapters_ = count; }
+
+  // The chapters the page lists, when it turned out to be no chapter.
+  std::size_t ListedChapters() const { return listed_chapters_; }
 
   const std::string& Result() const { return result_; }
 
@@ -61,6 +68,7 @@ class ConsoleHost final : public download::DownloadHost {
   ConsoleOutput& console_;
   const InterruptFlags& interrupts_;
   std::string result_;
+  std::size_t listed_chapters_ = 0;
 };
 
 // Writes and flushes at once. False when the reader has gone away (EPIPE, as
@@ -135,7 +143,7 @@ class ConsoleChapterRunner final : public download::ChapterRunner {
       return runtime::StoppedBeforeJob();
     }
     if (!page.ok()) {
-      Complain(chapter.address + ": " + page.error);
+      ComplainAboutPage(chapter.address, page);
       return std::nullopt;
     }
     const auto folder = comic_folders_.find(chapter.comic);
@@ -144,14 +152,10 @@ class ConsoleChapterRunner final : public download::ChapterRunner {
                      interrupts_);
     const download::JobOutcome outcome = runtime_.RunChapter(host);
     console_.Line(host.Result());
-    if (outcome.end == download::JobEnd::Error && !arguments_.all_chapters) {
-      // Most often a comic's own page given where a chapter was meant.
-      const std::size_t listed =
-          download::FindChapterList(page.document.get(), page.final_url, net::CurlAddressResolver())
-              .size();
-      if (listed > 0) {
-        Complain("this page lists " + std::to_string(listed) + " chapters; use --all-chapters");
-      }
+    // Most often a comic's own page given where a chapter was meant.
+    if (host.ListedChapters() > 0 && !arguments_.all_chapters) {
+      Complain("this page lists " + std::to_string(host.ListedChapters()) +
+               " chapters; use --all-chapters");
     }
     return outcome;
   }
@@ -160,6 +164,8 @@ class ConsoleChapterRunner final : public download::ChapterRunner {
   // load at once.
   net::LoadedPage LoadPage(const std::string& address) const {
     net::PageLoadOptions load_options;
+    load_options.transfer = arguments_.transfer;
+    load_options.transfer.stop_waiting = [this] { return interrupts_.StopRequested(); };
     load_options.transfer.share = connections_;
     load_options.abandon = &interrupts_.Abandon();
     return net::LoadPage(address, load_options);
@@ -197,6 +203,8 @@ runtime::RunSetup MakeRunSetup(const DownloadArguments& arguments, InterruptFlag
                                download::ChapterRecords* records) {
   runtime::RunSetup setup;
   setup.job = arguments.job;
+  setup.fetch.transfer = arguments.transfer;
+  setup.fetch.transfer.stop_waiting = [&interrupts] { return interrupts.StopRequested(); };
   setup.fetch.transfer.share = connections;
   setup.fetch.abandon = &interrupts.Abandon();
   setup.fetch.progress = [&console](std::int64_t received, std::int64_t /*expected*/) {

@@ -1,7 +1,16 @@
 #include "cli/download_arguments.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <system_error>
 
 #include "download/chapter_list.h"
@@ -9,7 +18,9 @@
 namespace vexel::cli {
 
 const std::string_view kDownloadUsage =
-    "usage: vexel-dl [-o DIR] [-j N] [--retries N] [--overwrite] [--cbz] CHAPTER-URL...\n"
+    "usage: vexel-dl [-o DIR] [-j N] [--retries N] [--overwrite] [--cbz] [--pad-pages]\n"
+    "                [--series-folders] [--sleep-request S] [--limit-rate RATE]\n"
+    "                [--cookies FILE | --cookies-from-window] CHAPTER-URL...\n"
     "       vexel-dl [options] --all-chapters [--chapters RANGES] COMIC-URL...\n"
     "       vexel-dl [options] -i FILE\n"
     "       vexel-dl chapters COMIC-URL\n"
@@ -56,6 +67,26 @@ const std::string_view kDownloadUsage =
     "                \"<chapter>.cbz\" with ComicInfo.xml, in place of its folder;\n"
     "                an existing archive counts as the chapter done unless\n"
     "                --overwrite\n"
+    "  --pad-pages   name page files with the number zero-padded to the width\n"
+    "                of the page count (01.png ... 12.png); a page already\n"
+    "                there under the other name is renamed and kept\n"
+    "  --series-folders\n"
+    "                put chapter folders (and archives) into a folder of their\n"
+    "                comic: the chapter line's part before the first \" > \"\n"
+    "  --sleep-request SECONDS, --sleep-request A-B\n"
+    "                at least SECONDS (or a gap drawn from A to B) between the\n"
+    "                starts of any two requests to the site, pages and images,\n"
+    "                with -j too; default 0, no pause\n"
+    "  --limit-rate RATE\n"
+    "                receive at most RATE bytes/s, all transfers together (k:\n"
+    "                1024, M: 1024*1024); default no cap\n"
+    "  --cookies FILE\n"
+    "                send the cookies of FILE (a Netscape cookies.txt) with page\n"
+    "                loads and images, only to the hosts they belong to\n"
+    "  --cookies-from-window\n"
+    "                use the window's cookies and user agent, from\n"
+    "                $XDG_DATA_HOME/vexel-downloader (a login or a browser check\n"
+    "                passed in the window then serves vexel-dl too)\n"
     "  --library FILE\n"
     "                record finished chapters in FILE instead of the default\n"
     "                library; chapters from a comic's list (--all-chapters) that\n"
@@ -71,6 +102,10 @@ const std::string_view kDownloadUsage =
     "update downloads what is new in them; see vexel-dl follow --help and\n"
     "vexel-dl update --help. A library file that cannot be used is named on\n"
     "standard error once, and the download goes on without it.\n"
+    "\n"
+    "A 429 or 503 with Retry-After pauses the whole chapter (and the next one)\n"
+    "until then, shown as 等待 N 秒; five refusals in a row (429, or 403 after\n"
+    "pages had arrived) end the job: 网站拒绝访问（HTTP 429），已停止.\n"
     "\n"
     "An address is http://, https:// or file://; any other argument must name an\n"
     "existing file (a saved chapter page).\n"
@@ -91,7 +126,8 @@ const std::string_view kDownloadUsage =
     "     (with --all-chapters also: a comic page could not be loaded or lists\n"
     "     no chapter to download)\n"
     "  2  usage error: an unknown or bad option, an argument that is neither an\n"
-    "     address nor a file, or an -i file that is no list of addresses\n"
+    "     address nor a file, an -i file that is no list of addresses, or a\n"
+    "     cookie file that cannot be read\n"
     "  3  stopped by Ctrl-C (later chapters are skipped)\n"
     "  4  complete, but some pages failed (the log names them)\n";
 
@@ -136,11 +172,119 @@ std::optional<std::string_view> OptionValue(std::span<const std::string_view> ar
   return std::nullopt;
 }
 
+// A number of seconds, whole or with a fraction, from 0 to a day.
+std::optional<std::chrono::milliseconds> ParseSeconds(std::string_view text) {
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value) ||
+      value < 0 || value > 86400) {
+    return std::nullopt;
+  }
+  return std::chrono::milliseconds(std::llround(value * 1000));
+}
+
+// SECONDS or A-B with A <= B.
+std::optional<net::PaceGap> ParseGap(std::string_view text) {
+  const std::size_t dash = text.find('-');
+  const std::optional<std::chrono::milliseconds> low = ParseSeconds(text.substr(0, dash));
+  const std::optional<std::chrono::milliseconds> high =
+      dash == std::string_view::npos ? low : ParseSeconds(text.substr(dash + 1));
+  if (!low || !high || *high < *low) {
+    return std::nullopt;
+  }
+  return net::PaceGap{*low, *high};
+}
+
+// Bytes per second, with k (1024) or M (1024²); more than 0.
+std::optional<std::int64_t> ParseRate(std::string_view text) {
+  double scale = 1;
+  if (text.ends_with('k') || text.ends_with('K')) {
+    scale = 1024;
+    text.remove_suffix(1);
+  } else if (text.ends_with('M') || text.ends_with('m')) {
+    scale = 1024.0 * 1024.0;
+    text.remove_suffix(1);
+  }
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  const double bytes = value * scale;
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
+      !std::isfinite(bytes) || bytes < 1 || bytes > 1e15) {
+    return std::nullopt;
+  }
+  return static_cast<std::int64_t>(bytes);
+}
+
+// Complains unless `path` can be opened for reading.
+bool Readable(const std::string& path, const std::string& what) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) {
+    Complain("cannot read " + what + " " + path + ": it is a folder");
+    return false;
+  }
+  errno = 0;
+  const std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    Complain("cannot read " + what + " " + path + ": " +
+             std::strerror(errno != 0 ? errno : ENOENT));
+    return false;
+  }
+  return true;
+}
+
+// The window's user agent: the first line of its file, which must be a
+// plain line of text.
+std::optional<std::string> ReadUserAgent(const std::string& path) {
+  errno = 0;
+  std::ifstream in(path, std::ios::binary);
+  std::string line;
+  if (!in || !std::getline(in, line)) {
+    Complain("cannot read the window's user agent " + path + ": " +
+             std::strerror(errno != 0 ? errno : ENOENT));
+    return std::nullopt;
+  }
+  if (!line.empty() && line.back() == '\r') {
+    line.pop_back();
+  }
+  const bool plain = !line.empty() && std::none_of(line.begin(), line.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+  });
+  if (!plain) {
+    Complain("the window's user agent in " + path + " is no line of text");
+    return std::nullopt;
+  }
+  return line;
+}
+
 }  // namespace
+
+std::string WindowDataFolder() {
+  const char* data_home = std::getenv("XDG_DATA_HOME");
+  if (data_home != nullptr && data_home[0] == '/') {
+    return std::string(data_home) + "/vexel-downloader";
+  }
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] == '/') {
+    return std::string(home) + "/.local/share/vexel-downloader";
+  }
+  return {};
+}
+
+void ComplainAboutPage(const std::string& address, const net::LoadedPage& page) {
+  Complain(address + ": " + page.error);
+  if (page.browser_check) {
+    std::fprintf(stderr,
+                 "the site asks for a browser check; open %s in the window, then use "
+                 "--cookies-from-window\n",
+                 address.c_str());
+  }
+}
 
 std::optional<DownloadArguments> ParseDownloadArguments(std::span<const std::string_view> args,
                                                         bool update) {
   DownloadArguments parsed;
+  parsed.transfer.pacer = &net::ProcessPacer();
+  bool from_window = false;
   bool options_ended = false;
   const auto fail = [](const std::string& message) {
     ComplainAboutUsage(message);
@@ -200,6 +344,29 @@ std::optional<DownloadArguments> ParseDownloadArguments(std::span<const std::str
       parsed.no_library = true;
     } else if (update && arg == "--dry-run") {
       parsed.dry_run = true;
+    } else if (arg == "--pad-pages") {
+      parsed.job.pad_pages = true;
+    } else if (arg == "--series-folders") {
+      parsed.job.series_folders = true;
+    } else if (const auto gap = OptionValue(args, i, "--sleep-request")) {
+      const std::optional<net::PaceGap> value = ParseGap(*gap);
+      if (!value) {
+        return fail("--sleep-request needs seconds (0.5, 2) or a range A-B (1-3)");
+      }
+      parsed.transfer.request_gap = *value;
+    } else if (const auto rate = OptionValue(args, i, "--limit-rate")) {
+      const std::optional<std::int64_t> value = ParseRate(*rate);
+      if (!value) {
+        return fail("--limit-rate needs bytes per second, like 500k or 2M");
+      }
+      parsed.transfer.max_receive_bytes_per_second = *value;
+    } else if (const auto cookies = OptionValue(args, i, "--cookies")) {
+      if (cookies->empty()) {
+        return fail("--cookies needs a cookies.txt file");
+      }
+      parsed.transfer.cookie_file = *cookies;
+    } else if (arg == "--cookies-from-window") {
+      from_window = true;
     } else if (arg == "--") {
       options_ended = true;
     } else {
@@ -209,6 +376,31 @@ std::optional<DownloadArguments> ParseDownloadArguments(std::span<const std::str
   if (!update && !parsed.help && !parsed.version && parsed.addresses.empty() &&
       parsed.address_files.empty()) {
     return fail(parsed.all_chapters ? "no comic page address given" : "no chapter address given");
+  }
+  if (parsed.help || parsed.version) {
+    return parsed;
+  }
+  if (from_window) {
+    if (!parsed.transfer.cookie_file.empty()) {
+      return fail("--cookies and --cookies-from-window exclude each other");
+    }
+    const std::string folder = WindowDataFolder();
+    if (folder.empty()) {
+      Complain("cannot find the window's data folder: neither XDG_DATA_HOME nor HOME is set");
+      return std::nullopt;
+    }
+    parsed.transfer.cookie_file = folder + "/cookies.txt";
+    if (!Readable(parsed.transfer.cookie_file, "the window's cookies")) {
+      return std::nullopt;
+    }
+    const std::optional<std::string> agent = ReadUserAgent(folder + "/user-agent");
+    if (!agent) {
+      return std::nullopt;
+    }
+    parsed.transfer.user_agent = *agent;
+  } else if (!parsed.transfer.cookie_file.empty() &&
+             !Readable(parsed.transfer.cookie_file, "the cookie file")) {
+    return std::nullopt;
   }
   return parsed;
 }

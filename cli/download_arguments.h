@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "download/download_job.h"
+#include "net/page_loader.h"
+#include "net/transfer_options.h"
 
 namespace vexel::cli {
 
@@ -18,6 +20,11 @@ struct DownloadArguments {
   // -i: files of addresses, "-" for standard input, read after the parse.
   std::vector<std::string> address_files;
   download::JobOptions job{download::kDefaultRetries, /*skip_existing=*/true};
+  // What every page load and image fetch of the run starts from: the
+  // process's pacer and the gap (--sleep-request), the cap (--limit-rate),
+  // the cookie file and the user agent (--cookies, --cookies-from-window).
+  // The caller adds the Referer, the connections and the stop.
+  net::TransferOptions transfer;
   bool all_chapters = false;
   std::optional<std::string> chapter_ranges;  // --chapters
   std::optional<std::string> library_file;    // --library; nothing: the default file
@@ -34,6 +41,14 @@ extern const std::string_view kDownloadUsage;
 void Complain(const std::string& message);
 // A usage error: one line with a pointer to the help, not the whole help.
 void ComplainAboutUsage(const std::string& message);
+
+// "ADDRESS: REASON" for a page that could not be loaded and, when the site
+// answered with a browser check, how to pass it.
+void ComplainAboutPage(const std::string& address, const net::LoadedPage& page);
+
+// The window's data folder: $XDG_DATA_HOME/vexel-downloader, else
+// ~/.local/share/vexel-downloader; empty when neither is known.
+std::string WindowDataFolder();
 
 // Nothing when the arguments are unusable; the reason is printed. `update`:
 // the arguments of vexel-dl update, which may name no address and take

@@ -43,7 +43,7 @@ std::vector<download::ChapterLink> ListChapters(const DownloadArguments& argumen
       break;
     }
     if (!page.ok()) {
-      Complain(address + ": " + page.error);
+      ComplainAboutPage(address, page);
       failed = true;
       continue;
     }

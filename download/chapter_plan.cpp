@@ -179,8 +179,22 @@ std::string FileExtension(std::string_view extension) {
   return std::string(extension.substr(0, extension.find_first_of("?#")));
 }
 
+std::string PaddedPageNumber(std::int64_t page, std::int32_t page_count) {
+  std::string number = std::to_string(page);
+  const std::size_t width = std::to_string(page_count).size();
+  if (number.size() < width) {
+    number.insert(0, width - number.size(), '0');
+  }
+  return number;
+}
+
+std::string PageFilePath(const ChapterPlan& plan, std::int64_t page, bool padded) {
+  return plan.Folder + (padded ? PaddedPageNumber(page, plan.PageCount) : std::to_string(page)) +
+         FileExtension(plan.Extension);
+}
+
 std::string PageFilePath(const ChapterPlan& plan, std::int64_t page) {
-  return plan.Folder + std::to_string(page) + FileExtension(plan.Extension);
+  return PageFilePath(plan, page, plan.PadPages);
 }
 
 }  // namespace vexel::download

@@ -19,6 +19,9 @@ struct ChapterPlan {
   // The title as the page shows it, before " >" is replaced: the series and
   // chapter names of an archive's ComicInfo.xml come from it.
   std::string ShownTitle;
+  // Page files named with the page number zero-padded to the width of the
+  // page count (01.png … 12.png), as inside an archive.
+  bool PadPages = false;
 };
 
 struct ChapterLine {
@@ -76,7 +79,13 @@ std::string PageReference(const ChapterPlan& plan, std::int64_t page);
 // The extension as a file name takes it: up to a "?" or "#", so a query
 // string never becomes part of a page's file name.
 std::string FileExtension(std::string_view extension);
-// Folder + n + FileExtension(Extension).
+// Folder + n + FileExtension(Extension), n padded with zeros to the width
+// of the page count when `padded`.
+std::string PageFilePath(const ChapterPlan& plan, std::int64_t page, bool padded);
+// The page's file under the names the plan asks for (PadPages).
 std::string PageFilePath(const ChapterPlan& plan, std::int64_t page);
+// The page number as an archive names it: zero-padded to the width of the
+// page count.
+std::string PaddedPageNumber(std::int64_t page, std::int32_t page_count);
 
 }  // namespace vexel::download

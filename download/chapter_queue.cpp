@@ -19,6 +19,13 @@ QueueOutcome RunChapterQueue(ChapterRunner& runner, const std::vector<ChapterLin
     }
     runner.AppendLog(ChapterHeaderLine(i + 1, chapters.size(), chapters[i].address));
     const std::optional<JobOutcome> job = runner.RunChapter(i + 1, chapters.size(), chapters[i]);
+    if (job && !job->refusal.empty()) {
+      // The site refuses page after page: the next chapters would only be
+      // refused too.
+      ++outcome.errors;
+      outcome.not_begun = chapters.size() - i - 1;
+      break;
+    }
     if (!job || job->end == JobEnd::Error) {
       ++outcome.errors;
     } else if (job->end == JobEnd::Stopped) {
@@ -43,6 +50,9 @@ std::string QueueSummaryText(const QueueOutcome& outcome) {
   if (outcome.stopped) {
     text += "，未完成" + std::to_string(outcome.unfinished) + "话，未开始" +
             std::to_string(outcome.not_begun) + "话，已终止";
+  } else if (outcome.not_begun > 0) {
+    // The site refused the queue: what was left is named all the same.
+    text += "，未开始" + std::to_string(outcome.not_begun) + "话";
   }
   return text;
 }

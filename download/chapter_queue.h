@@ -51,7 +51,9 @@ struct QueueOutcome {
 // "【k/K】ADDRESS\r\n": the line before chapter k of K.
 std::string ChapterHeaderLine(std::size_t position, std::size_t count, std::string_view address);
 
-// Runs `chapters` in order. Each chapter's lines follow its header.
+// Runs `chapters` in order. Each chapter's lines follow its header. A job
+// that the site's refusals ended (JobOutcome::refusal) ends the queue: the
+// chapters after it are skipped.
 QueueOutcome RunChapterQueue(ChapterRunner& runner, const std::vector<ChapterLink>& chapters);
 
 // The box text after a queue: "共N话：完成a话，有失败图片b话，出错c话" and, after a stop,

@@ -74,6 +74,10 @@ class DownloadHost {
   // be tried again, so a progress display can say why nothing moves. Does
   // nothing unless overridden.
   virtual void RetryPending(bool /*pending*/) {}
+  // Told when the server asked for a pause of every request (429 or 503
+  // with Retry-After) and no page starts for `wait`, and with 0 once the
+  // pause is over. Does nothing unless overridden.
+  virtual void Paused(std::chrono::seconds /*wait*/) {}
 
  protected:
   DownloadHost() = default;

@@ -18,6 +18,11 @@ namespace {
 
 // Sets the result text and writes the last line for the outcome's end.
 JobOutcome Finish(DownloadHost& host, JobOutcome outcome) {
+  if (!outcome.refusal.empty()) {
+    host.SetResultText(outcome.refusal);
+    host.AppendLog(outcome.refusal + "\r\n");
+    return outcome;
+  }
   switch (outcome.end) {
     case JobEnd::Error:
       host.SetResultText(kResultError);
@@ -66,6 +71,13 @@ void TellListedChapters(DownloadHost& host, const JobTools& tools) {
   }
 }
 
+// The folder of a chapter's comic: the series ComicInfo.xml names, made
+// safe and cut as chapter titles are; empty when the line names none.
+std::string SeriesFolderName(const std::string& shown_title) {
+  const std::string series = ComicInfoFor(shown_title, 0, {}).series;
+  return series.empty() ? std::string() : FitFolderName(SafeFolderName(series), 0);
+}
+
 // The analysis up to, not including, the folder: the plan without Folder.
 std::optional<ChapterPlan> Analyse(DownloadHost& host) {
   const ElementQuery query(host.Document());
@@ -99,7 +111,8 @@ std::optional<ChapterPlan> Analyse(DownloadHost& host) {
                      std::move(pattern->url_prefix),
                      std::move(pattern->extension),
                      {},
-                     line->shown_title};
+                     line->shown_title,
+                     false};
 }
 
 std::string ArchiveLine(const std::string& archive, std::string_view end) {
@@ -133,12 +146,10 @@ void PackChapter(DownloadHost& host, const JobTools& tools, const ChapterPlan& p
   PackRequest request;
   request.folder = plan.Folder;
   request.archive = archive;
-  const std::size_t width = std::to_string(plan.PageCount).size();
   const std::string extension = FileExtension(plan.Extension);
   for (std::int64_t page = 1; page <= plan.PageCount; ++page) {
-    std::string number = std::to_string(page);
-    number.insert(0, width - number.size(), '0');
-    request.pages.push_back({PageFilePath(plan, page), number + extension});
+    request.pages.push_back(
+        {PageFilePath(plan, page), PaddedPageNumber(page, plan.PageCount) + extension});
   }
   request.comic_info =
       ComicInfoXml(ComicInfoFor(plan.ShownTitle, plan.PageCount, host.PageAddress()));
@@ -242,9 +253,24 @@ JobOutcome DownloadJob(DownloadHost& host, const JobTools& tools, const JobOptio
   if (output.path.empty()) {
     return Finish(host, ErrorOutcome());
   }
-  plan->Title = ClaimFolderName(tools.claimed_names, output.path, plan->Title);
-  const std::string archive = output.path + plan->Title + ".cbz";
-  plan->Folder = output.path + plan->Title;
+  plan->PadPages = options.pad_pages;
+  std::string directory = output.path;
+  if (options.series_folders) {
+    const std::string series = SeriesFolderName(plan->ShownTitle);
+    if (!series.empty()) {
+      // An existing folder of the comic is reused.
+      directory += series;
+      const FileResult made = tools.file_system.CreateDirectory(directory);
+      if (!made) {
+        host.AppendLog(FolderFailedLine(directory, made.error));
+        return Finish(host, ErrorOutcome());
+      }
+      directory += "/";
+    }
+  }
+  plan->Title = ClaimFolderName(tools.claimed_names, directory, plan->Title);
+  const std::string archive = directory + plan->Title + ".cbz";
+  plan->Folder = directory + plan->Title;
   if (options.pack_cbz && options.skip_existing) {
     switch (LookAtEarlierArchive(host, tools, *plan, archive)) {
       case EarlierArchive::Whole: {

@@ -47,6 +47,19 @@ struct JobOptions {
   // left beside it loses its page files); anything else at its name is
   // renamed to a free "<name>.cbz.broken" and the chapter packed again.
   bool pack_cbz = false;
+  // Page files are named with the number zero-padded to the width of the
+  // page count (01.png … 12.png). With skip_existing a page is also found
+  // under the other name (an earlier run with the other setting): a whole
+  // image there is renamed to the name in use and counts as present.
+  bool pad_pages = false;
+  // Chapter folders and archives go into a folder of their comic inside
+  // the output directory, named after the chapter line's part before the
+  // first " > " (as ComicInfo's Series), made safe as titles are. A chapter
+  // line without " > " leaves the chapter directly in the output directory.
+  bool series_folders = false;
+  // Refusals in a row (429, or 403 once pages have arrived) that end the
+  // job with RefusalText; 0: never.
+  int refusals_in_a_row = kDefaultRefusalsInARow;
 };
 
 enum class JobEnd { Error, Stopped, Complete };
@@ -67,6 +80,9 @@ struct JobOutcome {
   // With every page stored or present and no archive: the page files' names
   // in `folder`, page 1 first.
   std::vector<std::string> page_files;
+  // The site refused page after page: the job's log and result text
+  // (RefusalText), with end Error. Empty otherwise.
+  std::string refusal;
   bool complete() const { return end == JobEnd::Complete; }
 };
 

@@ -58,12 +58,16 @@ class PageLog {
   // ended there.
   bool TooManyFailures() const { return failures_in_a_row_ >= kMaxFailuresInARow; }
 
-  // `stopped`: a stop request was already seen.
-  JobOutcome Conclude(bool gave_up, bool stopped) {
+  // `stopped`: a stop request was already seen. `refused`: the status of
+  // the refusals that ended the job, or 0.
+  JobOutcome Conclude(bool gave_up, bool stopped, long refused) {
     if (gave_up) {
       host_.AppendLog(kLogTooManyFailures);
     }
-    if (stopped || host_.StopRequested()) {
+    if (refused != 0) {
+      outcome_.end = JobEnd::Error;
+      outcome_.refusal = RefusalText(refused);
+    } else if (stopped || host_.StopRequested()) {
       outcome_.end = JobEnd::Stopped;
     } else if (plan_.PageCount > 0 && outcome_.stored + outcome_.present == 0) {
       // Pages were asked for and none arrived: that is no download.
@@ -150,7 +154,10 @@ class ImageLoop {
       }
       WaitForProgress();
     }
-    return log_.Conclude(gave_up_, stopped_);
+    if (paused_) {
+      host_.Paused(std::chrono::seconds(0));
+    }
+    return log_.Conclude(gave_up_, stopped_, refused_status_);
   }
 
  private:
@@ -161,6 +168,45 @@ class ImageLoop {
     return stopped_;
   }
   int Width() const { return several_ ? options_.jobs : 1; }
+
+  // True unless the server's pause is still on; says so once it is over.
+  bool PauseOver() {
+    if (paused_ && Clock::now() >= paused_until_) {
+      paused_ = false;
+      host_.Paused(std::chrono::seconds(0));
+    }
+    return !paused_;
+  }
+
+  // Each try's answer: a server's pause holds every page of the chapter,
+  // and refusals in a row end the job.
+  void Heed(const FetchResult& result) {
+    if (const std::optional<std::chrono::seconds> pause = ServerPause(result)) {
+      const Clock::time_point until = Clock::now() + *pause;
+      if (!paused_ || until > paused_until_) {
+        paused_until_ = until;
+        paused_ = true;
+        host_.Paused(*pause);
+      }
+    }
+    if (result.stored) {
+      any_stored_ = true;
+    }
+    if (!IsRefusal(result, any_stored_)) {
+      refusals_ = 0;
+    } else if (options_.refusals_in_a_row > 0 && ++refusals_ >= options_.refusals_in_a_row) {
+      refused_status_ = result.http_status;
+      starting_ = false;
+    }
+  }
+
+  // With skip-existing, a whole image under the page's other name (padded
+  // or not) is taken over rather than fetched again.
+  bool AdoptOtherName(std::int64_t number, const std::string& target) {
+    const std::string other = PageFilePath(plan_, number, !plan_.PadPages);
+    return other != target && IsWholeImageFile(tools_.file_system, other) &&
+           tools_.file_system.RenameNoReplace(other, target);
+  }
 
   // One try of a page. Several at once through StartFetch while the fetcher
   // takes them; the first page it refuses turns the loop into one page at a
@@ -190,6 +236,7 @@ class ImageLoop {
   }
 
   void Ended(PageState& page, FetchResult result) {
+    Heed(result);
     const std::optional<std::chrono::milliseconds> delay =
         RecordTry(page.attempts, std::move(result), options_);
     if (delay && starting_) {
@@ -205,7 +252,7 @@ class ImageLoop {
   // Pages waiting for a retry: again when due, or ended by a stop.
   void RestartDueRetries() {
     for (auto& [number, page] : pages_) {
-      if (!page.retry_at || (starting_ && *page.retry_at > Clock::now())) {
+      if (!page.retry_at || (starting_ && (*page.retry_at > Clock::now() || !PauseOver()))) {
         continue;
       }
       page.retry_at.reset();
@@ -223,7 +270,7 @@ class ImageLoop {
   void StartNewPages() {
     const auto width = static_cast<std::size_t>(Width());
     while (starting_ && in_flight_ < Width() && next_to_start_ <= plan_.PageCount &&
-           pages_.size() < (several_ ? width * 2 : 1)) {
+           pages_.size() < (several_ ? width * 2 : 1) && PauseOver()) {
       // Before each page, as a user pressing stop expects.
       if (Stop()) {
         starting_ = false;
@@ -239,7 +286,8 @@ class ImageLoop {
       // Only a whole image counts as there: an empty file, an error page,
       // a cut transfer or a link is fetched again (a link is replaced, its
       // target never read).
-      if (options_.skip_existing && IsWholeImageFile(tools_.file_system, page.where.target)) {
+      if (options_.skip_existing && (IsWholeImageFile(tools_.file_system, page.where.target) ||
+                                     AdoptOtherName(number, page.where.target))) {
         page.present = true;
         page.ended = true;
       } else {
@@ -299,6 +347,10 @@ class ImageLoop {
         first = page.retry_at;
       }
     }
+    // A pause with pages still to start is waited for like a retry.
+    if (paused_ && starting_ && (!first || paused_until_ < *first)) {
+      first = paused_until_;
+    }
     if (!first) {
       return;
     }
@@ -314,6 +366,9 @@ class ImageLoop {
       if (page.retry_at && *page.retry_at <= *first) {
         page.retry_at = Clock::time_point::min();
       }
+    }
+    if (paused_ && paused_until_ <= *first) {
+      paused_until_ = Clock::time_point::min();
     }
   }
 
@@ -334,6 +389,11 @@ class ImageLoop {
   bool starting_ = true;
   bool stopped_ = false;
   bool gave_up_ = false;
+  bool paused_ = false;  // the server asked every request to wait
+  Clock::time_point paused_until_{};
+  bool any_stored_ = false;
+  int refusals_ = 0;
+  long refused_status_ = 0;
 };
 
 }  // namespace

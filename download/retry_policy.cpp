@@ -1,6 +1,7 @@
 #include "download/retry_policy.h"
 
 #include <algorithm>
+#include <string>
 
 namespace vexel::download {
 
@@ -24,6 +25,24 @@ bool IsTransient(const FetchResult& result) {
     default:
       return false;
   }
+}
+
+bool IsRefusal(const FetchResult& result, bool pages_arrived) {
+  return !result.stored && result.failure == FetchFailure::HttpStatus &&
+         (result.http_status == 429 || (result.http_status == 403 && pages_arrived));
+}
+
+std::string RefusalText(long http_status) {
+  return "网站拒绝访问（HTTP " + std::to_string(http_status) + "），已停止";
+}
+
+std::optional<std::chrono::seconds> ServerPause(const FetchResult& result) {
+  if (result.stored || result.retry_after_seconds <= 0 ||
+      (result.http_status != 429 && result.http_status != 503)) {
+    return std::nullopt;
+  }
+  return std::min<std::chrono::seconds>(std::chrono::seconds(result.retry_after_seconds),
+                                        kMaxRetryAfter);
 }
 
 std::optional<std::chrono::milliseconds> RetryDelay(const FetchResult& result, int attempt,

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <optional>
+#include <string>
 
 #include "download/image_fetcher.h"
 
@@ -12,6 +13,18 @@ namespace vexel::download {
 inline constexpr int kDefaultRetries = 3;
 inline constexpr std::chrono::seconds kMaxBackoff{30};
 inline constexpr std::chrono::seconds kMaxRetryAfter{60};
+inline constexpr int kDefaultRefusalsInARow = 5;
+
+// A try the site refused: 429, or 403 once pages of the chapter have
+// arrived (a 403 before any is a forbidden chapter, no refusal).
+bool IsRefusal(const FetchResult& result, bool pages_arrived);
+
+// "网站拒绝访问（HTTP 429），已停止" with the status of the refusals.
+std::string RefusalText(long http_status);
+
+// The wait a server asked of every request (429 or 503 with Retry-After),
+// up to kMaxRetryAfter; nothing for any other result.
+std::optional<std::chrono::seconds> ServerPause(const FetchResult& result);
 
 // True for failures that another try may cure: a refused, reset or broken
 // connection, a timeout or stall, and HTTP 408, 429, 500, 502, 503 and 504.

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "download/retry_policy.h"
 #include "files/leftover_sweep.h"
 #include "files/real_file_system.h"
 #include "net/curl_failure.h"
@@ -59,6 +60,8 @@ struct CurlImageFetcher::Transfer {
   curl_off_t expected = 0;
   std::chrono::steady_clock::time_point last_change;
   bool stalled = false;
+  bool waiting_turn = false;  // not yet handed to curl
+  bool paused = false;        // held by the rate cap
   // The page's deadline holds across its redirects, each a transfer of its
   // own to curl.
   std::chrono::steady_clock::time_point deadline;
@@ -80,7 +83,8 @@ struct CurlImageFetcher::Transfer {
 CurlImageFetcher::CurlImageFetcher(FetchOptions options)
     : options_(std::move(options)),
       file_system_(options_.file_system != nullptr ? *options_.file_system
-                                                   : files::RealFileSystem()) {
+                                                   : files::RealFileSystem()),
+      budget_(options_.transfer.max_receive_bytes_per_second, std::chrono::steady_clock::now()) {
   EnsureCurlGlobalInit();
   multi_.reset(curl_multi_init());
 }
@@ -88,7 +92,9 @@ CurlImageFetcher::CurlImageFetcher(FetchOptions options)
 CurlImageFetcher::~CurlImageFetcher() {
   // The transfers' page files go with them.
   for (const std::unique_ptr<Transfer>& transfer : active_) {
-    curl_multi_remove_handle(multi_.get(), transfer->easy.get());
+    if (!transfer->waiting_turn) {
+      curl_multi_remove_handle(multi_.get(), transfer->easy.get());
+    }
   }
 }
 
@@ -133,6 +139,13 @@ bool CurlImageFetcher::Configure(Transfer& transfer) {
   // of the handle, each step of a redirect included, to the cookies' hosts,
   // paths and expiry, and keeps what the image servers set for later pages.
   set(CURLOPT_COOKIEFILE, "");
+  // Under a shared cap a transfer may get only a share of it: the low-speed
+  // check must not take that for a trickling server (a paused transfer is
+  // not measured; one that moves slowly is).
+  const std::int64_t cap = options_.transfer.max_receive_bytes_per_second;
+  if (cap > 0 && options_.transfer.low_speed_bytes_per_second > cap / 16) {
+    set(CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(std::max<std::int64_t>(cap / 16, 1)));
+  }
   if (result != CURLE_OK) {
     return false;
   }
@@ -190,20 +203,98 @@ std::uint64_t CurlImageFetcher::Start(std::uint64_t tag, const std::string& addr
   transfer->address = address;
   transfer->redirects = 0;
   transfer->ResetBody();
-  transfer->deadline =
+  transfer->waiting_turn = true;
+  waiting_.push_back(transfer.get());
+  active_.push_back(std::move(transfer));
+  AdmitWaiting();
+  return serial;
+}
+
+void CurlImageFetcher::AdmitWaiting() {
+  const TransferOptions& options = options_.transfer;
+  while (!waiting_.empty()) {
+    Transfer& next = *waiting_.front();
+    const bool abandoned = options_.abandon != nullptr && options_.abandon->load();
+    next_turn_.reset();
+    if (!abandoned && options.pacer != nullptr) {
+      next_turn_ =
+          options.pacer->TryTakeTurn(options.request_gap, std::chrono::steady_clock::now());
+    }
+    // A stop cuts short only a wait: a fetch whose turn is due still starts.
+    if (abandoned || (next_turn_ && options.stop_waiting && options.stop_waiting())) {
+      waiting_.pop_front();
+      next.waiting_turn = false;
+      next_turn_.reset();
+      Retire(next, Fail(FetchFailure::Abandoned, "abandoned"));
+      continue;
+    }
+    if (next_turn_) {
+      return;
+    }
+    waiting_.pop_front();
+    Admit(next);
+  }
+  next_turn_.reset();
+}
+
+void CurlImageFetcher::Admit(Transfer& transfer) {
+  transfer.waiting_turn = false;
+  // The deadline counts from the request's start, not from the wait for it.
+  transfer.ResetBody();
+  transfer.deadline =
       std::chrono::steady_clock::now() + std::chrono::seconds(options_.transfer.deadline_seconds);
-  CURL* handle = transfer->easy.get();
+  CURL* handle = transfer.easy.get();
   curl_easy_setopt(handle, CURLOPT_TIMEOUT, options_.transfer.deadline_seconds);
-  curl_easy_setopt(handle, CURLOPT_URL, address.c_str());
+  curl_easy_setopt(handle, CURLOPT_URL, transfer.address.c_str());
   const std::string& referer = options_.transfer.referer;
   curl_easy_setopt(handle, CURLOPT_REFERER, referer.empty() ? nullptr : referer.c_str());
   if (curl_multi_add_handle(multi_.get(), handle) != CURLM_OK) {
-    transfer->file.Discard();
-    idle_.push_back(std::move(transfer));
-    return finish_now(Fail(FetchFailure::Network, "libcurl could not start a transfer"));
+    Retire(transfer, Fail(FetchFailure::Network, "libcurl could not start a transfer"));
   }
-  active_.push_back(std::move(transfer));
-  return serial;
+}
+
+void CurlImageFetcher::Retire(Transfer& transfer, download::FetchResult outcome) {
+  transfer.file.Discard();  // when it was not committed
+  transfer.paused = false;
+  finished_.push_back({transfer.serial, {transfer.tag, std::move(outcome)}});
+  const auto at = std::find_if(active_.begin(), active_.end(),
+                               [&](const auto& active) { return active.get() == &transfer; });
+  idle_.push_back(std::move(*at));
+  active_.erase(at);
+}
+
+// A paused transfer is resumed once the bucket has bytes again; all of
+// them at once, so that none is starved while others move. Its stored
+// bytes are delivered from within curl_easy_pause, which may pause it
+// again at once.
+void CurlImageFetcher::ResumePaused() {
+  if (!any_paused_) {
+    return;
+  }
+  const auto now = std::chrono::steady_clock::now();
+  const bool abandoned = options_.abandon != nullptr && options_.abandon->load();
+  if (!budget_.Available(now) && !abandoned) {
+    return;
+  }
+  any_paused_ = false;
+  for (const std::unique_ptr<Transfer>& transfer : active_) {
+    if (transfer->paused) {
+      transfer->paused = false;
+      transfer->last_change = now;
+      curl_easy_pause(transfer->easy.get(), CURLPAUSE_CONT);
+    }
+  }
+}
+
+std::optional<std::chrono::steady_clock::time_point> CurlImageFetcher::WakeTime() const {
+  std::optional<std::chrono::steady_clock::time_point> wake = next_turn_;
+  if (any_paused_) {
+    // A paused transfer makes no noise on its socket: the wait ends when
+    // the budget holds a byte again (at once when it does already).
+    const auto refill = budget_.AvailableAt();
+    wake = wake ? std::min(*wake, refill) : refill;
+  }
+  return wake;
 }
 
 std::optional<download::FinishedFetch> CurlImageFetcher::TakeFinished(
@@ -231,13 +322,17 @@ std::optional<download::FinishedFetch> CurlImageFetcher::WaitFor(
         return done;
       }
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    const auto now = std::chrono::steady_clock::now();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
     if (active_.empty() || left.count() <= 0) {
       return std::nullopt;
     }
-    curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(std::min(left, kPollSlice).count()),
-                    nullptr);
+    std::chrono::milliseconds slice = std::min(left, kPollSlice);
+    if (const std::optional<std::chrono::steady_clock::time_point> wake = WakeTime()) {
+      slice = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(*wake - now),
+                         std::chrono::milliseconds(0), slice);
+    }
+    curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(slice.count()), nullptr);
   }
 }
 
@@ -261,6 +356,8 @@ download::FetchResult CurlImageFetcher::FetchImage(const std::string& address,
 }
 
 void CurlImageFetcher::Drive() {
+  ResumePaused();
+  AdmitWaiting();
   int running = 0;
   curl_multi_perform(multi_.get(), &running);
   int queued = 0;
@@ -302,12 +399,16 @@ void CurlImageFetcher::Conclude(Transfer& transfer, CURLcode result) {
     }
   }
   FetchResult outcome = Settle(transfer, result, status);
-  transfer.file.Discard();  // when it was not committed
-  finished_.push_back({transfer.serial, {transfer.tag, std::move(outcome)}});
-  const auto at = std::find_if(active_.begin(), active_.end(),
-                               [&](const auto& active) { return active.get() == &transfer; });
-  idle_.push_back(std::move(*at));
-  active_.erase(at);
+  // The server asked for a pause: no request of the process starts before
+  // it has passed, those in flight finish.
+  if ((outcome.http_status == 429 || outcome.http_status == 503) &&
+      outcome.retry_after_seconds > 0 && options_.transfer.pacer != nullptr) {
+    options_.transfer.pacer->HoldUntil(
+        std::chrono::steady_clock::now() +
+        std::min<std::chrono::seconds>(std::chrono::seconds(outcome.retry_after_seconds),
+                                       download::kMaxRetryAfter));
+  }
+  Retire(transfer, std::move(outcome));
 }
 
 // What became of a transfer that has ended, and the page file when it
@@ -385,6 +486,15 @@ std::size_t CurlImageFetcher::OnWrite(char* data, std::size_t size, std::size_t 
                                       void* transfer_pointer) {
   auto& transfer = *static_cast<Transfer*>(transfer_pointer);
   const std::size_t bytes = size * count;
+  CurlImageFetcher& owner = *transfer.owner;
+  // The shared cap: a write past the budget waits, paused, until it has
+  // refilled; curl keeps the bytes and hands them in again.
+  const bool abandoned = owner.options_.abandon != nullptr && owner.options_.abandon->load();
+  if (!abandoned && !owner.budget_.Take(bytes, std::chrono::steady_clock::now())) {
+    transfer.paused = true;
+    owner.any_paused_ = true;
+    return CURL_WRITEFUNC_PAUSE;
+  }
   if (!transfer.response_read) {
     transfer.response_read = true;
     long status = 0;
@@ -428,7 +538,9 @@ int CurlImageFetcher::OnProgress(void* transfer_pointer, curl_off_t expected, cu
   // counts the time since the last body byte, which ends a stall also when
   // the low-speed check is off. Returning 0 leaves curl's checks in force.
   const auto now = std::chrono::steady_clock::now();
-  if (received != transfer.received) {
+  if (transfer.paused) {
+    transfer.last_change = now;  // waiting for the cap, not for the server
+  } else if (received != transfer.received) {
     transfer.received = received;
     transfer.last_change = now;
   } else if (now - transfer.last_change >=

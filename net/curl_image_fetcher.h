@@ -17,6 +17,7 @@
 #include "download/image_fetcher.h"
 #include "net/curl_handle.h"
 #include "net/image_response.h"  // RefererForRedirect
+#include "net/receive_budget.h"
 #include "net/transfer_options.h"
 
 namespace vexel::net {
@@ -25,7 +26,11 @@ namespace vexel::net {
 inline constexpr std::uint64_t kMaxImageBytes = 256ULL << 20;
 
 struct FetchOptions {
-  // User-Agent, Referer (the chapter page's address), timeouts.
+  // User-Agent, Referer (the chapter page's address), timeouts, the pacer
+  // and the rate cap. A fetch waits in the fetcher, not in StartFetch, until
+  // the pacer gives it its turn, so the transfers in flight keep moving
+  // meanwhile; a 429 or 503 with Retry-After holds the pacer until then.
+  // The rate cap is shared by all transfers of the fetcher in flight.
   TransferOptions transfer;
   // The cookies the requests may carry, one line each in the Netscape
   // cookie-file format that CURLOPT_COOKIELIST takes. They are loaded into
@@ -93,6 +98,15 @@ class CurlImageFetcher final : public download::ImageFetcher {
   // `status`: the response code of the transfer's last response.
   download::FetchResult Settle(Transfer& transfer, CURLcode result, long status) const;
   void ReportProgress();
+  // Starts the fetches waiting for their turn as far as the pacer allows.
+  void AdmitWaiting();
+  void Admit(Transfer& transfer);
+  // Ends a transfer with `outcome`; it goes back to the idle handles.
+  void Retire(Transfer& transfer, download::FetchResult outcome);
+  void ResumePaused();
+  // The latest time to look again, for a fetch waiting for its turn or a
+  // transfer paused by the cap.
+  std::optional<std::chrono::steady_clock::time_point> WakeTime() const;
 
   static std::size_t OnWrite(char* data, std::size_t size, std::size_t count, void* transfer);
   static int OnProgress(void* transfer, curl_off_t expected, curl_off_t received, curl_off_t,
@@ -106,6 +120,10 @@ class CurlImageFetcher final : public download::ImageFetcher {
   std::deque<Ended> finished_;
   std::uint64_t serials_ = 0;
   std::set<std::string> tidied_folders_;
+  std::deque<Transfer*> waiting_;  // created, waiting for the pacer's turn
+  std::optional<std::chrono::steady_clock::time_point> next_turn_;
+  ReceiveBudget budget_;
+  bool any_paused_ = false;
 };
 
 }  // namespace vexel::net

@@ -2,13 +2,17 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <system_error>
 #include <utility>
 
+#include "download/retry_policy.h"
 #include "html/charset_decoder.h"
 #include "net/curl_failure.h"
 #include "net/curl_handle.h"
+#include "net/image_response.h"
 #include "net/resolve_address.h"
 #include "text/text.h"
 
@@ -150,9 +154,23 @@ FetchedPage FetchPage(std::string_view source, const PageLoadOptions& options) {
     set(CURLOPT_XFERINFOFUNCTION, &OnProgress);
     set(CURLOPT_XFERINFODATA, &receiver);
   }
+  // One page at a time: the whole cap is this transfer's, and the low-speed
+  // check must not take a low cap for a trickling server.
+  if (const std::int64_t cap = transfer.max_receive_bytes_per_second; cap > 0) {
+    set(CURLOPT_MAX_RECV_SPEED_LARGE, static_cast<curl_off_t>(cap));
+    if (transfer.low_speed_bytes_per_second > cap / 2) {
+      set(CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(std::max<std::int64_t>(cap / 2, 1)));
+    }
+  }
   if (result != CURLE_OK) {
     page.Fail(FetchFailure::Network,
               OneLine("cannot load " + url + ": " + curl_easy_strerror(result)));
+    return page;
+  }
+  // A local file is no request to the site.
+  if (!text::StartsWithIgnoringAsciiCase(url, "file://") &&
+      !TakeTurn(transfer.pacer, transfer.request_gap, transfer.stop_waiting, options.abandon)) {
+    page.Fail(FetchFailure::Abandoned, "abandoned");
     return page;
   }
   result = curl_easy_perform(curl);
@@ -171,6 +189,17 @@ FetchedPage FetchPage(std::string_view source, const PageLoadOptions& options) {
   }
 
   page.http_status = status;
+  if ((status == 429 || status == 503) && transfer.pacer != nullptr) {
+    curl_off_t retry_after = 0;
+    if (curl_easy_getinfo(curl, CURLINFO_RETRY_AFTER, &retry_after) == CURLE_OK &&
+        retry_after > 0) {
+      transfer.pacer->HoldUntil(std::chrono::steady_clock::now() +
+                                std::min<std::chrono::seconds>(std::chrono::seconds(retry_after),
+                                                               download::kMaxRetryAfter));
+    }
+  }
+  page.browser_check =
+      (status == 403 || status == 503) && IsHtmlContentType(page.content_type.c_str());
   if (result == CURLE_ABORTED_BY_CALLBACK) {
     page.Fail(FetchFailure::Abandoned, "abandoned");
   } else if (status >= 400) {
@@ -193,6 +222,7 @@ LoadedPage LoadPage(std::string_view source, const PageLoadOptions& options) {
   LoadedPage loaded;
   loaded.final_url = fetched.final_url;
   loaded.http_status = fetched.http_status;
+  loaded.browser_check = fetched.browser_check;
   if (!fetched.ok()) {
     loaded.failure = fetched.failure;
     loaded.error = std::move(fetched.error);

@@ -36,6 +36,9 @@ struct FetchedPage {
   // empty on success.
   download::FetchFailure failure = download::FetchFailure::None;
   std::string error;
+  // A 403 or 503 that came as a web page: the site wants a browser to pass
+  // a check (a challenge page) before it serves this address.
+  bool browser_check = false;
   bool ok() const { return failure == download::FetchFailure::None; }
   void Fail(download::FetchFailure kind, std::string text) {
     failure = kind;
@@ -53,6 +56,7 @@ struct LoadedPage {
   // The page arrived but would need more memory to parse than the parser
   // may use; error says so.
   bool too_complex = false;
+  bool browser_check = false;  // as FetchedPage's
   std::string error;
   bool ok() const { return document != nullptr; }
 };
@@ -60,7 +64,8 @@ struct LoadedPage {
 // `source` is an http(s) address, a file:// address or a plain path
 // (relative to the working directory). A GET that follows redirects; an HTTP
 // status of 400 or more is an error ("HTTP 404 from http://...") and its body
-// is not kept.
+// is not kept. With a pacer in the options the load first takes its turn; a
+// 429 or 503 with Retry-After holds the pacer's next turn until then.
 FetchedPage FetchPage(std::string_view source, const PageLoadOptions& options = {});
 
 // FetchPage, then ParseHtmlBytes with the Content-Type's charset. The

@@ -28,6 +28,11 @@ CURLcode ApplyTransferOptions(CURL* handle, const TransferOptions& options) {
       return result;
     }
   }
+  // Each file set is read in addition to those set before, so the image
+  // fetcher's "" (the engine alone) does not drop it.
+  if (!options.cookie_file.empty()) {
+    return set(CURLOPT_COOKIEFILE, options.cookie_file.c_str());
+  }
   return CURLE_OK;
 }
 

@@ -5,7 +5,11 @@
 
 #include <curl/curl.h>
 
+#include <cstdint>
+#include <functional>
 #include <string>
+
+#include "net/request_pacer.h"
 
 namespace vexel::net {
 
@@ -35,13 +39,29 @@ struct TransferOptions {
   // Not owned. Transfers given the same share (on one thread) reuse each
   // other's connections; see MakeConnectionShare.
   CURLSH* share = nullptr;
+
+  // Not owned. Every request takes its turn here before it starts, at least
+  // `request_gap` after the start of the one before; null: no pacing, and no
+  // server's Retry-After holds other requests.
+  RequestPacer* pacer = nullptr;
+  PaceGap request_gap;
+  // A wait for a turn ends once this says true (a stop asked for); the
+  // request then fails as Abandoned without connecting. The abandon flags of
+  // the page loader and the fetcher end it too.
+  std::function<bool()> stop_waiting;
+  // Bytes per second that all transfers together may receive; 0: no cap.
+  // The image fetcher shares it between its transfers in flight, the page
+  // loader (one page at a time) gives it to its one transfer.
+  std::int64_t max_receive_bytes_per_second = 0;
+  // A Netscape cookies.txt that libcurl reads for each transfer; its
+  // cookies go only where libcurl's cookie rules send them. Empty: none.
+  std::string cookie_file;
 };
 
 // Applies redirects (at most 10, http and https only, plus file when allowed),
 // the User-Agent and Referer, the connect timeout, the low-speed limit and
-// the deadline, and
-// turns off signals so the handle can be used from any thread. Returns the
-// first error from curl_easy_setopt, or CURLE_OK.
+// the deadline, the cookie file, and turns off signals so the handle can be used from any thread.
+// Returns the first error from curl_easy_setopt, or CURLE_OK.
 CURLcode ApplyTransferOptions(CURL* handle, const TransferOptions& options);
 
 }  // namespace vexel::net

@@ -145,6 +145,12 @@ TEST(ConsoleOutputTest, StatusLineSaysWhenAPageWaitsForARetry) {
   EXPECT_EQ(Screen(written), "page 3/9  0 B  等待");  // 19 columns at most
   console.SetRetryPending(false, t0 + milliseconds(2));
   EXPECT_EQ(Screen(written), "page 3/9  0 B");
+  // A server's pause counts down, and says more than a retry awaited.
+  console.SetRetryPending(true, t0 + milliseconds(3));
+  console.SetPaused(std::chrono::seconds(5), t0);
+  EXPECT_EQ(console.StatusText(t0 + milliseconds(2500)), "page 3/9  0 B  0 B/s  等待 3 秒");
+  console.SetPaused(std::chrono::seconds(0), t0 + milliseconds(2600));
+  EXPECT_EQ(console.StatusText(t0 + milliseconds(2600)).find("等待 "), std::string::npos);
 
   std::string piped;
   ConsoleOutput pipe([&](std::string_view bytes) { piped += bytes; }, false);

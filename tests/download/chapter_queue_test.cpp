@@ -81,5 +81,18 @@ TEST(ChapterQueueTest, AStopSkipsTheChaptersNotYetBegun) {
             "共7话：完成2话，有失败图片0话，出错0话，未完成0话，未开始5话，已终止");
 }
 
+TEST(ChapterQueueTest, RefusalsEndTheQueue) {
+  ScriptedRunner runner;
+  JobOutcome refused = Ended(JobEnd::Error);
+  refused.refusal = RefusalText(429);
+  runner.script[2] = refused;
+  const QueueOutcome outcome = RunChapterQueue(runner, Chapters(4));
+  EXPECT_EQ(runner.ran, (std::vector<std::size_t>{1, 2}));
+  EXPECT_EQ(outcome.errors, 1U);
+  EXPECT_EQ(outcome.not_begun, 2U);
+  EXPECT_FALSE(outcome.stopped);
+  EXPECT_EQ(refused.refusal, "网站拒绝访问（HTTP 429），已停止");
+}
+
 }  // namespace
 }  // namespace vexel::download
