@@ -35,6 +35,12 @@ class ChapterRecords {
   // Records `chapter`. False when the record could not be written; the
   // chapter's files stay as they are either way.
   virtual bool Record(const FinishedChapter& chapter) = 0;
+  // True when the chapter folder at `folder` (or its archive, `folder` +
+  // ".cbz") is recorded for a chapter other than `address`, with its output
+  // still there: a chapter of the same title must not take it over.
+  virtual bool HeldByAnother(const std::string& /*folder*/, const std::string& /*address*/) {
+    return false;
+  }
 
  protected:
   ChapterRecords() = default;

@@ -2,6 +2,7 @@
 // the run never share a folder or an archive.
 #pragma once
 
+#include <functional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -12,8 +13,15 @@ namespace vexel::download {
 // claims its chapter's name when it has chosen its output directory.
 class ClaimedNames {
  public:
-  // True when `path` was not claimed before; it is claimed from now on.
-  bool Claim(const std::string& path) { return paths_.insert(path).second; }
+  // True when `path` was not claimed before and nothing else holds it; it is
+  // claimed from now on.
+  bool Claim(const std::string& path) {
+    return !(held_elsewhere && held_elsewhere(path)) && paths_.insert(path).second;
+  }
+
+  // True when a folder is taken outside this run (the library records it for
+  // another chapter); empty: only the run's own claims count.
+  std::function<bool(const std::string& path)> held_elsewhere;
 
  private:
   std::set<std::string> paths_;
@@ -22,7 +30,8 @@ class ClaimedNames {
 // The name of the folder for the chapter titled `title` (already made safe)
 // in `directory`: the title, cut to leave room for the longest name the
 // program makes beside the folder. When an earlier chapter of the run
-// claimed that name in `directory`, the name gains " (2)", " (3)", … instead,
+// claimed that name in `directory`, or it is held elsewhere, the name gains
+// " (2)", " (3)", … instead,
 // the first one not claimed yet. Without `names` (a single chapter) the cut
 // title is the name.
 std::string ClaimFolderName(ClaimedNames* names, std::string_view directory,

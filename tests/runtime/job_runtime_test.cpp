@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <map>
 #include <memory>
@@ -30,6 +31,11 @@ class MemoryRecords final : public download::ChapterRecords {
   bool Record(const download::FinishedChapter& chapter) override {
     chapters[chapter.address] = chapter;
     return true;
+  }
+  bool HeldByAnother(const std::string& folder, const std::string& address) override {
+    return std::ranges::any_of(chapters, [&](const auto& entry) {
+      return entry.first != address && entry.second.folder == folder;
+    });
   }
   std::map<std::string, download::FinishedChapter> chapters;
 };
@@ -158,6 +164,19 @@ TEST_F(RuntimeTest, ListedChaptersDownloadedBeforeAreNotLoaded) {
   EXPECT_EQ(runner.log,
             "【1/2】http://127.0.0.1:1/comic/5.html#top\r\n已下载，跳过\r\n"
             "【2/2】http://127.0.0.1:1/comic/6.html\r\n");
+}
+
+// A folder the records hold for another chapter of the same title is left
+// to it; the same chapter run again finds its own.
+TEST_F(RuntimeTest, AFolderRecordedForAnotherChapterIsNotTakenOver) {
+  const std::string folder = out.slash() + "ABC- 第5话";
+  records.chapters["http://127.0.0.1:1/other/5.html"].folder = folder;
+  JobRuntime runtime = Runtime();
+  ASSERT_TRUE(runtime.RunChapter(host).complete());
+  EXPECT_EQ(records.chapters[kChapter].folder, folder + " (2)");
+  JobRuntime again = Runtime();
+  ASSERT_TRUE(again.RunChapter(host).complete());
+  EXPECT_EQ(records.chapters[kChapter].folder, folder + " (2)");
 }
 
 }  // namespace
