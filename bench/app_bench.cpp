@@ -24,12 +24,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -42,11 +39,15 @@
 #include "app/live_page_document.h"
 #include "app/page_snapshot.h"
 #include "app/ui_call_gate.h"
+#include "bench/process_memory.h"
 #include "examples/sample_site.h"
 #include "query/element_query.h"
 #include "tests/support/local_server.h"
 
 namespace {
+
+using vexel::bench::Descendants;
+using vexel::bench::ProcKb;
 
 using Clock = std::chrono::steady_clock;
 using vexel::app::CDownloaderDlg;
@@ -189,50 +190,6 @@ std::optional<JobRun> RunJob(CDownloaderDlg& dialog, vexel::sample::SampleSiteSe
     return std::nullopt;
   }
   return run;
-}
-
-// The `key` line of /proc/PID/`file` in kB (VmRSS of status, Pss of
-// smaps_rollup), 0 when the process is gone.
-double ProcKb(int pid, const char* file, const std::string& key) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind(key, 0) == 0) {
-      return std::strtod(line.c_str() + key.size(), nullptr);
-    }
-  }
-  return 0;
-}
-
-// Every descendant of this process (the engine's zygotes fork the renderers).
-std::vector<int> Descendants() {
-  std::map<int, int> parent_of;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename();
-    if (name.find_first_not_of("0123456789") != std::string::npos) {
-      continue;
-    }
-    std::ifstream stat(entry.path() / "stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), {});
-    const auto close = text.rfind(')');  // the command may hold spaces
-    if (close == std::string::npos) {
-      continue;
-    }
-    std::istringstream rest(text.substr(close + 2));
-    char state = 0;
-    int ppid = 0;
-    rest >> state >> ppid;
-    parent_of[std::stoi(name)] = ppid;
-  }
-  std::vector<int> found;
-  for (const auto& [pid, ppid] : parent_of) {
-    for (int up = ppid; up > 1; up = parent_of.contains(up) ? parent_of[up] : 0) {
-      if (up == getpid()) {
-        found.push_back(pid);
-        break;
-      }
-    }
-  }
-  return found;
 }
 
 // The snapshot script's own run time inside the page, without handing its
