@@ -18,6 +18,7 @@ namespace {
 
 constexpr QSize kInitialSize(760, 420);
 constexpr int kTitleWidth = 260;
+constexpr int kColumnMargin = 16;
 
 QString Text(const std::string& text) { return QString::fromStdString(text); }
 
@@ -131,6 +132,11 @@ void BookshelfDlg::Reload() {
       item->setTextAlignment(column, Qt::AlignCenter);
     }
     item->setSelected(selected.contains(address));
+  }
+  // The short columns fit their texts; the error takes what is left.
+  for (const int column : {kShelfDownloaded, kShelfPending, kShelfLastCheck}) {
+    list_->resizeColumnToContents(column);
+    list_->setColumnWidth(column, list_->columnWidth(column) + kColumnMargin);
   }
   UpdateButtons();
 }

@@ -73,6 +73,7 @@ ChapterListDlg::ChapterListDlg(std::vector<download::ChapterLink> chapters,
   }
   list_->resizeColumnToContents(0);
   list_->resizeColumnToContents(kChapterMarkColumn);
+  list_->setColumnWidth(kChapterMarkColumn, list_->columnWidth(kChapterMarkColumn) + kTitleMargin);
   list_->setColumnWidth(
       0, std::clamp(list_->columnWidth(0) + kTitleMargin, kMinTitleWidth, kMaxTitleWidth));
   // Current for the keyboard, but not shown selected: no row stands out

@@ -12,6 +12,7 @@
 
 #include "app/bookshelf_dlg.h"
 #include "app/chapter_list_dlg.h"
+#include "app/settings.h"
 #include "files/real_file_system.h"
 #include "library/library.h"
 #include "tests/app/test_site.h"
@@ -198,6 +199,9 @@ class ShelfTest : public SiteJobTest {
       QVERIFY(library->Follow(gone));
     }
     site_->SetComicChapters(3);
+    AddressBox(*window)->setText(Url("home/"));
+    window->OnOpen();
+    QVERIFY(WaitForPage(window->BrowserView(), Url("home/")));
     MenuItem(window->SystemMenu(), QStringLiteral("书架…"))->trigger();
     auto* shelf = OpenDialog<BookshelfDlg>(*window);
     QVERIFY(shelf != nullptr);
@@ -223,8 +227,17 @@ class ShelfTest : public SiteJobTest {
       QVERIFY(!listed[0].new_at_last_check && listed[2].new_at_last_check);
     }
     Shoot(shelf, QStringLiteral("bookshelf"));
-
+    // 打开 shows the comic, whose dialog marks the chapter new at the check.
     rows->topLevelItem(0)->setSelected(true);
+    DialogButton(*shelf, QStringLiteral("打开"))->click();
+    QVERIFY(WaitForPage(window->BrowserView(), Url("comic/")));
+    ChapterListDlg* chooser = ListChapters(*window);
+    QVERIFY(chooser != nullptr);
+    QCOMPARE(Column(Rows(*chooser, kChapterListName), kChapterMarkColumn),
+             (QStringList{QString(), QString(), QStringLiteral("新")}));
+    Shoot(chooser, QStringLiteral("chapter_dialog_new"));
+    chooser->reject();
+
     QCOMPARE(Download(DialogButton(*shelf, QStringLiteral("下载待下载的章节"))),
              QStringLiteral("共3话：完成3话，有失败图片0话，出错0话"));
     QCOMPARE(QDir(out_->path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 3);
@@ -232,6 +245,17 @@ class ShelfTest : public SiteJobTest {
     QCOMPARE(Column(rows, kShelfDownloaded), (QStringList{"3/3", "0/2"}));
     QCOMPARE(Column(rows, kShelfPending), (QStringList{"0", "2"}));
     Shoot(shelf, QStringLiteral("bookshelf_downloaded"));
+
+    // 启动时检查更新: the next window checks as it starts.
+    Settings settings = Settings::Load();
+    settings.check_at_start = true;
+    QVERIFY(settings.Save());
+    window.reset();
+    auto next = WindowOnTheComic(LibraryFile());
+    QVERIFY(next != nullptr);
+    QSignalSpy next_checked(&next->Shelf(), &Bookshelf::CheckFinished);
+    QVERIFY(next->Shelf().Checking() || next_checked.count() == 1);
+    QVERIFY(next_checked.count() == 1 || next_checked.wait(kJobTimeoutMs));
   }
 
   // A file that is no library is said once, and the window goes on without
