@@ -54,9 +54,8 @@ void CDownloaderDlg::OnFollow() {
   if (bookshelf_->Library() == nullptr) {
     return;
   }
-  jobs_.ListChapters([this](std::vector<download::ChapterLink> chapters, const std::string& title) {
-    FollowComic(chapters, title);
-  });
+  jobs_.ListChapters([this](const std::vector<download::ChapterLink>& chapters,
+                            const std::string& title) { FollowComic(chapters, title); });
 }
 
 void CDownloaderDlg::FollowComic(const std::vector<download::ChapterLink>& chapters,
