@@ -177,6 +177,15 @@ class ShelfTest : public SiteJobTest {
     // Chapters 1 and 3 only: 2 and 4 pages.
     QCOMPARE(site_->ImageRequests().size(), std::size_t{6});
     QTRY_VERIFY(!window->WorkerRunning());
+
+    // 下载 on the open chapter loads it all the same.
+    AddressBox(*window)->setText(Url("comic/2.html"));
+    window->OnOpen();
+    QVERIFY(WaitForPage(window->BrowserView(), Url("comic/2.html")));
+    site_->ClearImageRequests();
+    QCOMPARE(Download(Button(*window, kDownloadButtonId)), QStringLiteral("下载完成"));
+    QCOMPARE(site_->ImageRequests().size(), std::size_t{3});
+    QTRY_VERIFY(!window->WorkerRunning());
   }
 
   // 书架: 检查更新 finds the chapter the comic listed since, shows the count
