@@ -206,6 +206,13 @@ class ShelfTest : public SiteJobTest {
       gone.folder = out_->path().toStdString();
       gone.chapters = {{site_->Url("gone/1.html"), "第1话"}, {site_->Url("gone/2.html"), "第2话"}};
       QVERIFY(library->Follow(gone));
+      // A third, another page of the same chapters.
+      library::FollowRequest again = gone;
+      again.address = site_->Url("comic/?all");
+      again.title = "测试漫画（合集）";
+      again.chapters = {{site_->Url("comic/1.html"), "第1话"},
+                        {site_->Url("comic/2.html"), "第2话"}};
+      QVERIFY(library->Follow(again));
     }
     site_->SetComicChapters(3);
     AddressBox(*window)->setText(Url("home/"));
@@ -215,20 +222,21 @@ class ShelfTest : public SiteJobTest {
     auto* shelf = OpenDialog<BookshelfDlg>(*window);
     QVERIFY(shelf != nullptr);
     QTreeWidget* rows = Rows(*shelf, kShelfListName);
-    QCOMPARE(Column(rows, kShelfTitle), (QStringList{"comic", QStringLiteral("已下架的漫画")}));
-    QCOMPARE(Column(rows, kShelfDownloaded), (QStringList{"0/2", "0/2"}));
+    QCOMPARE(Column(rows, kShelfTitle), (QStringList{"comic", QStringLiteral("已下架的漫画"),
+                                                     QStringLiteral("测试漫画（合集）")}));
+    QCOMPARE(Column(rows, kShelfDownloaded), (QStringList{"0/2", "0/2", "0/2"}));
 
     QSignalSpy checked(&window->Shelf(), &Bookshelf::CheckFinished);
     DialogButton(*shelf, QStringLiteral("检查更新"))->click();
     QVERIFY(window->Shelf().Checking());
     QVERIFY(checked.wait(kJobTimeoutMs));
-    QCOMPARE(Column(rows, kShelfDownloaded), (QStringList{"0/3", "0/2"}));
-    QCOMPARE(Column(rows, kShelfPending), (QStringList{"3", "2"}));
+    QCOMPARE(Column(rows, kShelfDownloaded), (QStringList{"0/3", "0/2", "0/3"}));
+    QCOMPARE(Column(rows, kShelfPending), (QStringList{"3", "2", "3"}));
     QVERIFY(rows->topLevelItem(0)->text(kShelfLastCheck) != QStringLiteral("未检查"));
     QCOMPARE(Column(rows, kShelfError),
-             (QStringList{QString(), QStringLiteral("本页没有找到章节列表")}));
+             (QStringList{QString(), QStringLiteral("本页没有找到章节列表"), QString()}));
     QCOMPARE(shelf->findChild<QLabel*>(QString::fromLatin1(kShelfProgressName))->text(),
-             QStringLiteral("检查完成，待下载5话"));
+             QStringLiteral("检查完成，待下载8话"));
     {
       const auto library = OpenLibrary();
       const std::vector<library::ComicChapter> listed = library->Chapters(site_->Url("comic/"));
@@ -251,8 +259,8 @@ class ShelfTest : public SiteJobTest {
              QStringLiteral("共3话：完成3话，有失败图片0话，出错0话"));
     QCOMPARE(QDir(out_->path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 3);
     QTRY_VERIFY(!window->WorkerRunning());
-    QCOMPARE(Column(rows, kShelfDownloaded), (QStringList{"3/3", "0/2"}));
-    QCOMPARE(Column(rows, kShelfPending), (QStringList{"0", "2"}));
+    QCOMPARE(Column(rows, kShelfDownloaded), (QStringList{"3/3", "0/2", "3/3"}));
+    QCOMPARE(Column(rows, kShelfPending), (QStringList{"0", "2", "0"}));
     Shoot(shelf, QStringLiteral("bookshelf_downloaded"));
 
     // 启动时检查更新: the next window checks as it starts.
