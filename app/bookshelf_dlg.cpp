@@ -71,6 +71,7 @@ BookshelfDlg::BookshelfDlg(Bookshelf& shelf, BookshelfActions actions, QWidget* 
 
   connect(&shelf_, &Bookshelf::CheckProgress, this,
           [this](int position, int count, const QString& title) {
+            download_said_ = false;
             progress_->setText(
                 QStringLiteral("正在检查 %1/%2：%3").arg(position).arg(count).arg(title));
           });
@@ -187,7 +188,16 @@ void BookshelfDlg::OnDownloadPending() {
     return;
   }
   progress_->setText(QStringLiteral("开始下载%1话").arg(chapters.size()));
+  download_said_ = true;
   actions_.download(std::move(chapters));
+}
+
+void BookshelfDlg::OnJobEnded() {
+  if (download_said_) {
+    download_said_ = false;
+    progress_->clear();
+  }
+  Reload();
 }
 
 void BookshelfDlg::OnOpen() {

@@ -60,6 +60,9 @@ class BookshelfDlg : public QDialog {
 
   // The rows anew from the library, keeping the selection.
   void Reload();
+  // The window's job has ended: the rows anew, and the line that said the
+  // download started goes.
+  void OnJobEnded();
 
   void OnCheck();
   void OnDownloadPending();
@@ -81,6 +84,7 @@ class BookshelfDlg : public QDialog {
   QPushButton* download_button_ = nullptr;
   QPushButton* open_button_ = nullptr;
   QPushButton* remove_button_ = nullptr;
+  bool download_said_ = false;  // the progress line says a download started
 };
 
 }  // namespace vexel::app

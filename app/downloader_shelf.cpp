@@ -108,7 +108,7 @@ void CDownloaderDlg::OnBookshelf() {
   auto* dialog = new BookshelfDlg(*bookshelf_, std::move(actions), this);  // owned by the window
   shelf_dialog_ = dialog;
   // A job may have downloaded some of the pending chapters.
-  connect(this, &CDownloaderDlg::WorkerFinished, dialog, &BookshelfDlg::Reload);
+  connect(this, &CDownloaderDlg::WorkerFinished, dialog, &BookshelfDlg::OnJobEnded);
   connect(dialog, &QDialog::finished, dialog, &QObject::deleteLater);
   dialog->show();
 }

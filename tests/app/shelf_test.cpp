@@ -261,6 +261,7 @@ class ShelfTest : public SiteJobTest {
     QTRY_VERIFY(!window->WorkerRunning());
     QCOMPARE(Column(rows, kShelfDownloaded), (QStringList{"3/3", "0/2", "3/3"}));
     QCOMPARE(Column(rows, kShelfPending), (QStringList{"0", "2", "0"}));
+    QVERIFY(shelf->findChild<QLabel*>(QString::fromLatin1(kShelfProgressName))->text().isEmpty());
     Shoot(shelf, QStringLiteral("bookshelf_downloaded"));
 
     // 启动时检查更新: the next window checks as it starts.
