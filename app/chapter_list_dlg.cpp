@@ -1,10 +1,12 @@
 #include "app/chapter_list_dlg.h"
 
+#include <QFont>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPalette>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -24,34 +26,54 @@ constexpr int kTitleMargin = 24;
 
 }  // namespace
 
-ChapterListDlg::ChapterListDlg(std::vector<download::ChapterLink> chapters, QWidget* parent)
-    : QDialog(parent), chapters_(std::move(chapters)) {
+ChapterListDlg::ChapterListDlg(std::vector<download::ChapterLink> chapters,
+                               std::vector<ChapterMarks> marks, QWidget* parent)
+    : QDialog(parent), chapters_(std::move(chapters)), marks_(std::move(marks)) {
+  marks_.resize(chapters_.size());
   setWindowTitle(QStringLiteral("下载本页列出的章节"));
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   resize(kInitialSize);
 
   list_ = new QTreeWidget(this);
   list_->setObjectName(QString::fromLatin1(kChapterListName));
-  list_->setColumnCount(2);
-  list_->setHeaderLabels({QStringLiteral("章节"), QStringLiteral("地址")});
+  list_->setColumnCount(3);
+  list_->setHeaderLabels({QStringLiteral("章节"), QStringLiteral("地址"), QStringLiteral("状态")});
+  // Read next to the title; the address, the longest, takes the rest.
+  list_->header()->moveSection(kChapterMarkColumn, 1);
   list_->setRootIsDecorated(false);
   list_->setUniformRowHeights(true);
   list_->setAlternatingRowColors(true);
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   list_->header()->setStretchLastSection(true);
-  for (const download::ChapterLink& chapter : chapters_) {
+  for (std::size_t i = 0; i < chapters_.size(); ++i) {
+    const download::ChapterLink& chapter = chapters_[i];
     auto* item = new QTreeWidgetItem(list_);  // owned by the list
     item->setText(0, QString::fromStdString(chapter.title));
     item->setText(1, QString::fromStdString(chapter.address));
+    if (marks_[i].downloaded) {
+      item->setText(kChapterMarkColumn, QStringLiteral("已下载"));
+      // Greyed: what is there already matters less than what is not.
+      for (int column = 0; column < list_->columnCount(); ++column) {
+        item->setForeground(column, list_->palette().brush(QPalette::Disabled, QPalette::Text));
+      }
+    } else if (marks_[i].is_new) {
+      item->setText(kChapterMarkColumn, QStringLiteral("新"));
+      QFont bold = item->font(0);
+      bold.setBold(true);
+      item->setFont(0, bold);
+      item->setFont(kChapterMarkColumn, bold);
+    }
     item->setToolTip(0, item->text(0));
     item->setToolTip(1, item->text(1));
     // Drawn with a check box, but turned over by this dialog rather than by
     // the view, so that a click anywhere on the row counts and Shift can
     // extend it.
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-    item->setCheckState(0, Qt::Checked);
+    item->setCheckState(0, marks_[i].downloaded ? Qt::Unchecked : Qt::Checked);
   }
   list_->resizeColumnToContents(0);
+  list_->resizeColumnToContents(kChapterMarkColumn);
+  list_->setColumnWidth(kChapterMarkColumn, list_->columnWidth(kChapterMarkColumn) + kTitleMargin);
   list_->setColumnWidth(
       0, std::clamp(list_->columnWidth(0) + kTitleMargin, kMinTitleWidth, kMaxTitleWidth));
   // Current for the keyboard, but not shown selected: no row stands out
@@ -64,24 +86,27 @@ ChapterListDlg::ChapterListDlg(std::vector<download::ChapterLink> chapters, QWid
 
   auto* select_all = new QPushButton(QStringLiteral("全选"), this);
   auto* select_none = new QPushButton(QStringLiteral("全不选"), this);
+  auto* select_missing = new QPushButton(QStringLiteral("只选未下载的"), this);
   count_label_ = new QLabel(this);
   count_label_->setObjectName(QString::fromLatin1(kCheckedCountName));
   count_label_->setTextFormat(Qt::PlainText);
   download_button_ = new QPushButton(QStringLiteral("下载"), this);
   auto* cancel = new QPushButton(QStringLiteral("取消"), this);
-  for (QPushButton* button : {select_all, select_none, cancel}) {
+  for (QPushButton* button : {select_all, select_none, select_missing, cancel}) {
     button->setAutoDefault(false);
   }
   download_button_->setDefault(true);
 
   connect(select_all, &QPushButton::clicked, this, [this] { SetAllChecked(true); });
   connect(select_none, &QPushButton::clicked, this, [this] { SetAllChecked(false); });
+  connect(select_missing, &QPushButton::clicked, this, [this] { CheckNotDownloaded(); });
   connect(download_button_, &QPushButton::clicked, this, &QDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(select_all);
   buttons->addWidget(select_none);
+  buttons->addWidget(select_missing);
   buttons->addSpacing(12);
   buttons->addWidget(count_label_);
   buttons->addStretch(1);
@@ -142,6 +167,13 @@ void ChapterListDlg::ToggleRow(int row, bool extend) {
 void ChapterListDlg::SetAllChecked(bool checked) {
   for (int row = 0; row < list_->topLevelItemCount(); ++row) {
     SetChecked(row, checked);
+  }
+  UpdateCount();
+}
+
+void ChapterListDlg::CheckNotDownloaded() {
+  for (int row = 0; row < list_->topLevelItemCount(); ++row) {
+    SetChecked(row, !marks_[static_cast<std::size_t>(row)].downloaded);
   }
   UpdateCount();
 }

@@ -62,6 +62,8 @@ CDownloaderDlg::CDownloaderDlg(BrowserProfile& profile, DialogOptions options, Q
   setSizeGripEnabled(false);
   resize(kInitialWidth, kInitialHeight);
   Settings::RestoreWindow(*this);  // the size and place it had when last closed
+  bookshelf_ = std::make_unique<Bookshelf>(options_.library_file, profile_.Profile(),
+                                           options_.max_page_elements, this);
   CreateControls();
   InitDialog();
 }
@@ -115,12 +117,12 @@ void CDownloaderDlg::InitDialog() {
   system_menu_ = new QMenu(this);
   list_chapters_item_ = system_menu_->addAction(QStringLiteral("下载本页列出的章节…"));
   connect(list_chapters_item_, &QAction::triggered, this, [this] { OnListChapters(); });
+  InitShelf();
   show_log_item_ = system_menu_->addAction(QStringLiteral("显示上次日志"));
   connect(show_log_item_, &QAction::triggered, this, [this] { OnShowLastLog(); });
   open_folder_item_ = system_menu_->addAction(QStringLiteral("打开文件夹"));
   connect(open_folder_item_, &QAction::triggered, this, [this] { OnOpenFolder(); });
   connect(system_menu_, &QMenu::aboutToShow, this, [this] { UpdateMenuItems(); });
-  browser_view_->SetListChaptersItem(list_chapters_item_);  // the page's menu has it too
   connect(browser_view_, &CExplorer::ContextMenuOpening, this, [this] { UpdateMenuItems(); });
   system_menu_->addSeparator();
   CreateSettingsItems();
@@ -305,18 +307,6 @@ void CDownloaderDlg::OnDownloadLink(const QUrl& address) {
   jobs_.StartQueue({std::move(chapter)});
 }
 
-void CDownloaderDlg::OnListChapters() {
-  jobs_.ListChapters([this](std::vector<download::ChapterLink> chapters) {
-    ShowChapterList(std::move(chapters));
-  });
-}
-
-void CDownloaderDlg::ShowChapterList(std::vector<download::ChapterLink> chapters) {
-  OpenChapterChoice(this, std::move(chapters), [this](std::vector<download::ChapterLink> chosen) {
-    jobs_.StartQueue(std::move(chosen));
-  });
-}
-
 void CDownloaderDlg::OnShowLastLog() {
   if (jobs_.WorkerRunning() || log_view_->IsEmpty()) {
     return;
@@ -336,6 +326,7 @@ void CDownloaderDlg::HideLastLog() {
 void CDownloaderDlg::UpdateMenuItems() {
   const bool idle = !jobs_.WorkerRunning();
   list_chapters_item_->setEnabled(idle);
+  follow_item_->setEnabled(idle && bookshelf_->Library() != nullptr);
   show_log_item_->setEnabled(idle && !showing_last_log_ && !log_view_->IsEmpty());
 }
 

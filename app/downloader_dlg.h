@@ -29,9 +29,12 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/bookshelf.h"
 #include "app/job_controller.h"
 #include "app/job_services.h"
 #include "app/live_page_document.h"
@@ -48,6 +51,7 @@ class QPushButton;
 
 namespace vexel::app {
 
+class BookshelfDlg;
 class BrowserProfile;
 class CExplorer;
 class LogPane;
@@ -79,6 +83,9 @@ struct DialogOptions {
   FetcherFactory make_fetcher = runtime::MakeCurlFetcher;
   // Pages with more elements than this are refused as too complex.
   std::size_t max_page_elements = LivePageDocument::kMaxElements;
+  // The library file every job records into: nothing for the one vexel-dl
+  // uses too (library::DefaultLibraryPath), empty for none.
+  std::optional<std::string> library_file;
 };
 
 class CDownloaderDlg : public QDialog {
@@ -103,7 +110,10 @@ class CDownloaderDlg : public QDialog {
   LogPane* Log() const { return log_view_; }
   BrowserProfile& Profile() const { return profile_; }
   const DialogOptions& Options() const { return options_; }
-  // The window's menu: "下载本页列出的章节…", "显示上次日志" and "打开文件夹",
+  // The window's library (its file may be unusable or none).
+  Bookshelf& Shelf() const { return *bookshelf_; }
+  // The window's menu: "下载本页列出的章节…", "加入书架", "书架…",
+  // "显示上次日志" and "打开文件夹",
   // a separator, the job's settings (the checkable "跳过已下载的图片" and the
   // submenu "同时下载" with the choices "1" to "8") and "设置…", another
   // separator, then the about item.
@@ -134,6 +144,12 @@ class CDownloaderDlg : public QDialog {
   // 下载本页列出的章节…: reads the view's page on a worker, then offers the
   // chapters it lists in a ChapterListDlg (or says that it lists none).
   void OnListChapters();
+  // 加入书架: reads the view's page on a worker, then follows the comic it
+  // is (its address, its title, the download folder, the chapters it
+  // lists), or says that it lists none.
+  void OnFollow();
+  // 书架…: the followed comics (BookshelfDlg), one dialog at a time.
+  void OnBookshelf();
   // 显示上次日志: the last job's log in the view's place until 打开, 后退 or
   // the view's next navigation. 后退 then only takes the log away.
   void OnShowLastLog();
@@ -169,6 +185,10 @@ class CDownloaderDlg : public QDialog {
   // The menu's setting items as settings_ holds them.
   void ShowSettingsInMenu();
   void ShowChapterList(std::vector<download::ChapterLink> chapters);
+  // The window's part of the library: its menu items, the start-up check,
+  // and a file that cannot be used said once.
+  void InitShelf();
+  void FollowComic(const std::vector<download::ChapterLink>& chapters, const std::string& title);
   void HideLastLog();
   void UpdateMenuItems();
   // What 打开文件夹 opens from now on.
@@ -195,12 +215,15 @@ class CDownloaderDlg : public QDialog {
   QPushButton* back_button_ = nullptr;
   QMenu* system_menu_ = nullptr;
   QAction* list_chapters_item_ = nullptr;
+  QAction* follow_item_ = nullptr;
+  QAction* shelf_item_ = nullptr;
   QAction* show_log_item_ = nullptr;
   QAction* open_folder_item_ = nullptr;
   QAction* skip_existing_item_ = nullptr;
   QActionGroup* jobs_items_ = nullptr;
   QPointer<QMessageBox> outcome_box_;
   QPointer<QMessageBox> close_question_;
+  QPointer<BookshelfDlg> shelf_dialog_;
 
   // The first size notification of the window's life arrives before the
   // window is initialised and is skipped; the window lays itself out then.
@@ -213,6 +236,9 @@ class CDownloaderDlg : public QDialog {
   QString folder_to_open_;
   // User-interface thread only.
   bool showing_last_log_ = false;
+
+  // Before the jobs: it outlives their worker, which records into it.
+  std::unique_ptr<Bookshelf> bookshelf_;
 
   // Last, so that it goes first: its worker is joined while every control
   // it may touch still exists.

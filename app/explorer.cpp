@@ -43,8 +43,8 @@ void CExplorer::contextMenuEvent(QContextMenuEvent* event) {
   if (!menu->isEmpty()) {
     menu->addSeparator();
   }
-  if (list_chapters_item_ != nullptr) {
-    menu->addAction(list_chapters_item_);
+  for (QAction* item : page_items_) {
+    menu->addAction(item);
   }
   // Only a web address can be loaded as a chapter page; javascript: and
   // mailto: links get no chapter item.

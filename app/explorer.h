@@ -1,7 +1,7 @@
 // CExplorer: the browser view of the main window (control 1002), a Qt
 // WebEngine view with the few operations the program performs through it.
 // Its context menu is the engine's own (in Chinese once Qt's catalogues are
-// installed), with the window's 下载本页列出的章节… and, over a link,
+// installed), with the window's 下载本页列出的章节… and 加入书架 and, over a link,
 // 下载链接指向的章节 added: that is where people look for them.
 #pragma once
 
@@ -9,6 +9,8 @@
 #include <QUrl>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
+
+#include <vector>
 
 #include "app/live_page_document.h"
 #include "app/load_busy.h"
@@ -42,10 +44,10 @@ class CExplorer : public QWebEngineView, public LivePage {
   // signals; safe to read from any thread.
   bool GetBusy() const { return busy_.Busy(); }
   bool CanGoBack() const;
-  // The window's own item that the context menu adds (下载本页列出的章节…);
-  // `item` must outlive the view. The menu keeps its state, which the window
-  // sets on ContextMenuOpening.
-  void SetListChaptersItem(QAction* item) { list_chapters_item_ = item; }
+  // One of the window's own items that the context menu adds, in the order
+  // added (下载本页列出的章节…, 加入书架); `item` must outlive the view. The
+  // menu keeps its state, which the window sets on ContextMenuOpening.
+  void AddPageItem(QAction* item) { page_items_.push_back(item); }
 
   // What the download worker reads through.
   bool PageBusy() const override { return GetBusy(); }
@@ -70,7 +72,7 @@ class CExplorer : public QWebEngineView, public LivePage {
   void ReportBackState();
 
   LoadBusyTracker busy_;
-  QAction* list_chapters_item_ = nullptr;
+  std::vector<QAction*> page_items_;
 };
 
 }  // namespace vexel::app

@@ -14,6 +14,7 @@
 #include <system_error>
 #include <utility>
 
+#include "app/bookshelf.h"
 #include "app/browser_profile.h"
 #include "app/downloader_dlg.h"
 #include "app/explorer.h"
@@ -78,16 +79,18 @@ void JobController::StartQueue(std::vector<download::ChapterLink> chapters) {
   });
 }
 
-void JobController::ListChapters(std::function<void(std::vector<download::ChapterLink>)> then) {
+void JobController::ListChapters(
+    std::function<void(std::vector<download::ChapterLink>, const std::string& title)> then) {
   if (worker_running_) {
     return;
   }
   listed_chapters_.clear();
+  listed_title_.clear();
   StartWorker([this] { ReadChapterList(); },
               [this, then = std::move(then)] {
                 std::vector<download::ChapterLink> chapters = std::move(listed_chapters_);
                 listed_chapters_.clear();
-                then(std::move(chapters));
+                then(std::move(chapters), listed_title_);
               });
 }
 
@@ -179,6 +182,7 @@ runtime::RunSetup JobController::MakeRunSetup(const download::JobOptions& job_op
   // page has loaded.
   setup.cookies = [&cookies = profile.Cookies()] { return cookies.CurlCookieLines(); };
   setup.make_fetcher = window_.options_.make_fetcher;
+  setup.records = window_.Shelf().Library();
   return setup;
 }
 
@@ -249,6 +253,9 @@ void JobController::ReadChapterList() {
   // resolve against the page they were read from.
   if (!document.SnapshotAddress().empty() && document.SnapshotAddress() != address) {
     listed_chapters_ = download::FindChapterList(&document, document.SnapshotAddress(), resolver);
+  }
+  if (!listed_chapters_.empty()) {
+    listed_title_ = PageTitle(document);
   }
 }
 

@@ -58,9 +58,11 @@ class JobController {
   // 停止: the job ends at its next look at the flag; a read stuck on the
   // page gives up now.
   void RequestStop();
-  // Reads the chapters the view's page lists on a worker; `then` gets them
-  // on this thread once it has been joined, unless the window is closing.
-  void ListChapters(std::function<void(std::vector<download::ChapterLink>)> then);
+  // Reads the chapters the view's page lists on a worker; `then` gets them,
+  // and the page's title (PageTitle), on this thread once it has been
+  // joined, unless the window is closing.
+  void ListChapters(
+      std::function<void(std::vector<download::ChapterLink>, const std::string& title)> then);
   // The window closed during a job: the job stops, the image under way is
   // abandoned (the pages stored stay), the window hides at once and ends
   // with `result` once the worker has finished.
@@ -94,14 +96,16 @@ class JobController {
   void DownloadWorker(const download::JobOptions& job_options);
   void QueueWorker(const download::JobOptions& job_options,
                    const std::vector<download::ChapterLink>& chapters);
-  // Worker side: the chapters the view's page lists, into listed_chapters_.
+  // Worker side: the chapters the view's page lists, into listed_chapters_,
+  // and its title, into listed_title_.
   void ReadChapterList();
   // Worker side: the window changes before and after a job or queue.
   void EnterJobState();
   // `saved_at`: the box's second line, "保存在：…", or empty.
   void LeaveJobState(const QString& outcome, const QString& saved_at = {});
   // How this window's jobs fetch: the view's user agent and cookies, and
-  // the abandon flag of the window closing.
+  // the abandon flag of the window closing; and the window's library, which
+  // records what they finish.
   runtime::RunSetup MakeRunSetup(const download::JobOptions& job_options);
 
   CDownloaderDlg& window_;
@@ -123,6 +127,7 @@ class JobController {
   std::string result_text_;
   // Written by the worker that reads the page, read here once it is joined.
   std::vector<download::ChapterLink> listed_chapters_;
+  std::string listed_title_;
 
   UiCallGate gate_;
   std::thread worker_;

@@ -22,6 +22,7 @@ constexpr auto kPackCbzKey = "download/packCbz";
 constexpr auto kFolderKey = "download/folder";
 constexpr auto kHomePageKey = "window/homePage";
 constexpr auto kGeometryKey = "window/geometry";
+constexpr auto kCheckAtStartKey = "library/checkAtStart";
 
 // Named in full rather than by organisation and application: those would
 // give the file an ".ini" ending under the INI format, while the desktop's
@@ -83,6 +84,7 @@ Settings Settings::Load() {
   settings.pack_cbz = ReadBool(file.value(kPackCbzKey), settings.pack_cbz);
   settings.download_folder = UsableFolder(ReadText(file.value(kFolderKey)));
   settings.home_page = UsableHomePage(ReadText(file.value(kHomePageKey)));
+  settings.check_at_start = ReadBool(file.value(kCheckAtStartKey), settings.check_at_start);
   return settings;
 }
 
@@ -93,6 +95,7 @@ bool Settings::Save() const {
   file.setValue(kPackCbzKey, pack_cbz);
   file.setValue(kFolderKey, download_folder);
   file.setValue(kHomePageKey, home_page);
+  file.setValue(kCheckAtStartKey, check_at_start);
   file.sync();
   // A format error is the old contents' and stays reported after the write
   // that replaced them; only an access error means nothing was written.

@@ -29,6 +29,8 @@ struct Settings {
   // The page the window starts on when no --site is given: an http or https
   // address; empty for the built-in home page.
   QString home_page;
+  // 启动时检查更新: the window checks the followed comics once as it starts.
+  bool check_at_start = false;
 
   // The saved settings. A missing key, or a value that cannot be read, gives
   // that setting's default; a page count outside 1 to 8 is brought inside. A

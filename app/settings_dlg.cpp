@@ -49,6 +49,8 @@ SettingsDlg::SettingsDlg(Settings settings, QWidget* parent)
   jobs_box_->setSizePolicy(QSizePolicy::Fixed, jobs_box_->sizePolicy().verticalPolicy());
   pack_cbz_box_ = new QCheckBox(QStringLiteral("打包为CBZ"), this);
   pack_cbz_box_->setChecked(settings_.pack_cbz);
+  check_at_start_box_ = new QCheckBox(QStringLiteral("启动时检查更新"), this);
+  check_at_start_box_->setChecked(settings_.check_at_start);
 
   buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   // The captions are the program's own, whatever language Qt's texts are in.
@@ -61,6 +63,7 @@ SettingsDlg::SettingsDlg(Settings settings, QWidget* parent)
   form->addRow(skip_existing_box_);
   form->addRow(QStringLiteral("同时下载"), jobs_box_);
   form->addRow(pack_cbz_box_);
+  form->addRow(check_at_start_box_);
   form->addRow(buttons_);
 
   connect(browse_button_, &QPushButton::clicked, this, [this] { OnBrowse(); });
@@ -79,6 +82,7 @@ Settings SettingsDlg::Chosen() const {
   chosen.skip_existing = skip_existing_box_->isChecked();
   chosen.jobs = jobs_box_->value();
   chosen.pack_cbz = pack_cbz_box_->isChecked();
+  chosen.check_at_start = check_at_start_box_->isChecked();
   return chosen;
 }
 

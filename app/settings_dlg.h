@@ -4,7 +4,7 @@
 //            恢复默认 (empty: the program's own rule, shown greyed inside)
 //   主页     the page the window starts on without --site (empty: the
 //            built-in one, shown greyed inside)
-//   跳过已下载的图片, 同时下载 (1 to 8), 打包为CBZ
+//   跳过已下载的图片, 同时下载 (1 to 8), 打包为CBZ, 启动时检查更新
 //   确定 / 取消
 //
 // The dialog only edits a copy; whoever opened it saves Chosen() on 确定.
@@ -41,6 +41,7 @@ class SettingsDlg : public QDialog {
   QCheckBox* SkipExistingBox() const { return skip_existing_box_; }
   QSpinBox* JobsBox() const { return jobs_box_; }
   QCheckBox* PackCbzBox() const { return pack_cbz_box_; }
+  QCheckBox* CheckAtStartBox() const { return check_at_start_box_; }
   QDialogButtonBox* Buttons() const { return buttons_; }
 
  private:
@@ -55,6 +56,7 @@ class SettingsDlg : public QDialog {
   QCheckBox* skip_existing_box_ = nullptr;
   QSpinBox* jobs_box_ = nullptr;
   QCheckBox* pack_cbz_box_ = nullptr;
+  QCheckBox* check_at_start_box_ = nullptr;
   QDialogButtonBox* buttons_ = nullptr;
 };
 

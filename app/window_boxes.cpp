@@ -99,18 +99,25 @@ QMessageBox* OpenCloseQuestion(QWidget* parent, std::function<void()> quit) {
   return box;
 }
 
-void OpenChapterChoice(QWidget* parent, std::vector<download::ChapterLink> chapters,
-                       std::function<void(std::vector<download::ChapterLink>)> start) {
+void OpenNotice(QWidget* parent, const QString& text) {
   // (A dialog that is done only hides; each goes on its finished signal.)
+  auto* box = new QMessageBox(QMessageBox::NoIcon, ProgramTitle(),  // owned by `parent`
+                              text, QMessageBox::Ok, parent);
+  box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  FitCaption(*box);
+  QObject::connect(box, &QDialog::finished, box, &QObject::deleteLater);
+  box->open();
+}
+
+void OpenChapterChoice(QWidget* parent, std::vector<download::ChapterLink> chapters,
+                       std::vector<ChapterMarks> marks,
+                       std::function<void(std::vector<download::ChapterLink>)> start) {
   if (chapters.empty()) {
-    auto* box = new QMessageBox(QMessageBox::NoIcon, ProgramTitle(),  // owned by `parent`
-                                QStringLiteral("本页没有找到章节列表"), QMessageBox::Ok, parent);
-    FitCaption(*box);
-    QObject::connect(box, &QDialog::finished, box, &QObject::deleteLater);
-    box->open();
+    OpenNotice(parent, QStringLiteral("本页没有找到章节列表"));
     return;
   }
-  auto* chooser = new ChapterListDlg(std::move(chapters), parent);  // owned by `parent`
+  auto* chooser =
+      new ChapterListDlg(std::move(chapters), std::move(marks), parent);  // owned by `parent`
   QObject::connect(chooser, &QDialog::accepted, chooser,
                    [chooser, start = std::move(start)] { start(chooser->CheckedChapters()); });
   QObject::connect(chooser, &QDialog::finished, chooser, &QObject::deleteLater);

@@ -10,6 +10,7 @@
 #include <functional>
 #include <vector>
 
+#include "app/chapter_list_dlg.h"
 #include "app/job_services.h"
 #include "download/chapter_list.h"
 
@@ -52,9 +53,14 @@ QString DownloadFolder(const OutputDirectoryRule& rule, const QString& chosen);
 // default, and what Escape answers: the job goes on).
 QMessageBox* OpenCloseQuestion(QWidget* parent, std::function<void()> quit);
 
-// The chapters a page lists, to choose from (ChapterListDlg); `start` gets
-// the checked ones on 确定. With no chapters: "本页没有找到章节列表".
+// The chapters a page lists, to choose from (ChapterListDlg) with what the
+// library knows of them (`marks`: one for each, or none); `start` gets the
+// checked ones on 确定. With no chapters: "本页没有找到章节列表".
 void OpenChapterChoice(QWidget* parent, std::vector<download::ChapterLink> chapters,
+                       std::vector<ChapterMarks> marks,
                        std::function<void(std::vector<download::ChapterLink>)> start);
+
+// A box that says `text`; window-modal on `parent` when it is shown.
+void OpenNotice(QWidget* parent, const QString& text);
 
 }  // namespace vexel::app

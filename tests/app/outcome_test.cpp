@@ -184,7 +184,8 @@ class OutcomeTest : public SiteJobTest {
       for (const QAction* item : menu->actions()) {
         captions << item->text();
       }
-      QVERIFY2(captions.contains(QStringLiteral("下载本页列出的章节…")),
+      QVERIFY2(captions.contains(QStringLiteral("下载本页列出的章节…")) &&
+                   captions.contains(QStringLiteral("加入书架")),
                qPrintable(captions.join('|')));
       QCOMPARE(captions.contains(QStringLiteral("下载链接指向的章节")), name.endsWith("link"));
       QVERIFY2(captions.contains(QStringLiteral("后退")) ||

@@ -204,20 +204,22 @@ class ShellTest : public QObject {
   void aboutBoxFromTheMenuAndF1() {
     auto window = OpenWindow();
     const QList<QAction*> items = window->SystemMenu()->actions();
-    QCOMPARE(items.size(), 9);
+    QCOMPARE(items.size(), 11);
     QCOMPARE(items[0]->text(), QStringLiteral("下载本页列出的章节…"));
-    QCOMPARE(items[1]->text(), QStringLiteral("显示上次日志"));
-    QCOMPARE(items[2]->text(), QStringLiteral("打开文件夹"));
-    QVERIFY(items[3]->isSeparator());
-    QCOMPARE(items[4], SkipExistingItem(*window));
-    QCOMPARE(items[5]->text(), QStringLiteral("同时下载"));
-    QCOMPARE(items[6]->text(), QStringLiteral("设置…"));
-    QVERIFY(items[7]->isSeparator());
-    QCOMPARE(items[8]->text(), QStringLiteral("关于Vexel漫画下载器(&A)..."));
+    QCOMPARE(items[1]->text(), QStringLiteral("加入书架"));
+    QCOMPARE(items[2]->text(), QStringLiteral("书架…"));
+    QCOMPARE(items[3]->text(), QStringLiteral("显示上次日志"));
+    QCOMPARE(items[4]->text(), QStringLiteral("打开文件夹"));
+    QVERIFY(items[5]->isSeparator());
+    QCOMPARE(items[6], SkipExistingItem(*window));
+    QCOMPARE(items[7]->text(), QStringLiteral("同时下载"));
+    QCOMPARE(items[8]->text(), QStringLiteral("设置…"));
+    QVERIFY(items[9]->isSeparator());
+    QCOMPARE(items[10]->text(), QStringLiteral("关于Vexel漫画下载器(&A)..."));
 
     // Each way in must open the box; the check runs inside its modal loop.
     const std::vector<std::function<void()>> ways = {
-        [&] { items[8]->trigger(); },
+        [&] { items[10]->trigger(); },
         [&] { QTest::keyClick(window.get(), Qt::Key_F1); },
         [&] { window->OnSysCommand(kAboutCommand | 0x3); },
     };

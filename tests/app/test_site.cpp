@@ -89,9 +89,10 @@ TestSite::TestSite() : local_(std::make_unique<vexel::testing::LocalServer>()) {
                      --in_flight_;
                    });
              });
-  server.Get("/comic/", [](const httplib::Request&, httplib::Response& res) {
+  server.Get("/comic/", [this](const httplib::Request&, httplib::Response& res) {
     std::string links = R"(<p><a href="/home/">home</a></p><ul>)";
-    for (int chapter = 1; chapter <= 3; ++chapter) {
+    const int count = comic_chapters_.load();
+    for (int chapter = 1; chapter <= count; ++chapter) {
       const std::string number = std::to_string(chapter);
       links.append("<li><a id=\"ch").append(number).append("\" href=\"").append(number);
       links.append(".html\">第").append(number).append("话</a></li>");

@@ -6,6 +6,7 @@
 // headers of every image request.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -37,9 +38,10 @@ class TestSite {
   //   /chapter/pics/K.png     image K: 1000 bytes "K" repeated; while the site
   //                           is holding images, the first 100 bytes go out at
   //                           once and the rest only once released
-  //   /comic/                 a comic's page: links to its chapters
+  //   /comic/                 a comic's page "comic": links to its chapters
   //                           /comic/1.html to /comic/3.html ("第1话" to
-  //                           "第3话", ids "ch1" to "ch3") and one to /home/
+  //                           "第3话", ids "ch1" to "ch3"; as many as
+  //                           SetComicChapters says) and one to /home/
   //   /comic/K.html           chapter K of that comic, titled "测试漫画 第K话",
   //                           of K+1 pages; its images are those of /chapter/;
   //                           its chapter line stays only while the page
@@ -67,6 +69,9 @@ class TestSite {
   void HoldImagesFrom(int first_page);
   void Release();
 
+  // How many chapters /comic/ lists from now on (3 at first).
+  void SetComicChapters(int count) { comic_chapters_ = count; }
+
   std::vector<ImageRequest> ImageRequests() const;
   // The body of chapter image `number`: a whole PNG of a fixed size.
   static std::string ImageBody(const std::string& number);
@@ -87,6 +92,7 @@ class TestSite {
   bool stopping_ = false;
   int in_flight_ = 0;
   std::vector<ImageRequest> image_requests_;
+  std::atomic<int> comic_chapters_{3};
 };
 
 }  // namespace vexel::app::testing

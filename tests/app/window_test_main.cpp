@@ -37,6 +37,7 @@ constexpr TestClass kClasses[] = {
     {"Queue", vexel::app::testing::RunQueueTests},
     {"Settings", vexel::app::testing::RunSettingsTests},
     {"Outcome", vexel::app::testing::RunOutcomeTests},
+    {"Shelf", vexel::app::testing::RunShelfTests},
 };
 
 // `only` empty or null: every class; else the classes it names, separated by
