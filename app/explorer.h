@@ -10,6 +10,7 @@
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
+#include "app/browser_check.h"
 #include "app/live_page_document.h"
 #include "app/load_busy.h"
 
@@ -50,6 +51,7 @@ class CExplorer : public QWebEngineView, public LivePage {
   // What the download worker reads through.
   bool PageBusy() const override { return GetBusy(); }
   QWebEnginePage* EnginePage() override { return page(); }
+  bool AsksForBrowserCheck() const override { return check_.AsksForCheck(); }
 
  signals:
   // The page asked for a new window (a link with a target, window.open):
@@ -70,6 +72,7 @@ class CExplorer : public QWebEngineView, public LivePage {
   void ReportBackState();
 
   LoadBusyTracker busy_;
+  BrowserCheckWatch check_;
   QAction* list_chapters_item_ = nullptr;
 };
 

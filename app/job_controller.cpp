@@ -14,6 +14,7 @@
 #include <system_error>
 #include <utility>
 
+#include "app/browser_check.h"
 #include "app/browser_profile.h"
 #include "app/downloader_dlg.h"
 #include "app/explorer.h"
@@ -58,6 +59,7 @@ void JobController::StartJob(std::function<void(const download::JobOptions&)> ru
   // job's own default.
   const Settings& settings = window_.settings_;
   job_download_folder_ = settings.download_folder.toStdString();
+  job_transfer_ = settings.ApplyPaceTo(net::TransferOptions{});
   const download::JobOptions job_options = settings.ApplyTo(download::JobOptions{});
   // The window counts as downloading before the thread exists, so a second
   // press can only ever ask for a stop.
@@ -173,7 +175,10 @@ runtime::RunSetup JobController::MakeRunSetup(const download::JobOptions& job_op
   BrowserProfile& profile = window_.profile_;
   runtime::RunSetup setup;
   setup.job = job_options;
+  setup.fetch.transfer = job_transfer_;
   setup.fetch.transfer.user_agent = profile.UserAgent();
+  // A stop ends a wait for the pacer's turn (or the server's pause) at once.
+  setup.fetch.transfer.stop_waiting = [this] { return stop_requested_.load(); };
   setup.fetch.abandon = &abandon_;
   // Each chapter's requests carry the cookies the browser holds once its
   // page has loaded.
@@ -201,6 +206,14 @@ void JobController::DownloadWorker(const download::JobOptions& job_options) {
     JobHost host(*this, *window_.browser_view_);
     runtime::JobRuntime runtime(MakeRunSetup(job_options));
     const download::JobOutcome outcome = RunJob(host, runtime);
+    // The view shows the site's check already; the log says what it wants.
+    bool check = false;
+    if (outcome.end == download::JobEnd::Error) {
+      OnUi([this, &check] { check = window_.browser_view_->AsksForBrowserCheck(); });
+    }
+    if (check) {
+      AppendLog(kLogBrowserCheck);
+    }
     saved_at = SavedAt(host.Folder(), outcome.packed);
     failed = outcome.failed;
   }

@@ -114,6 +114,7 @@ class JobController {
   std::atomic<bool> abandon_{false};
   // Written before a job's worker starts, read by the worker.
   std::string job_download_folder_;
+  net::TransferOptions job_transfer_;  // the settings' pace and rate cap
   // User-interface thread only.
   bool worker_running_ = false;
   bool close_pending_ = false;

@@ -16,15 +16,18 @@ namespace {
 
 // The window's title while page `page` of `page_count` is fetched: with the
 // chapter's place when a queue holds more than one, and "等待重试" while a
-// page waits to be tried again, so that a title that stands still says why.
+// page waits to be tried again, or "等待 N 秒" while the server's pause
+// lasts, so that a title that stands still says why.
 QString ProgressTitle(std::size_t position, std::size_t count, std::int64_t page,
-                      std::int32_t page_count, bool retry_pending) {
+                      std::int32_t page_count, bool retry_pending, std::chrono::seconds pause) {
   QString title = QString::fromUtf16(kWindowTitle) + QStringLiteral(" - ");
   if (count > 1) {
     title += QStringLiteral("第%1/%2话 ").arg(position).arg(count);
   }
   title += QStringLiteral("第%1/%2页").arg(page).arg(page_count);
-  if (retry_pending) {
+  if (pause.count() > 0) {
+    title += QStringLiteral(" 等待 %1 秒").arg(pause.count());
+  } else if (retry_pending) {
     title += QStringLiteral(" 等待重试");
   }
   return title;
@@ -89,11 +92,15 @@ void JobHost::RetryPending(bool pending) {
   ShowProgress();
 }
 
+void JobHost::Paused(std::chrono::seconds wait) {
+  pause_ = wait;
+  ShowProgress();
+}
+
 void JobHost::ShowProgress() {
   jobs_.OnUi(
-      [this, title = ProgressTitle(position_, count_, page_number_, page_count_, retry_pending_)] {
-        jobs_.Window().setWindowTitle(title);
-      });
+      [this, title = ProgressTitle(position_, count_, page_number_, page_count_, retry_pending_,
+                                   pause_)] { jobs_.Window().setWindowTitle(title); });
 }
 
 void JobHost::PageListsChapters(std::size_t count) {

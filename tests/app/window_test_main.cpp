@@ -37,6 +37,7 @@ constexpr TestClass kClasses[] = {
     {"Queue", vexel::app::testing::RunQueueTests},
     {"Settings", vexel::app::testing::RunSettingsTests},
     {"Outcome", vexel::app::testing::RunOutcomeTests},
+    {"Polite", vexel::app::testing::RunPoliteTests},
 };
 
 // `only` empty or null: every class; else the classes it names, separated by

@@ -11,5 +11,6 @@ int RunLivePageTests(int argc, char** argv);
 int RunQueueTests(int argc, char** argv);
 int RunSettingsTests(int argc, char** argv);
 int RunOutcomeTests(int argc, char** argv);
+int RunPoliteTests(int argc, char** argv);
 
 }  // namespace vexel::app::testing
