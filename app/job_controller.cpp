@@ -26,7 +26,11 @@
 #include "net/resolve_address.h"
 
 namespace vexel::app {
-JobController::JobController(CDownloaderDlg& window) : window_(window), gate_(&window) {}
+JobController::JobController(CDownloaderDlg& window) : window_(window), gate_(&window) {
+  title_timer_.setInterval(1000);
+  QObject::connect(&title_timer_, &QTimer::timeout, &title_timer_,
+                   [this] { window_.setWindowTitle(title_()); });
+}
 
 JobController::~JobController() {
   if (worker_.joinable()) {
@@ -151,6 +155,16 @@ void JobController::AppendLog(std::string_view text) {
   OnUi([this, line = std::string(text)] { window_.log_view_->AppendJobText(line); });
 }
 
+void JobController::ShowTitle(std::function<QString()> title, bool ticking) {
+  title_ = std::move(title);
+  window_.setWindowTitle(title_());
+  if (!ticking) {
+    title_timer_.stop();
+  } else if (!title_timer_.isActive()) {
+    title_timer_.start();
+  }
+}
+
 void JobController::EnterJobState() {
   downloading_ = true;
   OnUi([this] { window_.download_button_->setText(QStringLiteral("停止")); });
@@ -161,7 +175,10 @@ void JobController::EnterJobState() {
 
 void JobController::LeaveJobState(const QString& outcome, const QString& saved_at) {
   // Skipped, like every later change, once the window is closing.
-  OnUi([this] { window_.setWindowTitle(QString::fromUtf16(kWindowTitle)); });
+  OnUi([this] {
+    title_timer_.stop();
+    window_.setWindowTitle(QString::fromUtf16(kWindowTitle));
+  });
   OnUi([this, outcome, saved_at] { window_.ShowOutcome(outcome, saved_at); });
   downloading_ = false;
   OnUi([this] { window_.download_button_->setText(QStringLiteral("下载")); });

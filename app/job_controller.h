@@ -10,6 +10,7 @@
 #pragma once
 
 #include <QString>
+#include <QTimer>
 
 #include <atomic>
 #include <functional>
@@ -72,6 +73,9 @@ class JobController {
   const std::atomic<bool>& StopFlag() const { return stop_requested_; }
   CDownloaderDlg& Window() { return window_; }
   void AppendLog(std::string_view text);
+  // User-interface thread: the window's title is `title()` from now on and,
+  // while `ticking`, again every second, so that a countdown in it moves.
+  void ShowTitle(std::function<QString()> title, bool ticking);
   void SetResultText(std::string_view text) { result_text_ = text; }
   // The settings' folder (empty for the program's rule) of the job that runs.
   const std::string& JobDownloadFolder() const { return job_download_folder_; }
@@ -124,6 +128,10 @@ class JobController {
   std::string result_text_;
   // Written by the worker that reads the page, read here once it is joined.
   std::vector<download::ChapterLink> listed_chapters_;
+
+  // User-interface thread only: the job's title while a countdown runs.
+  std::function<QString()> title_;
+  QTimer title_timer_;
 
   UiCallGate gate_;
   std::thread worker_;

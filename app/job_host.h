@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -64,7 +65,8 @@ class JobHost : public download::DownloadHost {
   std::int64_t page_number_ = 0;
   std::int32_t page_count_ = 0;
   bool retry_pending_ = false;
-  std::chrono::seconds pause_{0};
+  // The end of the server's pause; none while there is none.
+  std::optional<std::chrono::steady_clock::time_point> pause_until_;
 
   void ShowProgress();
 };

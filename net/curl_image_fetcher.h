@@ -106,7 +106,7 @@ class CurlImageFetcher final : public download::ImageFetcher {
   void Retire(Transfer& transfer, download::FetchResult outcome);
   void ResumePaused();
   // A 429 or 503 with Retry-After holds the pacer until then.
-  void HoldForServerPause(const download::FetchResult& outcome);
+  void HoldForServerPause(const download::FetchResult& outcome) const;
   // The latest time to look again, for a fetch waiting for its turn or a
   // transfer paused by the cap.
   std::optional<std::chrono::steady_clock::time_point> WakeTime() const;

@@ -107,7 +107,7 @@ std::optional<std::chrono::steady_clock::time_point> CurlImageFetcher::WakeTime(
   return wake;
 }
 
-void CurlImageFetcher::HoldForServerPause(const download::FetchResult& outcome) {
+void CurlImageFetcher::HoldForServerPause(const download::FetchResult& outcome) const {
   // The server asked for a pause: no request of the process starts before
   // it has passed, those in flight finish.
   if ((outcome.http_status == 429 || outcome.http_status == 503) &&

@@ -148,13 +148,13 @@ class PoliteTest : public QObject {
     QCOMPARE(Settings::ParseRateLimit(QStringLiteral("1.5M")).value_or(-1), std::int64_t{1572864});
     QCOMPARE(Settings::ParseRateLimit(QString()).value_or(-1), std::int64_t{0});
     QVERIFY(!Settings::ParseRateLimit(QStringLiteral("fast")));
-    QCOMPARE(Settings::RateLimitText(500 * 1024), QStringLiteral("500k"));
+    QCOMPARE(Settings::RateLimitText(std::int64_t{500} << 10), QStringLiteral("500k"));
 
     Settings saved;
     saved.pad_pages = true;
     saved.series_folders = true;
     saved.request_gap = {std::chrono::milliseconds(50), std::chrono::milliseconds(50)};
-    saved.rate_limit = 1024 * 1024;
+    saved.rate_limit = std::int64_t{1} << 20;
     QVERIFY(saved.Save());
     QCOMPARE(Settings::Load() == saved, true);
 
@@ -197,7 +197,7 @@ class PoliteTest : public QObject {
     const net::TransferOptions& transfer = fetches[0].transfer;
     QVERIFY(transfer.pacer == &net::ProcessPacer());
     QCOMPARE(transfer.request_gap, saved.request_gap);
-    QCOMPARE(transfer.max_receive_bytes_per_second, std::int64_t{1024 * 1024});
+    QCOMPARE(transfer.max_receive_bytes_per_second, saved.rate_limit);
     QVERIFY(transfer.stop_waiting && !transfer.stop_waiting());
   }
 
