@@ -125,6 +125,7 @@ bool Bookshelf::StartCheck() {
   if (checking_ || !library_) {
     return false;
   }
+  gap_ = request_gap ? request_gap() : net::PaceGap{};
   library::ComicList list = library_->Comics();
   if (list.comics.empty()) {
     return false;
@@ -169,6 +170,10 @@ void Bookshelf::CheckWorker(const std::vector<library::ComicSummary>& comics) {
 }
 
 std::optional<std::string> Bookshelf::CheckComic(const std::string& address) {
+  // Checks are requests to the site like any other, paced with them.
+  if (!net::ProcessPacer().WaitForTurn(gap_, &stop_)) {
+    return std::nullopt;
+  }
   HiddenPage* page = nullptr;
   if (!gate_.Run([this, &page] {
         page = new HiddenPage(profile_, window_);  // owned by the window

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,6 +22,7 @@
 #include "app/ui_call_gate.h"
 #include "download/chapter_list.h"
 #include "library/library.h"
+#include "net/request_pacer.h"
 #include "query/page_document.h"
 
 class QWebEngineProfile;
@@ -65,9 +67,13 @@ class Bookshelf : public QObject {
                               const std::string& folder,
                               const std::vector<download::ChapterLink>& chapters);
 
-  // 检查更新: every followed comic in the order followed. Nothing while a
-  // check runs, or without a library. False when no check was started.
+  // 检查更新: every followed comic in the order followed, each page load
+  // after a turn of the process's pacer with the gap `request_gap` gives.
+  // Nothing while a check runs, or without a library. False when no check
+  // was started.
   bool StartCheck();
+  // The settings' 请求间隔 as a check starts; empty: no gap.
+  std::function<net::PaceGap()> request_gap;
   bool Checking() const { return checking_; }
 
  signals:
@@ -92,6 +98,8 @@ class Bookshelf : public QObject {
   QString open_error_;
   // User-interface thread only.
   bool checking_ = false;
+  // Written before the check's thread starts, read by it.
+  net::PaceGap gap_;
   // Set as the shelf goes: the check gives up its waits at once.
   std::atomic<bool> stop_{false};
   UiCallGate gate_;

@@ -15,6 +15,7 @@
 namespace vexel::app {
 
 void CDownloaderDlg::InitShelf() {
+  bookshelf_->request_gap = [this] { return settings_.request_gap; };
   follow_item_ = system_menu_->addAction(QStringLiteral("加入书架"));
   connect(follow_item_, &QAction::triggered, this, [this] { OnFollow(); });
   shelf_item_ = system_menu_->addAction(QStringLiteral("书架…"));

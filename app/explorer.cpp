@@ -14,6 +14,7 @@ CExplorer::CExplorer(QWebEngineProfile* profile, QWidget* parent) : QWebEngineVi
   auto* page = new QWebEnginePage(profile, this);  // owned by the view
   setPage(page);
   busy_.Follow(page);
+  check_.Follow(page);
   connect(page, &QWebEnginePage::loadStarted, this, [this] { ReportBackState(); });
   connect(page, &QWebEnginePage::loadFinished, this, [this](bool) { ReportBackState(); });
   // The history has no signal of its own; a committed navigation (including

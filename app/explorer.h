@@ -12,6 +12,7 @@
 
 #include <vector>
 
+#include "app/browser_check.h"
 #include "app/live_page_document.h"
 #include "app/load_busy.h"
 
@@ -52,6 +53,7 @@ class CExplorer : public QWebEngineView, public LivePage {
   // What the download worker reads through.
   bool PageBusy() const override { return GetBusy(); }
   QWebEnginePage* EnginePage() override { return page(); }
+  bool AsksForBrowserCheck() const override { return check_.AsksForCheck(); }
 
  signals:
   // The page asked for a new window (a link with a target, window.open):
@@ -73,6 +75,7 @@ class CExplorer : public QWebEngineView, public LivePage {
 
   LoadBusyTracker busy_;
   std::vector<QAction*> page_items_;
+  BrowserCheckWatch check_;
 };
 
 }  // namespace vexel::app

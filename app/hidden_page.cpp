@@ -14,6 +14,7 @@ HiddenPage::HiddenPage(QWebEngineProfile* profile, QObject* parent)
   // until they had arrived.
   settings()->setAttribute(QWebEngineSettings::AutoLoadImages, false);
   busy_.Follow(this);
+  check_.Follow(this);
   connect(this, &QWebEnginePage::loadFinished, this, [this](bool ok) {
     if (done_) {
       std::function<void(bool)> done = std::move(done_);

@@ -8,6 +8,7 @@
 
 #include <functional>
 
+#include "app/browser_check.h"
 #include "app/live_page_document.h"
 #include "app/load_busy.h"
 
@@ -33,6 +34,7 @@ class HiddenPage : public QWebEnginePage, public LivePage {
 
   bool PageBusy() const override { return busy_.Busy(); }
   QWebEnginePage* EnginePage() override { return this; }
+  bool AsksForBrowserCheck() const override { return check_.AsksForCheck(); }
 
  protected:
   // Nobody sees this page, so nobody could answer its dialogs: alerts are
@@ -45,6 +47,7 @@ class HiddenPage : public QWebEnginePage, public LivePage {
  private:
   std::function<void(bool)> done_;
   LoadBusyTracker busy_;
+  BrowserCheckWatch check_;
 };
 
 }  // namespace vexel::app

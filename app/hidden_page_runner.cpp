@@ -6,8 +6,10 @@
 #include <chrono>
 #include <functional>
 
+#include "app/browser_check.h"
 #include "app/browser_profile.h"
 #include "app/downloader_dlg.h"
+#include "app/explorer.h"
 #include "app/hidden_page.h"
 #include "app/job_controller.h"
 #include "app/job_host.h"
@@ -31,6 +33,14 @@ bool QueueRunner::StopRequested() { return jobs_.StopRequested(); }
 
 std::optional<download::JobOutcome> QueueRunner::RunChapter(std::size_t position, std::size_t count,
                                                             const download::ChapterLink& chapter) {
+  // The page's load is a request to the site like any other: it takes its
+  // turn of the process's pacer (and waits out a server's pause) first.
+  const net::TransferOptions& transfer = runtime_.Setup().fetch.transfer;
+  if (transfer.pacer != nullptr &&
+      !transfer.pacer->WaitForTurn(transfer.request_gap, &jobs_.StopFlag())) {
+    AppendLog(download::kLogStopped);
+    return StoppedOrNothing();
+  }
   // Made and, later, deleted on the user-interface thread. When the window
   // closes in between, the window deletes it with itself.
   HiddenPage* page = nullptr;
@@ -48,7 +58,19 @@ std::optional<download::JobOutcome> QueueRunner::RunChapter(std::size_t position
       std::chrono::duration_cast<std::chrono::milliseconds>(kChapterLoadTimeout),
       &jobs_.StopFlag());
   std::optional<download::JobOutcome> outcome;
-  if (loaded.value_or(false)) {
+  // Read after the load's last signals, which come on the same turn.
+  bool check = false;
+  if (loaded) {
+    jobs_.OnUi([page, &check] { check = page->AsksForBrowserCheck(); });
+  }
+  if (check) {
+    // The user passes it in the view, once the queue has ended.
+    AppendLog(kLogBrowserCheck);
+    AppendLog(download::kLogError);
+    jobs_.OnUi([&window, address] {
+      window.BrowserView()->Navigate(address.toString(QUrl::FullyEncoded));
+    });
+  } else if (loaded.value_or(false)) {
     JobHost host(jobs_, *page, position, count);
     outcome = jobs_.RunJob(host, runtime_);
     if (!host.Folder().empty()) {

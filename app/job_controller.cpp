@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "app/bookshelf.h"
+#include "app/browser_check.h"
 #include "app/browser_profile.h"
 #include "app/downloader_dlg.h"
 #include "app/explorer.h"
@@ -26,7 +27,11 @@
 #include "net/resolve_address.h"
 
 namespace vexel::app {
-JobController::JobController(CDownloaderDlg& window) : window_(window), gate_(&window) {}
+JobController::JobController(CDownloaderDlg& window) : window_(window), gate_(&window) {
+  title_timer_.setInterval(1000);
+  QObject::connect(&title_timer_, &QTimer::timeout, &title_timer_,
+                   [this] { window_.setWindowTitle(title_()); });
+}
 
 JobController::~JobController() {
   if (worker_.joinable()) {
@@ -59,6 +64,7 @@ void JobController::StartJob(std::function<void(const download::JobOptions&)> ru
   // job's own default.
   const Settings& settings = window_.settings_;
   job_download_folder_ = settings.download_folder.toStdString();
+  job_transfer_ = settings.ApplyPaceTo(net::TransferOptions{});
   const download::JobOptions job_options = settings.ApplyTo(download::JobOptions{});
   // The window counts as downloading before the thread exists, so a second
   // press can only ever ask for a stop.
@@ -152,6 +158,16 @@ void JobController::AppendLog(std::string_view text) {
   OnUi([this, line = std::string(text)] { window_.log_view_->AppendJobText(line); });
 }
 
+void JobController::ShowTitle(std::function<QString()> title, bool ticking) {
+  title_ = std::move(title);
+  window_.setWindowTitle(title_());
+  if (!ticking) {
+    title_timer_.stop();
+  } else if (!title_timer_.isActive()) {
+    title_timer_.start();
+  }
+}
+
 void JobController::EnterJobState() {
   downloading_ = true;
   OnUi([this] { window_.download_button_->setText(QStringLiteral("停止")); });
@@ -162,7 +178,10 @@ void JobController::EnterJobState() {
 
 void JobController::LeaveJobState(const QString& outcome, const QString& saved_at) {
   // Skipped, like every later change, once the window is closing.
-  OnUi([this] { window_.setWindowTitle(QString::fromUtf16(kWindowTitle)); });
+  OnUi([this] {
+    title_timer_.stop();
+    window_.setWindowTitle(QString::fromUtf16(kWindowTitle));
+  });
   OnUi([this, outcome, saved_at] { window_.ShowOutcome(outcome, saved_at); });
   downloading_ = false;
   OnUi([this] { window_.download_button_->setText(QStringLiteral("下载")); });
@@ -176,7 +195,10 @@ runtime::RunSetup JobController::MakeRunSetup(const download::JobOptions& job_op
   BrowserProfile& profile = window_.profile_;
   runtime::RunSetup setup;
   setup.job = job_options;
+  setup.fetch.transfer = job_transfer_;
   setup.fetch.transfer.user_agent = profile.UserAgent();
+  // A stop ends a wait for the pacer's turn (or the server's pause) at once.
+  setup.fetch.transfer.stop_waiting = [this] { return stop_requested_.load(); };
   setup.fetch.abandon = &abandon_;
   // Each chapter's requests carry the cookies the browser holds once its
   // page has loaded.
@@ -205,6 +227,14 @@ void JobController::DownloadWorker(const download::JobOptions& job_options) {
     JobHost host(*this, *window_.browser_view_);
     runtime::JobRuntime runtime(MakeRunSetup(job_options));
     const download::JobOutcome outcome = RunJob(host, runtime);
+    // The view shows the site's check already; the log says what it wants.
+    bool check = false;
+    if (outcome.end == download::JobEnd::Error) {
+      OnUi([this, &check] { check = window_.browser_view_->AsksForBrowserCheck(); });
+    }
+    if (check) {
+      AppendLog(kLogBrowserCheck);
+    }
     saved_at = SavedAt(host.Folder(), outcome.packed);
     failed = outcome.failed;
   }

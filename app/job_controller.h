@@ -10,6 +10,7 @@
 #pragma once
 
 #include <QString>
+#include <QTimer>
 
 #include <atomic>
 #include <functional>
@@ -74,6 +75,9 @@ class JobController {
   const std::atomic<bool>& StopFlag() const { return stop_requested_; }
   CDownloaderDlg& Window() { return window_; }
   void AppendLog(std::string_view text);
+  // User-interface thread: the window's title is `title()` from now on and,
+  // while `ticking`, again every second, so that a countdown in it moves.
+  void ShowTitle(std::function<QString()> title, bool ticking);
   void SetResultText(std::string_view text) { result_text_ = text; }
   // The settings' folder (empty for the program's rule) of the job that runs.
   const std::string& JobDownloadFolder() const { return job_download_folder_; }
@@ -118,6 +122,7 @@ class JobController {
   std::atomic<bool> abandon_{false};
   // Written before a job's worker starts, read by the worker.
   std::string job_download_folder_;
+  net::TransferOptions job_transfer_;  // the settings' pace and rate cap
   // User-interface thread only.
   bool worker_running_ = false;
   bool close_pending_ = false;
@@ -128,6 +133,10 @@ class JobController {
   // Written by the worker that reads the page, read here once it is joined.
   std::vector<download::ChapterLink> listed_chapters_;
   std::string listed_title_;
+
+  // User-interface thread only: the job's title while a countdown runs.
+  std::function<QString()> title_;
+  QTimer title_timer_;
 
   UiCallGate gate_;
   std::thread worker_;

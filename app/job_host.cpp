@@ -16,15 +16,22 @@ namespace {
 
 // The window's title while page `page` of `page_count` is fetched: with the
 // chapter's place when a queue holds more than one, and "等待重试" while a
-// page waits to be tried again, so that a title that stands still says why.
+// page waits to be tried again, or "等待 N 秒" (the seconds left at `now`)
+// while the server's pause lasts, so that a title that stands still says why.
 QString ProgressTitle(std::size_t position, std::size_t count, std::int64_t page,
-                      std::int32_t page_count, bool retry_pending) {
+                      std::int32_t page_count, bool retry_pending,
+                      std::optional<std::chrono::steady_clock::time_point> pause_until,
+                      std::chrono::steady_clock::time_point now) {
   QString title = QString::fromUtf16(kWindowTitle) + QStringLiteral(" - ");
   if (count > 1) {
     title += QStringLiteral("第%1/%2话 ").arg(position).arg(count);
   }
   title += QStringLiteral("第%1/%2页").arg(page).arg(page_count);
-  if (retry_pending) {
+  const auto left = pause_until ? std::chrono::ceil<std::chrono::seconds>(*pause_until - now)
+                                : std::chrono::seconds(0);
+  if (left.count() > 0) {
+    title += QStringLiteral(" 等待 %1 秒").arg(left.count());
+  } else if (retry_pending) {
     title += QStringLiteral(" 等待重试");
   }
   return title;
@@ -89,11 +96,24 @@ void JobHost::RetryPending(bool pending) {
   ShowProgress();
 }
 
+void JobHost::Paused(std::chrono::seconds wait) {
+  pause_until_.reset();
+  if (wait.count() > 0) {
+    pause_until_ = std::chrono::steady_clock::now() + wait;
+  }
+  ShowProgress();
+}
+
 void JobHost::ShowProgress() {
-  jobs_.OnUi(
-      [this, title = ProgressTitle(position_, count_, page_number_, page_count_, retry_pending_)] {
-        jobs_.Window().setWindowTitle(title);
-      });
+  // While the pause lasts the title counts its seconds down.
+  auto title = [position = position_, count = count_, page = page_number_, pages = page_count_,
+                retry = retry_pending_, until = pause_until_] {
+    return ProgressTitle(position, count, page, pages, retry, until,
+                         std::chrono::steady_clock::now());
+  };
+  jobs_.OnUi([this, title = std::move(title), ticking = pause_until_.has_value()] {
+    jobs_.ShowTitle(title, ticking);
+  });
 }
 
 void JobHost::PageListsChapters(std::size_t count) {

@@ -4,8 +4,10 @@
 
 #include <QString>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -45,6 +47,9 @@ class JobHost : public download::DownloadHost {
   void PageStarted(std::int64_t page, std::int32_t page_count) override;
   // The window's title says "等待重试" while a page waits to be tried again.
   void RetryPending(bool pending) override;
+  // "等待 N 秒" in the title, in place of "等待重试", while the server's
+  // pause (a 429 or 503 with Retry-After) holds every request.
+  void Paused(std::chrono::seconds wait) override;
   // "本页列出N话，请用“下载本页列出的章节…”" in the log: the window's way to
   // download a comic's chapters.
   void PageListsChapters(std::size_t count) override;
@@ -60,6 +65,8 @@ class JobHost : public download::DownloadHost {
   std::int64_t page_number_ = 0;
   std::int32_t page_count_ = 0;
   bool retry_pending_ = false;
+  // The end of the server's pause; none while there is none.
+  std::optional<std::chrono::steady_clock::time_point> pause_until_;
 
   void ShowProgress();
 };

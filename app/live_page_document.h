@@ -36,6 +36,9 @@ class LivePage {
   virtual bool PageBusy() const = 0;
   // The engine's page; called on the user-interface thread only.
   virtual QWebEnginePage* EnginePage() = 0;
+  // True when the page's last load was the site's browser check (see
+  // browser_check.h); safe to call from any thread.
+  virtual bool AsksForBrowserCheck() const { return false; }
 
  protected:
   LivePage() = default;

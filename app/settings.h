@@ -7,9 +7,12 @@
 
 #include <QString>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "download/download_job.h"
+#include "net/transfer_options.h"
 
 class QWidget;
 
@@ -23,6 +26,13 @@ struct Settings {
   bool skip_existing = download::JobOptions{}.skip_existing;
   int jobs = download::JobOptions{}.jobs;
   bool pack_cbz = download::JobOptions{}.pack_cbz;
+  bool pad_pages = download::JobOptions{}.pad_pages;            // 页码补零
+  bool series_folders = download::JobOptions{}.series_folders;  // 按漫画分文件夹
+  // 请求间隔: the least time between the starts of two requests to the site
+  // (none: no pause), and 限速: bytes per second all transfers together may
+  // receive (0: no cap).
+  net::PaceGap request_gap;
+  std::int64_t rate_limit = 0;
   // Where chapters go: an absolute path; empty for the program's own rule
   // (beside the program, or the user's download folder).
   QString download_folder;
@@ -56,6 +66,8 @@ struct Settings {
 
   // `options` with these settings; what they do not cover is left as it is.
   download::JobOptions ApplyTo(download::JobOptions options) const;
+  // `options` with the pace and the rate cap, through the process's pacer.
+  net::TransferOptions ApplyPaceTo(net::TransferOptions options) const;
 
   // The page the window starts on: `site_home_url` (--site) when given, else
   // the home page setting, else the built-in home page.
@@ -67,6 +79,14 @@ struct Settings {
   // `text` as a home page setting: trimmed; empty unless it is a valid http
   // or https address with a host.
   static QString UsableHomePage(const QString& text);
+  // 请求间隔 as typed: seconds ("2", "0.5") or a range "A-B" drawn from
+  // anew for each request; empty for no pause. Nothing for anything else.
+  static std::optional<net::PaceGap> ParseRequestGap(const QString& text);
+  static QString RequestGapText(const net::PaceGap& gap);  // empty for none
+  // 限速 as typed: bytes per second, with k (1024) or M (1024²); empty for no
+  // cap (0). Nothing for anything else.
+  static std::optional<std::int64_t> ParseRateLimit(const QString& text);
+  static QString RateLimitText(std::int64_t bytes_per_second);  // empty for 0
 };
 
 }  // namespace vexel::app

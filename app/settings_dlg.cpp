@@ -51,6 +51,14 @@ SettingsDlg::SettingsDlg(Settings settings, QWidget* parent)
   pack_cbz_box_->setChecked(settings_.pack_cbz);
   check_at_start_box_ = new QCheckBox(QStringLiteral("启动时检查更新"), this);
   check_at_start_box_->setChecked(settings_.check_at_start);
+  pad_pages_box_ = new QCheckBox(QStringLiteral("页码补零"), this);
+  pad_pages_box_->setChecked(settings_.pad_pages);
+  series_folders_box_ = new QCheckBox(QStringLiteral("按漫画分文件夹"), this);
+  series_folders_box_->setChecked(settings_.series_folders);
+  request_gap_box_ = new QLineEdit(Settings::RequestGapText(settings_.request_gap), this);
+  request_gap_box_->setPlaceholderText(QStringLiteral("秒，或范围如 1-3；空为不等待"));
+  rate_limit_box_ = new QLineEdit(Settings::RateLimitText(settings_.rate_limit), this);
+  rate_limit_box_->setPlaceholderText(QStringLiteral("字节/秒，如 500k、2M；空为不限速"));
 
   buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   // The captions are the program's own, whatever language Qt's texts are in.
@@ -64,12 +72,18 @@ SettingsDlg::SettingsDlg(Settings settings, QWidget* parent)
   form->addRow(QStringLiteral("同时下载"), jobs_box_);
   form->addRow(pack_cbz_box_);
   form->addRow(check_at_start_box_);
+  form->addRow(pad_pages_box_);
+  form->addRow(series_folders_box_);
+  form->addRow(QStringLiteral("请求间隔"), request_gap_box_);
+  form->addRow(QStringLiteral("限速"), rate_limit_box_);
   form->addRow(buttons_);
 
   connect(browse_button_, &QPushButton::clicked, this, [this] { OnBrowse(); });
   connect(default_folder_button_, &QPushButton::clicked, folder_box_, &QLineEdit::clear);
   connect(folder_box_, &QLineEdit::textChanged, this, [this] { UpdateOkButton(); });
   connect(home_page_box_, &QLineEdit::textChanged, this, [this] { UpdateOkButton(); });
+  connect(request_gap_box_, &QLineEdit::textChanged, this, [this] { UpdateOkButton(); });
+  connect(rate_limit_box_, &QLineEdit::textChanged, this, [this] { UpdateOkButton(); });
   connect(buttons_, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons_, &QDialogButtonBox::rejected, this, &QDialog::reject);
   UpdateOkButton();
@@ -83,6 +97,11 @@ Settings SettingsDlg::Chosen() const {
   chosen.jobs = jobs_box_->value();
   chosen.pack_cbz = pack_cbz_box_->isChecked();
   chosen.check_at_start = check_at_start_box_->isChecked();
+  chosen.pad_pages = pad_pages_box_->isChecked();
+  chosen.series_folders = series_folders_box_->isChecked();
+  // 确定 is disabled while either cannot be read; the setting's default then.
+  chosen.request_gap = Settings::ParseRequestGap(request_gap_box_->text()).value_or(net::PaceGap{});
+  chosen.rate_limit = Settings::ParseRateLimit(rate_limit_box_->text()).value_or(0);
   return chosen;
 }
 
@@ -103,7 +122,9 @@ void SettingsDlg::UpdateOkButton() {
                          !Settings::UsableFolder(folder_box_->text()).isEmpty();
   const bool home_page_ok = home_page_box_->text().trimmed().isEmpty() ||
                             !Settings::UsableHomePage(home_page_box_->text()).isEmpty();
-  buttons_->button(QDialogButtonBox::Ok)->setEnabled(folder_ok && home_page_ok);
+  const bool pace_ok = Settings::ParseRequestGap(request_gap_box_->text()).has_value() &&
+                       Settings::ParseRateLimit(rate_limit_box_->text()).has_value();
+  buttons_->button(QDialogButtonBox::Ok)->setEnabled(folder_ok && home_page_ok && pace_ok);
 }
 
 }  // namespace vexel::app

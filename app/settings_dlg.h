@@ -4,12 +4,16 @@
 //            恢复默认 (empty: the program's own rule, shown greyed inside)
 //   主页     the page the window starts on without --site (empty: the
 //            built-in one, shown greyed inside)
-//   跳过已下载的图片, 同时下载 (1 to 8), 打包为CBZ, 启动时检查更新
+//   跳过已下载的图片, 同时下载 (1 to 8), 打包为CBZ, 页码补零, 按漫画分文件夹,
+//   启动时检查更新
+//   请求间隔 seconds, or A-B (empty: no pause); 限速 bytes/s with k or M
+//            (empty: no cap)
 //   确定 / 取消
 //
 // The dialog only edits a copy; whoever opened it saves Chosen() on 确定.
-// 确定 stays disabled while the folder is not an absolute path or the home
-// page is not an http or https address.
+// 确定 stays disabled while the folder is not an absolute path, the home
+// page is not an http or https address, or the gap or the rate cannot be
+// read.
 #pragma once
 
 #include <QDialog>
@@ -42,6 +46,10 @@ class SettingsDlg : public QDialog {
   QSpinBox* JobsBox() const { return jobs_box_; }
   QCheckBox* PackCbzBox() const { return pack_cbz_box_; }
   QCheckBox* CheckAtStartBox() const { return check_at_start_box_; }
+  QCheckBox* PadPagesBox() const { return pad_pages_box_; }
+  QCheckBox* SeriesFoldersBox() const { return series_folders_box_; }
+  QLineEdit* RequestGapBox() const { return request_gap_box_; }
+  QLineEdit* RateLimitBox() const { return rate_limit_box_; }
   QDialogButtonBox* Buttons() const { return buttons_; }
 
  private:
@@ -57,6 +65,10 @@ class SettingsDlg : public QDialog {
   QSpinBox* jobs_box_ = nullptr;
   QCheckBox* pack_cbz_box_ = nullptr;
   QCheckBox* check_at_start_box_ = nullptr;
+  QCheckBox* pad_pages_box_ = nullptr;
+  QCheckBox* series_folders_box_ = nullptr;
+  QLineEdit* request_gap_box_ = nullptr;
+  QLineEdit* rate_limit_box_ = nullptr;
   QDialogButtonBox* buttons_ = nullptr;
 };
 

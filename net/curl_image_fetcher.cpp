@@ -5,10 +5,10 @@
 #include <chrono>
 #include <cstring>
 
-#include "download/retry_policy.h"
 #include "files/leftover_sweep.h"
 #include "files/real_file_system.h"
 #include "net/curl_failure.h"
+#include "net/fetch_transfer.h"
 #include "net/image_response.h"
 #include "net/page_file.h"
 #include "text/text.h"
@@ -35,50 +35,6 @@ FetchResult FileFailure(const std::string& what, int error) {
 }
 
 }  // namespace
-
-// One page's transfer: its easy handle and everything that describes the
-// body under way. Handles are kept after their page for the next one, so
-// their connections and cookies carry over.
-struct CurlImageFetcher::Transfer {
-  CurlImageFetcher* owner = nullptr;
-  CurlEasy easy;
-  std::uint64_t tag = 0;
-  std::uint64_t serial = 0;  // which start this is, for FetchImage's wait
-  std::string address;
-  PageFile file;
-  std::array<char, CURL_ERROR_SIZE> detail{};  // curl's own words for a failure
-  int redirects = 0;
-  std::uint64_t body_bytes = 0;
-  std::string head;  // the body's first bytes, for the web page check
-  // The response's status and type are read once, at its first bytes.
-  bool response_read = false;
-  bool redirect_body = false;
-  bool too_large = false;
-  bool web_page = false;
-  // The stall watchdog: when the received count last changed.
-  curl_off_t received = 0;
-  curl_off_t expected = 0;
-  std::chrono::steady_clock::time_point last_change;
-  bool stalled = false;
-  bool waiting_turn = false;  // not yet handed to curl
-  bool paused = false;        // held by the rate cap
-  // The page's deadline holds across its redirects, each a transfer of its
-  // own to curl.
-  std::chrono::steady_clock::time_point deadline;
-
-  void ResetBody() {
-    body_bytes = 0;
-    head.clear();
-    response_read = false;
-    redirect_body = false;
-    too_large = false;
-    web_page = false;
-    received = 0;
-    expected = 0;
-    stalled = false;
-    last_change = std::chrono::steady_clock::now();
-  }
-};
 
 CurlImageFetcher::CurlImageFetcher(FetchOptions options)
     : options_(std::move(options)),
@@ -210,93 +166,6 @@ std::uint64_t CurlImageFetcher::Start(std::uint64_t tag, const std::string& addr
   return serial;
 }
 
-void CurlImageFetcher::AdmitWaiting() {
-  const TransferOptions& options = options_.transfer;
-  while (!waiting_.empty()) {
-    Transfer& next = *waiting_.front();
-    const bool abandoned = options_.abandon != nullptr && options_.abandon->load();
-    next_turn_.reset();
-    if (!abandoned && options.pacer != nullptr) {
-      next_turn_ =
-          options.pacer->TryTakeTurn(options.request_gap, std::chrono::steady_clock::now());
-    }
-    // A stop cuts short only a wait: a fetch whose turn is due still starts.
-    if (abandoned || (next_turn_ && options.stop_waiting && options.stop_waiting())) {
-      waiting_.pop_front();
-      next.waiting_turn = false;
-      next_turn_.reset();
-      Retire(next, Fail(FetchFailure::Abandoned, "abandoned"));
-      continue;
-    }
-    if (next_turn_) {
-      return;
-    }
-    waiting_.pop_front();
-    Admit(next);
-  }
-  next_turn_.reset();
-}
-
-void CurlImageFetcher::Admit(Transfer& transfer) {
-  transfer.waiting_turn = false;
-  // The deadline counts from the request's start, not from the wait for it.
-  transfer.ResetBody();
-  transfer.deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(options_.transfer.deadline_seconds);
-  CURL* handle = transfer.easy.get();
-  curl_easy_setopt(handle, CURLOPT_TIMEOUT, options_.transfer.deadline_seconds);
-  curl_easy_setopt(handle, CURLOPT_URL, transfer.address.c_str());
-  const std::string& referer = options_.transfer.referer;
-  curl_easy_setopt(handle, CURLOPT_REFERER, referer.empty() ? nullptr : referer.c_str());
-  if (curl_multi_add_handle(multi_.get(), handle) != CURLM_OK) {
-    Retire(transfer, Fail(FetchFailure::Network, "libcurl could not start a transfer"));
-  }
-}
-
-void CurlImageFetcher::Retire(Transfer& transfer, download::FetchResult outcome) {
-  transfer.file.Discard();  // when it was not committed
-  transfer.paused = false;
-  finished_.push_back({transfer.serial, {transfer.tag, std::move(outcome)}});
-  const auto at = std::find_if(active_.begin(), active_.end(),
-                               [&](const auto& active) { return active.get() == &transfer; });
-  idle_.push_back(std::move(*at));
-  active_.erase(at);
-}
-
-// A paused transfer is resumed once the bucket has bytes again; all of
-// them at once, so that none is starved while others move. Its stored
-// bytes are delivered from within curl_easy_pause, which may pause it
-// again at once.
-void CurlImageFetcher::ResumePaused() {
-  if (!any_paused_) {
-    return;
-  }
-  const auto now = std::chrono::steady_clock::now();
-  const bool abandoned = options_.abandon != nullptr && options_.abandon->load();
-  if (!budget_.Available(now) && !abandoned) {
-    return;
-  }
-  any_paused_ = false;
-  for (const std::unique_ptr<Transfer>& transfer : active_) {
-    if (transfer->paused) {
-      transfer->paused = false;
-      transfer->last_change = now;
-      curl_easy_pause(transfer->easy.get(), CURLPAUSE_CONT);
-    }
-  }
-}
-
-std::optional<std::chrono::steady_clock::time_point> CurlImageFetcher::WakeTime() const {
-  std::optional<std::chrono::steady_clock::time_point> wake = next_turn_;
-  if (any_paused_) {
-    // A paused transfer makes no noise on its socket: the wait ends when
-    // the budget holds a byte again (at once when it does already).
-    const auto refill = budget_.AvailableAt();
-    wake = wake ? std::min(*wake, refill) : refill;
-  }
-  return wake;
-}
-
 std::optional<download::FinishedFetch> CurlImageFetcher::TakeFinished(
     std::optional<std::uint64_t> serial) {
   const auto at = std::find_if(finished_.begin(), finished_.end(), [&](const Ended& ended) {
@@ -399,15 +268,7 @@ void CurlImageFetcher::Conclude(Transfer& transfer, CURLcode result) {
     }
   }
   FetchResult outcome = Settle(transfer, result, status);
-  // The server asked for a pause: no request of the process starts before
-  // it has passed, those in flight finish.
-  if ((outcome.http_status == 429 || outcome.http_status == 503) &&
-      outcome.retry_after_seconds > 0 && options_.transfer.pacer != nullptr) {
-    options_.transfer.pacer->HoldUntil(
-        std::chrono::steady_clock::now() +
-        std::min<std::chrono::seconds>(std::chrono::seconds(outcome.retry_after_seconds),
-                                       download::kMaxRetryAfter));
-  }
+  HoldForServerPause(outcome);
   Retire(transfer, std::move(outcome));
 }
 

@@ -98,12 +98,15 @@ class CurlImageFetcher final : public download::ImageFetcher {
   // `status`: the response code of the transfer's last response.
   download::FetchResult Settle(Transfer& transfer, CURLcode result, long status) const;
   void ReportProgress();
-  // Starts the fetches waiting for their turn as far as the pacer allows.
+  // Admission (fetch_admission.cpp): starts the fetches waiting for their
+  // turn as far as the pacer allows.
   void AdmitWaiting();
   void Admit(Transfer& transfer);
   // Ends a transfer with `outcome`; it goes back to the idle handles.
   void Retire(Transfer& transfer, download::FetchResult outcome);
   void ResumePaused();
+  // A 429 or 503 with Retry-After holds the pacer until then.
+  void HoldForServerPause(const download::FetchResult& outcome) const;
   // The latest time to look again, for a fetch waiting for its turn or a
   // transfer paused by the cap.
   std::optional<std::chrono::steady_clock::time_point> WakeTime() const;

@@ -22,6 +22,7 @@ struct PaceGap {
   std::chrono::milliseconds low{0};
   std::chrono::milliseconds high{0};
   bool none() const { return high.count() <= 0; }
+  bool operator==(const PaceGap&) const = default;
 };
 
 class RequestPacer {

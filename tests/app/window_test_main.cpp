@@ -38,6 +38,7 @@ constexpr TestClass kClasses[] = {
     {"Settings", vexel::app::testing::RunSettingsTests},
     {"Outcome", vexel::app::testing::RunOutcomeTests},
     {"Shelf", vexel::app::testing::RunShelfTests},
+    {"Polite", vexel::app::testing::RunPoliteTests},
 };
 
 // `only` empty or null: every class; else the classes it names, separated by

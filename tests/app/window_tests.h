@@ -12,5 +12,6 @@ int RunQueueTests(int argc, char** argv);
 int RunSettingsTests(int argc, char** argv);
 int RunOutcomeTests(int argc, char** argv);
 int RunShelfTests(int argc, char** argv);
+int RunPoliteTests(int argc, char** argv);
 
 }  // namespace vexel::app::testing
