@@ -98,7 +98,8 @@ int RunUpdateCommand(std::span<const std::string_view> args) {
   const std::vector<library::ComicSummary> comics =
       ChosenComics(followed.comics, arguments->addresses, failed);
   std::optional<std::string> output;
-  if (!arguments->output_directory.empty()) {
+  // A dry run makes no folder either.
+  if (!arguments->output_directory.empty() && !arguments->dry_run) {
     output = PrepareOutputDirectory(arguments->output_directory);
     if (!output) {
       return kExitError;
@@ -142,7 +143,7 @@ int RunUpdateCommand(std::span<const std::string_view> args) {
     if (chapters.empty()) {
       continue;
     }
-    if (!output) {
+    if (!output && !arguments->dry_run) {
       const std::optional<std::string> folder = PrepareOutputDirectory(comic.folder);
       if (!folder) {
         failed = true;
