@@ -89,7 +89,8 @@ int RunUpdateCommand(std::span<const std::string_view> args) {
     return kExitError;
   }
   library::Library& library = *opened.library;
-  const library::ComicList followed = library.Comics();
+  // Their counts would look at every chapter's output once more.
+  const library::ComicList followed = library.FollowedComics();
   if (!followed.error.empty()) {
     Complain(followed.error);
     return kExitError;

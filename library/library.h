@@ -115,6 +115,9 @@ class Library final : public download::ChapterRecords {
   // `changed` is false when it was not followed.
   StoreResult Unfollow(const std::string& address);
   ComicList Comics();
+  // The same comics without their chapters counted (total, downloaded and
+  // pending are 0): no chapter's output is looked at.
+  ComicList FollowedComics();
   std::optional<ComicSummary> Comic(const std::string& address);
 
   // Takes `listed` as the comic's list: chapters no longer there leave it

@@ -350,6 +350,23 @@ ComicList Library::Comics() {
   return list;
 }
 
+ComicList Library::FollowedComics() {
+  const std::lock_guard lock(mutex_);
+  ComicList list;
+  sql::Statement& comics = statements_->all_comics;
+  comics.Start();
+  int code = SQLITE_ROW;
+  while ((code = comics.Step()) == SQLITE_ROW) {
+    list.comics.push_back(
+        {comics.Text(1), comics.Text(2), comics.Text(3), 0, 0, 0, comics.Int(4), comics.Text(5)});
+  }
+  if (code != SQLITE_DONE) {
+    list.error = sql::ErrorOf(statements_->db.get());
+    list.comics.clear();
+  }
+  return list;
+}
+
 std::optional<ComicSummary> Library::Comic(const std::string& address) {
   const std::lock_guard lock(mutex_);
   sql::Statement& row = statements_->comic_row;
