@@ -2,8 +2,8 @@
 // no chapter is recorded before its pages are all there, and one more run
 // completes the comic byte for byte with nothing temporary left behind.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sqlite3.h>
+#include <csignal>
 
 #include <algorithm>
 #include <chrono>
