@@ -100,6 +100,8 @@ class ComicPages {
   }
   ComicPages(const ComicPages&) = delete;
   ComicPages& operator=(const ComicPages&) = delete;
+  ComicPages(ComicPages&&) = delete;
+  ComicPages& operator=(ComicPages&&) = delete;
 
   std::string Comic(int comic) const {
     return "http://127.0.0.1:" + std::to_string(port_) + "/comic/" + std::to_string(comic) + "/";
@@ -152,7 +154,7 @@ bool MakeLibrary(const std::string& path, int comics, int per_comic,
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+  const int runs = argc > 1 ? std::max(1, static_cast<int>(std::strtol(argv[1], nullptr, 10))) : 5;
   const std::string dl = VEXEL_DL_PATH;
   vexel::testing::TempDir dir;
   // The library's own default file must not be the user's.

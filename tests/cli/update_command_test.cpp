@@ -2,9 +2,9 @@
 // program against the sample site on 127.0.0.1, with the requests counted
 // at the server.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 
