@@ -89,7 +89,8 @@ int RunUpdateCommand(std::span<const std::string_view> args) {
     return kExitError;
   }
   library::Library& library = *opened.library;
-  const library::ComicList followed = library.Comics();
+  // Their counts would look at every chapter's output once more.
+  const library::ComicList followed = library.FollowedComics();
   if (!followed.error.empty()) {
     Complain(followed.error);
     return kExitError;
@@ -98,7 +99,8 @@ int RunUpdateCommand(std::span<const std::string_view> args) {
   const std::vector<library::ComicSummary> comics =
       ChosenComics(followed.comics, arguments->addresses, failed);
   std::optional<std::string> output;
-  if (!arguments->output_directory.empty()) {
+  // A dry run makes no folder either.
+  if (!arguments->output_directory.empty() && !arguments->dry_run) {
     output = PrepareOutputDirectory(arguments->output_directory);
     if (!output) {
       return kExitError;
@@ -142,7 +144,7 @@ int RunUpdateCommand(std::span<const std::string_view> args) {
     if (chapters.empty()) {
       continue;
     }
-    if (!output) {
+    if (!output && !arguments->dry_run) {
       const std::optional<std::string> folder = PrepareOutputDirectory(comic.folder);
       if (!folder) {
         failed = true;

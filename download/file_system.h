@@ -39,6 +39,23 @@ struct FileEnds {
   std::string tail;  // the last bytes asked for, or the whole file
 };
 
+// What lstat() tells of a path (a link is Other, never followed).
+struct EntryStat {
+  EntryKind kind = EntryKind::None;
+  int error = 0;  // errno when nothing could be read
+  std::uint64_t size = 0;
+  // The inode's last status change (st_ctime) in ns since the epoch: an entry
+  // added to, removed from or renamed in a folder moves its folder's, and,
+  // unlike the modification time, no program can set it back.
+  std::int64_t changed_ns = 0;
+  std::uint64_t inode = 0;
+  // The file system's clock has moved past `changed_ns`, so any change made
+  // from now on gives a later one. Timestamps come from a clock that ticks
+  // every few ms, so a change made in the same tick as the one read would
+  // not show.
+  bool settled = false;
+};
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -90,6 +107,9 @@ class FileSystem {
   // its start and `tail` from its end; a link, a device or a pipe is read
   // not at all and comes back not regular.
   virtual FileEnds ReadEnds(const std::string& path, std::size_t head, std::size_t tail) = 0;
+  // What is at `path`, without following a link, with its size, change
+  // time and inode.
+  virtual EntryStat StatOf(const std::string& path) = 0;
   // Renames `from` to `to` only when nothing is at `to` (EEXIST otherwise).
   virtual FileResult RenameNoReplace(const std::string& from, const std::string& to) = 0;
 

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <csignal>
+#include <ctime>
 
 #include <algorithm>
 #include <atomic>
@@ -53,6 +54,10 @@ bool IsDirectory(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+std::int64_t NanosecondsOf(const timespec& time) {
+  return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
 class PosixFileSystem final : public download::FileSystem {
  public:
   download::FileResult CreateDirectory(const std::string& path) override {
@@ -92,6 +97,31 @@ class PosixFileSystem final : public download::FileSystem {
       return download::EntryKind::File;
     }
     return S_ISDIR(info.st_mode) ? download::EntryKind::Directory : download::EntryKind::Other;
+  }
+
+  download::EntryStat StatOf(const std::string& path) override {
+    download::EntryStat entry;
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+      entry.error = errno;
+      return entry;
+    }
+    entry.kind = S_ISREG(info.st_mode)   ? download::EntryKind::File
+                 : S_ISDIR(info.st_mode) ? download::EntryKind::Directory
+                                         : download::EntryKind::Other;
+    entry.size = static_cast<std::uint64_t>(info.st_size);
+    entry.changed_ns = NanosecondsOf(info.st_ctim);
+    entry.inode = static_cast<std::uint64_t>(info.st_ino);
+    // The kernel stamps changes with its coarse clock, read here after the
+    // stat. A time on a 10 ms boundary comes, most likely, from a file
+    // system that keeps times to 10 ms or 2 s (FAT, exFAT), where a change
+    // made up to 2 s later can get the same time.
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    const std::int64_t granule =
+        entry.changed_ns % 10'000'000 == 0 ? std::int64_t{2'000'000'000} : std::int64_t{1};
+    entry.settled = NanosecondsOf(now) >= entry.changed_ns + granule;
+    return entry;
   }
 
   download::FileEnds ReadEnds(const std::string& path, std::size_t head,

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <string_view>
+#include <thread>
 #include <utility>
 
 #include "library/library_statements.h"
@@ -20,6 +21,9 @@ namespace {
 // Long enough that the window and vexel-dl, each writing a record now and
 // then, never see the other's lock as a failure.
 constexpr int kBusyTimeoutMs = 10000;
+// How many times, 1 ms apart, a folder's change time is read before its
+// stamp is given up; the clock ticks every 1 to 10 ms.
+constexpr int kStampTries = 50;
 
 std::string HomeDirectory() {
   const char* home = std::getenv("HOME");
@@ -125,24 +129,64 @@ Library::Library(std::string path, download::FileSystem& files)
 
 Library::~Library() = default;
 
-bool Library::OutputPresent(const std::string& folder, const std::string& page_files,
-                            const std::string& archive, std::int64_t archive_size) {
-  if (!archive.empty()) {
-    const download::FileEnds ends = files_.ReadEnds(archive, 0, 0);
-    return ends.error == 0 && ends.regular && ends.size == static_cast<std::uint64_t>(archive_size);
+bool Library::OutputPresent(const RecordedOutput& output) {
+  if (!output.archive.empty()) {
+    const download::EntryStat archive = files_.StatOf(output.archive);
+    return archive.kind == download::EntryKind::File &&
+           archive.size == static_cast<std::uint64_t>(output.archive_size);
   }
-  if (folder.empty() || page_files.empty() ||
-      files_.KindOf(folder) != download::EntryKind::Directory) {
+  if (output.folder.empty() || output.page_files.empty()) {
     return false;
   }
+  const download::EntryStat folder = files_.StatOf(output.folder);
+  if (folder.kind != download::EntryKind::Directory) {
+    return false;
+  }
+  // The same folder, with no entry added, removed or renamed since its
+  // pages were recorded there: they are all still there. A page emptied or
+  // overwritten in place is the one change this does not show; anything
+  // that changes the folder brings the look at every page below.
+  if (output.folder_changed_ns != 0 && folder.changed_ns == output.folder_changed_ns &&
+      folder.inode == static_cast<std::uint64_t>(output.folder_inode)) {
+    return true;
+  }
+  return PagesPresent(output.folder, output.page_files);
+}
+
+bool Library::PagesPresent(const std::string& folder, const std::string& page_files) {
   bool present = true;
   ForEachPageFile(page_files, [&](std::string_view name) {
     if (present) {
-      const download::FileEnds ends = files_.ReadEnds(folder + "/" + std::string(name), 0, 0);
-      present = ends.error == 0 && ends.regular && ends.size > 0;
+      const download::EntryStat page = files_.StatOf(folder + "/" + std::string(name));
+      present = page.kind == download::EntryKind::File && page.size > 0;
     }
   });
   return present;
+}
+
+std::pair<std::int64_t, std::int64_t> Library::StampOf(const std::string& folder,
+                                                       const std::string& page_files) {
+  if (folder.empty() || page_files.empty()) {
+    return {0, 0};
+  }
+  // The last page went in just now, most likely within the clock's current
+  // tick: the stamp is taken once the tick has passed, so that a change made
+  // later cannot leave the folder's time as it was. A few ms, once a chapter.
+  for (int tries = 0; tries < kStampTries; ++tries) {
+    const download::EntryStat entry = files_.StatOf(folder);
+    if (entry.kind != download::EntryKind::Directory) {
+      return {0, 0};
+    }
+    if (entry.settled) {
+      // Read after the stamp: a page that goes from here on changes it.
+      if (!PagesPresent(folder, page_files)) {
+        return {0, 0};
+      }
+      return {entry.changed_ns, static_cast<std::int64_t>(entry.inode)};
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return {0, 0};  // a clock that does not move on (a remote file system's)
 }
 
 bool Library::IsDownloaded(const std::string& address) {
@@ -152,21 +196,26 @@ bool Library::IsDownloaded(const std::string& address) {
   if (find.Step() != SQLITE_ROW) {
     return false;
   }
-  const std::string folder = find.Text(0);
-  const std::string pages = find.Text(1);
-  const std::string archive = find.Text(2);
-  const std::int64_t size = find.Int(3);
+  const RecordedOutput output{find.Text(0), find.Text(1), find.Text(2),
+                              find.Int(3),  find.Int(4),  find.Int(5)};
   find.Reset();
-  return OutputPresent(folder, pages, archive, size);
+  return OutputPresent(output);
 }
 
 bool Library::Record(const download::FinishedChapter& chapter) {
+  const std::string page_files = JoinPageFiles(chapter.page_files);
+  // Outside the lock: it may wait a few ms.
+  const auto [changed_ns, inode] = chapter.archive.empty()
+                                       ? StampOf(chapter.folder, page_files)
+                                       : std::pair<std::int64_t, std::int64_t>{0, 0};
   const std::lock_guard lock(mutex_);
   sql::Transaction transaction(statements_->db.get());
-  return transaction.ok() && RecordLocked(chapter) && transaction.Commit();
+  return transaction.ok() && RecordLocked(chapter, page_files, changed_ns, inode) &&
+         transaction.Commit();
 }
 
-bool Library::RecordLocked(const download::FinishedChapter& chapter) {
+bool Library::RecordLocked(const download::FinishedChapter& chapter, const std::string& page_files,
+                           std::int64_t folder_changed_ns, std::int64_t folder_inode) {
   Statements& s = *statements_;
   const std::string address = WithoutFragment(chapter.address);
   const std::string comic = WithoutFragment(chapter.comic);
@@ -175,10 +224,12 @@ bool Library::RecordLocked(const download::FinishedChapter& chapter) {
            .Bind(2, chapter.title)
            .Bind(3, comic)
            .Bind(4, chapter.folder)
-           .Bind(5, JoinPageFiles(chapter.page_files))
+           .Bind(5, page_files)
            .Bind(6, chapter.archive)
            .Bind(7, chapter.archive_size)
            .Bind(8, Now())
+           .Bind(9, folder_changed_ns)
+           .Bind(10, folder_inode)
            .Run()) {
     return false;
   }

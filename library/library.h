@@ -16,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "download/chapter_list.h"
@@ -114,6 +115,9 @@ class Library final : public download::ChapterRecords {
   // `changed` is false when it was not followed.
   StoreResult Unfollow(const std::string& address);
   ComicList Comics();
+  // The same comics without their chapters counted (total, downloaded and
+  // pending are 0): no chapter's output is looked at.
+  ComicList FollowedComics();
   std::optional<ComicSummary> Comic(const std::string& address);
 
   // Takes `listed` as the comic's list: chapters no longer there leave it
@@ -137,9 +141,24 @@ class Library final : public download::ChapterRecords {
   struct Statements;
   Library(std::string path, download::FileSystem& files);
 
-  bool OutputPresent(const std::string& folder, const std::string& page_files,
-                     const std::string& archive, std::int64_t archive_size);
-  bool RecordLocked(const download::FinishedChapter& chapter);
+  // Where a record says its output is.
+  struct RecordedOutput {
+    std::string folder;
+    std::string page_files;
+    std::string archive;
+    std::int64_t archive_size = 0;
+    // The folder's change time and inode once its pages were recorded there;
+    // 0: no stamp, every page is looked at.
+    std::int64_t folder_changed_ns = 0;
+    std::int64_t folder_inode = 0;
+  };
+  bool OutputPresent(const RecordedOutput& output);
+  bool PagesPresent(const std::string& folder, const std::string& page_files);
+  // The stamp of `folder` with every page of `page_files` in it, or {0, 0}.
+  std::pair<std::int64_t, std::int64_t> StampOf(const std::string& folder,
+                                                const std::string& page_files);
+  bool RecordLocked(const download::FinishedChapter& chapter, const std::string& page_files,
+                    std::int64_t folder_changed_ns, std::int64_t folder_inode);
   StoreResult RefreshLocked(std::int64_t comic_id, const std::string& comic,
                             const std::vector<download::ChapterLink>& listed, bool new_only);
   std::optional<std::int64_t> ComicId(const std::string& address);

@@ -30,6 +30,8 @@ struct EarlierChapter {
   std::string page_files;
   std::string archive;
   std::int64_t archive_size = 0;
+  std::int64_t folder_changed_ns = 0;
+  std::int64_t folder_inode = 0;
   bool used = false;
 };
 
@@ -208,7 +210,8 @@ StoreResult Library::RefreshLocked(std::int64_t comic_id, const std::string& com
       continue;
     }
     earlier.push_back({std::move(address), records.Text(1), records.Text(6), records.Text(2),
-                       records.Text(3), records.Text(4), records.Int(5), false});
+                       records.Text(3), records.Text(4), records.Int(5), records.Int(7),
+                       records.Int(8), false});
   }
   if (code != SQLITE_DONE) {
     return Failed(db);
@@ -233,8 +236,9 @@ StoreResult Library::RefreshLocked(std::int64_t comic_id, const std::string& com
     const auto [first, last] = by_title.equal_range(title);
     for (auto it = first; it != last; ++it) {
       EarlierChapter& chapter = *it->second;
-      if (chapter.used || !OutputPresent(chapter.folder, chapter.page_files, chapter.archive,
-                                         chapter.archive_size)) {
+      if (chapter.used ||
+          !OutputPresent({chapter.folder, chapter.page_files, chapter.archive, chapter.archive_size,
+                          chapter.folder_changed_ns, chapter.folder_inode})) {
         continue;
       }
       chapter.used = true;
@@ -247,6 +251,8 @@ StoreResult Library::RefreshLocked(std::int64_t comic_id, const std::string& com
                .Bind(6, chapter.archive)
                .Bind(7, chapter.archive_size)
                .Bind(8, Now())
+               .Bind(9, chapter.folder_changed_ns)
+               .Bind(10, chapter.folder_inode)
                .Run()) {
         return Failed(db);
       }
@@ -276,7 +282,8 @@ std::vector<ComicChapter> Library::ChaptersLocked(const std::string& comic) {
     chapter.new_at_last_check = check > 1 && rows.Int(2) == check;
     chapter.set_aside = rows.Int(3) != 0;
     chapter.downloaded =
-        rows.Int(8) != 0 && OutputPresent(rows.Text(4), rows.Text(5), rows.Text(6), rows.Int(7));
+        rows.Int(8) != 0 && OutputPresent({rows.Text(4), rows.Text(5), rows.Text(6), rows.Int(7),
+                                           rows.Int(9), rows.Int(10)});
     chapters.push_back(std::move(chapter));
   }
   return chapters;
@@ -327,7 +334,8 @@ ComicList Library::Comics() {
       ComicSummary& summary = list.comics[found->second];
       ++summary.total;
       if (chapters.Int(6) != 0 &&
-          OutputPresent(chapters.Text(2), chapters.Text(3), chapters.Text(4), chapters.Int(5))) {
+          OutputPresent({chapters.Text(2), chapters.Text(3), chapters.Text(4), chapters.Int(5),
+                         chapters.Int(7), chapters.Int(8)})) {
         ++summary.downloaded;
       } else if (chapters.Int(1) == 0) {
         ++summary.pending;
@@ -339,6 +347,23 @@ ComicList Library::Comics() {
     list.comics.clear();
   }
   sql::Exec(s.db.get(), "COMMIT", error);
+  return list;
+}
+
+ComicList Library::FollowedComics() {
+  const std::lock_guard lock(mutex_);
+  ComicList list;
+  sql::Statement& comics = statements_->all_comics;
+  comics.Start();
+  int code = SQLITE_ROW;
+  while ((code = comics.Step()) == SQLITE_ROW) {
+    list.comics.push_back(
+        {comics.Text(1), comics.Text(2), comics.Text(3), 0, 0, 0, comics.Int(4), comics.Text(5)});
+  }
+  if (code != SQLITE_DONE) {
+    list.error = sql::ErrorOf(statements_->db.get());
+    list.comics.clear();
+  }
   return list;
 }
 

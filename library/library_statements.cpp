@@ -6,17 +6,20 @@ namespace vexel::library {
 Library::Statements::Statements(sql::Database connection)
     : db(std::move(connection)),
       find_record(db.get(),
-                  "SELECT folder, page_files, archive, archive_size FROM chapter_records"
-                  " WHERE address = ?1"),
+                  "SELECT folder, page_files, archive, archive_size, folder_changed_ns,"
+                  " folder_inode FROM chapter_records WHERE address = ?1"),
       // A chapter given directly keeps the comic an earlier run found it in.
       put_record(db.get(),
                  "INSERT INTO chapter_records(address, title, comic, folder, page_files, archive,"
-                 " archive_size, recorded_at) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"
+                 " archive_size, recorded_at, folder_changed_ns, folder_inode)"
+                 " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)"
                  " ON CONFLICT(address) DO UPDATE SET title = excluded.title,"
                  " comic = CASE WHEN excluded.comic <> '' THEN excluded.comic ELSE comic END,"
                  " folder = excluded.folder, page_files = excluded.page_files,"
                  " archive = excluded.archive, archive_size = excluded.archive_size,"
-                 " recorded_at = excluded.recorded_at"),
+                 " recorded_at = excluded.recorded_at,"
+                 " folder_changed_ns = excluded.folder_changed_ns,"
+                 " folder_inode = excluded.folder_inode"),
       comic_id(db.get(), "SELECT id, checks FROM comics WHERE address = ?1"),
       comic_row(db.get(),
                 "SELECT id, address, title, folder, last_check, last_error FROM comics"
@@ -51,17 +54,19 @@ Library::Statements::Statements(sql::Database connection)
       // before) that are recorded, and those recorded as coming from it.
       records_of_comic(db.get(),
                        "SELECT r.address, r.title, r.folder, r.page_files, r.archive,"
-                       " r.archive_size, cc.title FROM comic_chapters cc"
+                       " r.archive_size, cc.title, r.folder_changed_ns, r.folder_inode"
+                       " FROM comic_chapters cc"
                        " JOIN chapter_records r ON r.address = cc.address WHERE cc.comic = ?1"
                        " UNION ALL"
                        " SELECT r.address, r.title, r.folder, r.page_files, r.archive,"
-                       " r.archive_size, '' FROM chapter_records r WHERE r.comic = ?2"
+                       " r.archive_size, '', r.folder_changed_ns, r.folder_inode"
+                       " FROM chapter_records r WHERE r.comic = ?2"
                        " AND r.address NOT IN"
                        " (SELECT address FROM comic_chapters WHERE comic = ?1)"),
       chapters_of_comic(db.get(),
                         "SELECT cc.address, cc.title, cc.first_seen, cc.set_aside, r.folder,"
-                        " r.page_files, r.archive, r.archive_size, r.address IS NOT NULL"
-                        " FROM comic_chapters cc"
+                        " r.page_files, r.archive, r.archive_size, r.address IS NOT NULL,"
+                        " r.folder_changed_ns, r.folder_inode FROM comic_chapters cc"
                         " LEFT JOIN chapter_records r ON r.address = cc.address"
                         " WHERE cc.comic = ?1 AND cc.position IS NOT NULL ORDER BY cc.position"),
       all_comics(db.get(),
@@ -69,7 +74,8 @@ Library::Statements::Statements(sql::Database connection)
                  " ORDER BY id"),
       all_listed(db.get(),
                  "SELECT cc.comic, cc.set_aside, r.folder, r.page_files, r.archive,"
-                 " r.archive_size, r.address IS NOT NULL FROM comic_chapters cc"
+                 " r.archive_size, r.address IS NOT NULL, r.folder_changed_ns, r.folder_inode"
+                 " FROM comic_chapters cc"
                  " LEFT JOIN chapter_records r ON r.address = cc.address"
                  " WHERE cc.position IS NOT NULL"),
       set_last_check(db.get(),

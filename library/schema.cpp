@@ -49,6 +49,10 @@ constexpr std::array<const char*, kSchemaVersion> kSteps = {
     " PRIMARY KEY(comic, address)) WITHOUT ROWID;"
     "CREATE INDEX comic_chapters_by_position ON comic_chapters(comic, position);"
     "CREATE INDEX chapter_records_by_comic ON chapter_records(comic);",
+    // 3: the folder's stamp as it was recorded; 0 (records of version 2):
+    // none, every page is looked at.
+    "ALTER TABLE chapter_records ADD COLUMN folder_changed_ns INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE chapter_records ADD COLUMN folder_inode INTEGER NOT NULL DEFAULT 0;",
 };
 
 std::string Describe(int error) { return std::strerror(error); }

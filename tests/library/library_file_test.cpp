@@ -62,7 +62,29 @@ TEST(LibraryFileTest, EachOlderVersionIsBroughtForwardWithItsRecords) {
       (dir / "ch") + "', '1.png');";
   MakeDatabase(dir / "v1.sqlite3", insert.c_str());
 
-  for (const char* name : {"v0.sqlite3", "v1.sqlite3", "new/none.sqlite3"}) {
+  // Version 2: the comics and their lists beside the records, which hold no
+  // folder stamp yet.
+  MakeDatabase(dir / "v2.sqlite3",
+               "CREATE TABLE chapter_records(address TEXT PRIMARY KEY NOT NULL,"
+               " title TEXT NOT NULL DEFAULT '', comic TEXT NOT NULL DEFAULT '',"
+               " folder TEXT NOT NULL DEFAULT '', page_files TEXT NOT NULL DEFAULT '',"
+               " archive TEXT NOT NULL DEFAULT '', archive_size INTEGER NOT NULL DEFAULT 0,"
+               " recorded_at INTEGER NOT NULL DEFAULT 0);"
+               "CREATE TABLE comics(id INTEGER PRIMARY KEY, address TEXT NOT NULL UNIQUE,"
+               " title TEXT NOT NULL DEFAULT '', folder TEXT NOT NULL DEFAULT '',"
+               " followed_at INTEGER NOT NULL DEFAULT 0, checks INTEGER NOT NULL DEFAULT 0,"
+               " last_check INTEGER NOT NULL DEFAULT 0, last_error TEXT NOT NULL DEFAULT '');"
+               "CREATE TABLE comic_chapters("
+               " comic INTEGER NOT NULL REFERENCES comics(id) ON DELETE CASCADE,"
+               " address TEXT NOT NULL, title TEXT NOT NULL DEFAULT '', position INTEGER,"
+               " first_seen INTEGER NOT NULL DEFAULT 0, set_aside INTEGER NOT NULL DEFAULT 0,"
+               " PRIMARY KEY(comic, address)) WITHOUT ROWID;"
+               "CREATE INDEX comic_chapters_by_position ON comic_chapters(comic, position);"
+               "CREATE INDEX chapter_records_by_comic ON chapter_records(comic);"
+               "PRAGMA application_id = 1448627266; PRAGMA user_version = 2;");
+  MakeDatabase(dir / "v2.sqlite3", insert.c_str());
+
+  for (const char* name : {"v0.sqlite3", "v1.sqlite3", "v2.sqlite3", "new/none.sqlite3"}) {
     SCOPED_TRACE(name);
     OpenedLibrary opened =
         Library::Open(dir / name, files::RealFileSystem(), /*create_folder=*/true);
@@ -70,7 +92,14 @@ TEST(LibraryFileTest, EachOlderVersionIsBroughtForwardWithItsRecords) {
     EXPECT_EQ(UserVersion(dir / name), kSchemaVersion);
     ASSERT_TRUE(opened.library->Follow(
         {"http://h/c/", "T", "/c", true, {{"http://h/c/1.html", "第1话"}}, false}));
-    EXPECT_EQ(opened.library->Comic("http://h/c/")->downloaded, name[1] == '1' ? 1U : 0U);
+    const bool recorded = name[1] == '1' || name[1] == '2';
+    EXPECT_EQ(opened.library->Comic("http://h/c/")->downloaded, recorded ? 1U : 0U);
+    // Without a stamp, the pages are looked at: one gone is seen.
+    if (recorded) {
+      std::filesystem::rename(dir / "ch/1.png", dir / "ch/1.old");
+      EXPECT_FALSE(opened.library->IsDownloaded("http://h/c/1.html"));
+      std::filesystem::rename(dir / "ch/1.old", dir / "ch/1.png");
+    }
   }
   EXPECT_EQ(std::filesystem::status(dir / "new").permissions(), std::filesystem::perms::owner_all);
   // Opened again at the current version, nothing is migrated twice.

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "tests/library/library_fixture.h"
+#include "tests/support/file_faults.h"
 
 namespace vexel::library {
 namespace {
@@ -26,8 +27,11 @@ TEST_F(LibraryTest, ARecordCountsOnlyWhileItsOutputIsThere) {
   EXPECT_TRUE(library_->IsDownloaded(Chapter(2)));
   EXPECT_FALSE(library_->IsDownloaded(Chapter(3)));
 
-  // A page emptied, then deleted; the folder replaced by a file.
+  // A page emptied, then deleted; the folder replaced by a file. Emptied in
+  // place, a page leaves its folder's stamp as it was; once anything in the
+  // folder changes, every page is looked at again.
   testing::WriteWholeFile(folder.folder + "/2.png", "");
+  testing::WriteWholeFile(folder.folder + "/cover.txt", "added by the user");
   EXPECT_FALSE(library_->IsDownloaded(Chapter(1)));
   std::filesystem::remove(folder.folder + "/2.png");
   EXPECT_FALSE(library_->IsDownloaded(Chapter(1)));
@@ -46,6 +50,32 @@ TEST_F(LibraryTest, ARecordCountsOnlyWhileItsOutputIsThere) {
   // Recorded again, it counts again: the newest record wins.
   ASSERT_TRUE(library_->Record(ArchiveChapter(Chapter(2), "第2话")));
   EXPECT_TRUE(library_->IsDownloaded(Chapter(2)));
+}
+
+// An unchanged folder is known whole by one look at the folder itself; a
+// folder whose stamp could not settle is looked at page by page, always.
+TEST_F(LibraryTest, AnUnchangedFolderCostsOneLookAndAChangedOneEveryPage) {
+  testing::FaultyFileSystem files;
+  OpenedLibrary opened = Library::Open(dir_ / "counted.sqlite3", files);
+  ASSERT_NE(opened.library, nullptr) << opened.error;
+  Library& library = *opened.library;
+  const download::FinishedChapter chapter = FolderChapter(Chapter(1), "第1话", 20);
+  ASSERT_TRUE(library.Record(chapter));
+  files.looks = 0;
+  EXPECT_TRUE(library.IsDownloaded(Chapter(1)));
+  EXPECT_EQ(files.looks, 1U);
+  std::filesystem::remove(chapter.folder + "/20.png");
+  files.looks = 0;
+  EXPECT_FALSE(library.IsDownloaded(Chapter(1)));
+  EXPECT_EQ(files.looks, 21U);
+
+  testing::WriteWholeFile(chapter.folder + "/20.png", "page");
+  files.settled = false;
+  ASSERT_TRUE(library.Record(FolderChapter(Chapter(1), "第1话", 20)));
+  files.settled.reset();
+  files.looks = 0;
+  EXPECT_TRUE(library.IsDownloaded(Chapter(1)));
+  EXPECT_EQ(files.looks, 21U);
 }
 
 TEST_F(LibraryTest, FollowedComicsCountTheirChaptersAndKeepTheirRecordsWhenRemoved) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cerrno>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,11 @@ class FaultyFileSystem final : public download::FileSystem {
   int fail_write = 0;    // the errno WriteFile fails with; 0: none
   int fail_flush = 0;    // the errno FlushToDisk fails with; 0: none
 
+  // Set when StatOf (nothing: the real answer) says the change time has
+  // settled, or not.
+  std::optional<bool> settled;
+
+  std::size_t looks = 0;             // KindOf, ReadEnds and StatOf calls
   std::vector<std::string> created;  // CreateDirectory and CreateDirectories calls
   std::vector<std::string> renamed;  // rename targets
   std::vector<std::string> removed;
@@ -70,10 +76,20 @@ class FaultyFileSystem final : public download::FileSystem {
   }
   bool ProcessHasEnded(long pid) override { return real().ProcessHasEnded(pid); }
 
-  download::EntryKind KindOf(const std::string& path) override { return real().KindOf(path); }
+  download::EntryKind KindOf(const std::string& path) override {
+    ++looks;
+    return real().KindOf(path);
+  }
   download::FileEnds ReadEnds(const std::string& path, std::size_t head,
                               std::size_t tail) override {
+    ++looks;
     return real().ReadEnds(path, head, tail);
+  }
+  download::EntryStat StatOf(const std::string& path) override {
+    ++looks;
+    download::EntryStat entry = real().StatOf(path);
+    entry.settled = settled.value_or(entry.settled);
+    return entry;
   }
   download::FileResult RenameNoReplace(const std::string& from, const std::string& to) override {
     renamed.push_back(to);
