@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <string_view>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "library/library_statements.h"
 #include "library/record_text.h"
@@ -200,6 +202,21 @@ bool Library::IsDownloaded(const std::string& address) {
                               find.Int(3),  find.Int(4),  find.Int(5)};
   find.Reset();
   return OutputPresent(output);
+}
+
+bool Library::HeldByAnother(const std::string& folder, const std::string& address) {
+  const std::lock_guard lock(mutex_);
+  sql::Statement& find = statements_->find_holders;
+  find.Start().Bind(1, folder).Bind(2, WithoutFragment(address));
+  std::vector<RecordedOutput> holders;
+  while (find.Step() == SQLITE_ROW) {
+    holders.push_back(
+        {find.Text(0), find.Text(1), find.Text(2), find.Int(3), find.Int(4), find.Int(5)});
+  }
+  find.Reset();
+  // A holder whose output is gone has given the name up.
+  return std::ranges::any_of(
+      holders, [this](const RecordedOutput& output) { return OutputPresent(output); });
 }
 
 bool Library::Record(const download::FinishedChapter& chapter) {

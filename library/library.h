@@ -107,6 +107,7 @@ class Library final : public download::ChapterRecords {
   // comic when that comic is followed and does not list it yet.
   bool IsDownloaded(const std::string& address) override;
   bool Record(const download::FinishedChapter& chapter) override;
+  bool HeldByAnother(const std::string& folder, const std::string& address) override;
 
   // Adds the comic, or refreshes its list and title when it is followed
   // already (RefreshChapters' rules apply).

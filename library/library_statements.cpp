@@ -8,6 +8,10 @@ Library::Statements::Statements(sql::Database connection)
       find_record(db.get(),
                   "SELECT folder, page_files, archive, archive_size, folder_changed_ns,"
                   " folder_inode FROM chapter_records WHERE address = ?1"),
+      find_holders(db.get(),
+                   "SELECT folder, page_files, archive, archive_size, folder_changed_ns,"
+                   " folder_inode FROM chapter_records"
+                   " WHERE (folder = ?1 OR archive = ?1 || '.cbz') AND address <> ?2"),
       // A chapter given directly keeps the comic an earlier run found it in.
       put_record(db.get(),
                  "INSERT INTO chapter_records(address, title, comic, folder, page_files, archive,"
@@ -83,6 +87,7 @@ Library::Statements::Statements(sql::Database connection)
 
 std::string Library::Statements::Problem() const {
   const sql::Statement* all[] = {&find_record,
+                                 &find_holders,
                                  &put_record,
                                  &comic_id,
                                  &comic_row,

@@ -17,6 +17,7 @@ struct Library::Statements {
   sql::Database db;  // first: destroyed after the statements
 
   sql::Statement find_record;
+  sql::Statement find_holders;
   sql::Statement put_record;
   sql::Statement comic_id;
   sql::Statement comic_row;

@@ -26,6 +26,11 @@ TEST_F(LibraryTest, ARecordCountsOnlyWhileItsOutputIsThere) {
   EXPECT_TRUE(library_->IsDownloaded(Chapter(1) + "#top"));
   EXPECT_TRUE(library_->IsDownloaded(Chapter(2)));
   EXPECT_FALSE(library_->IsDownloaded(Chapter(3)));
+  // Another chapter of the same title may not take either over.
+  const std::string archive_folder = archive.archive.substr(0, archive.archive.size() - 4);
+  EXPECT_TRUE(library_->HeldByAnother(folder.folder, Chapter(5)));
+  EXPECT_TRUE(library_->HeldByAnother(archive_folder, Chapter(5)));
+  EXPECT_FALSE(library_->HeldByAnother(folder.folder, Chapter(1)));
 
   // A page emptied, then deleted; the folder replaced by a file. Emptied in
   // place, a page leaves its folder's stamp as it was; once anything in the
@@ -40,6 +45,7 @@ TEST_F(LibraryTest, ARecordCountsOnlyWhileItsOutputIsThere) {
   std::filesystem::remove_all(folder.folder);
   testing::WriteWholeFile(folder.folder, "not a folder");
   EXPECT_FALSE(library_->IsDownloaded(Chapter(1)));
+  EXPECT_FALSE(library_->HeldByAnother(folder.folder, Chapter(5)));
 
   // An archive of another size, then gone.
   testing::WriteWholeFile(archive.archive, "a different archive");
