@@ -1,7 +1,9 @@
 #include "runtime/job_runtime.h"
 
+#include <filesystem>
 #include <optional>
 #include <string_view>
+#include <system_error>
 #include <utility>
 
 #include "files/cbz_packer.h"
@@ -13,6 +15,19 @@ namespace {
 
 std::string WithoutFragment(const std::string& address) {
   return address.substr(0, address.find('#'));
+}
+
+// The address a chapter is recorded under: absolute and without fragment. A
+// saved page given by its file name is recorded as the file:// address of
+// that file, so that the two ways of naming it are one chapter.
+std::string RecordAddress(const std::string& address) {
+  std::string bare = WithoutFragment(address);
+  if (bare.empty() || bare.find("://") != std::string::npos) {
+    return bare;
+  }
+  std::error_code error;
+  const std::filesystem::path path = std::filesystem::absolute(bare, error);
+  return error ? bare : "file://" + path.lexically_normal().string();
 }
 
 }  // namespace
@@ -75,7 +90,7 @@ download::JobOutcome JobRuntime::RunChapter(download::DownloadHost& host) {
     // A folder the library records for another chapter of the same title is
     // not this chapter's: its pages would count as this chapter's present.
     const std::string address =
-        WithoutFragment(current_.address.empty() ? host.PageAddress() : current_.address);
+        RecordAddress(current_.address.empty() ? host.PageAddress() : current_.address);
     claimed_names_.held_elsewhere = [records = setup_.records, address](const std::string& path) {
       return records->HeldByAnother(path, address);
     };
@@ -92,8 +107,7 @@ void JobRuntime::Record(download::DownloadHost& host, const download::JobOutcome
   download::FinishedChapter chapter;
   // Under the address its comic lists it by, so that the next look at the
   // list finds it; a chapter given by address goes under its page's.
-  chapter.address =
-      WithoutFragment(current_.address.empty() ? host.PageAddress() : current_.address);
+  chapter.address = RecordAddress(current_.address.empty() ? host.PageAddress() : current_.address);
   chapter.title = outcome.title;
   chapter.comic = current_.comic;
   chapter.folder = outcome.archive.empty() ? outcome.folder : std::string();
