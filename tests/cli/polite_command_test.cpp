@@ -124,9 +124,12 @@ TEST(PoliteCommandTest, SleepRequestSpacesEveryStartUnderEightJobs) {
   ASSERT_EQ(requests.size(), 9U);  // the chapter page and eight images
   std::sort(requests.begin(), requests.end(),
             [](const Request& a, const Request& b) { return a.at < b.at; });
+  // The server sees each start a little late, by a delay that varies on a
+  // busy machine; over the whole run that delay counts only at its two ends.
   for (std::size_t i = 1; i < requests.size(); ++i) {
-    EXPECT_GE(requests[i].at - requests[i - 1].at, milliseconds(150)) << requests[i].path;
+    EXPECT_GE(requests[i].at - requests[i - 1].at, milliseconds(100)) << requests[i].path;
   }
+  EXPECT_GE(requests.back().at - requests.front().at, milliseconds(8 * 150 - 20));
   // A range is taken; a bad one is a usage error.
   EXPECT_EQ(Dl({"--sleep-request", "0-0.01", "-o", out.path(), site.Chapter()}).exit_status, 0);
   EXPECT_EQ(Dl({"--sleep-request", "2-1", site.Chapter()}).exit_status, 2);
