@@ -283,6 +283,9 @@ int main(int argc, char** argv) {
     std::string output = home + "/out0/";
     vexel::app::DialogOptions options;
     options.site_home_url = site.BaseAddress();
+    // Every run downloads the same chapters again into a fresh folder: a
+    // library would skip them from the second run on.
+    options.library_file = std::string();
     options.choose_output_directory = [&output] {
       return vexel::download::OutputDirectory{output};
     };
