@@ -1,8 +1,8 @@
 // vexel-dl follow, unfollow and library, run as a program against the sample
 // site on 127.0.0.1, each with a library file of its own.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "examples/sample_site.h"

@@ -139,8 +139,9 @@ TEST(PoliteCommandTest, SleepRequestSpacesEveryStartUnderEightJobs) {
 TEST(PoliteCommandTest, LimitRateCapsAllTransfersTogether) {
   // Four images of 100 KB at once under 200 KiB/s together: at least about
   // two seconds. Each under a cap of its own would take half a second.
-  ChapterSite site(
-      4, [](int, int, httplib::Response& res) { res.set_content(Jpeg(100 * 1024), "image/jpeg"); });
+  ChapterSite site(4, [](int, int, httplib::Response& res) {
+    res.set_content(Jpeg(std::size_t{100} * 1024), "image/jpeg");
+  });
   ASSERT_TRUE(site.ok());
   const TempDir out;
   const Clock::time_point start = Clock::now();
@@ -219,8 +220,8 @@ TEST(PoliteCommandTest, PaddedNamesResumeAndComicFoldersHoldTheArchive) {
   const TempDir out;
   ASSERT_EQ(Dl({"-o", out.path(), site.Chapter()}).exit_status, 0);
   const std::vector<std::string> plain = Files(out.path());
-  ASSERT_EQ(plain.size(), 13U);              // the folder and 1.jpg … 12.jpg
-  const std::string folder = plain.front();  // ends in "/"
+  ASSERT_EQ(plain.size(), 13U);               // the folder and 1.jpg … 12.jpg
+  const std::string& folder = plain.front();  // ends in "/"
   EXPECT_EQ(plain[1], folder + "1.jpg");
 
   // The unpadded pages are taken over under their padded names.

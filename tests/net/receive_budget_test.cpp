@@ -18,7 +18,7 @@ TEST(ReceiveBudgetTest, WritesOfAllTransfersDrawFromOneBudget) {
   // 100000 bytes/s: the bucket starts at its least, one write of curl's.
   ReceiveBudget budget(100000, start);
   EXPECT_TRUE(budget.Take(16384, start));  // one transfer
-  EXPECT_FALSE(budget.Take(1, start));  // another transfer waits too
+  EXPECT_FALSE(budget.Take(1, start));     // another transfer waits too
   EXPECT_GE(budget.AvailableAt(), start);
   // 10 ms later 1000 bytes more: one write goes, past the budget.
   EXPECT_TRUE(budget.Take(16384, start + milliseconds(10)));

@@ -2,8 +2,7 @@
 // the process gets a data folder of its own, so that the library the
 // programs keep goes there, never into the user's, and no test sees the
 // records of another.
-#include <stdlib.h>  // mkdtemp, setenv
-
+#include <cstdlib>  // mkdtemp, setenv
 #include <filesystem>
 #include <string>
 #include <system_error>
