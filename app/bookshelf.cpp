@@ -14,7 +14,6 @@
 #include "app/live_page_document.h"
 #include "files/real_file_system.h"
 #include "net/resolve_address.h"
-#include "text/text.h"
 
 namespace vexel::app {
 namespace {
@@ -28,32 +27,6 @@ std::string WithoutFragment(const std::string& address) {
 }
 
 }  // namespace
-
-std::string PageTitle(PageDocument& document) {
-  const long count = document.ElementCount();
-  for (long i = 0; i < count; ++i) {
-    const PageElement* element = document.ElementAt(i);
-    if (element == nullptr || element->Read(ElementProperty::TagName) != "TITLE") {
-      continue;
-    }
-    const std::string raw = element->Read(ElementProperty::InnerText);
-    std::string title;
-    bool space = false;
-    for (const char c : text::TrimAsciiWhitespace(raw)) {
-      if (text::IsAsciiWhitespace(c)) {
-        space = true;
-        continue;
-      }
-      if (space) {
-        title += ' ';
-        space = false;
-      }
-      title += c;
-    }
-    return title;
-  }
-  return {};
-}
 
 std::vector<ChapterMarks> MarkChapters(library::Library* library,
                                        const std::vector<download::ChapterLink>& chapters) {

@@ -29,10 +29,6 @@ class QWebEngineProfile;
 
 namespace vexel::app {
 
-// The page's <title>, trimmed, its white space collapsed: a followed comic's
-// title, as vexel-dl follow takes it.
-std::string PageTitle(PageDocument& document);
-
 // How the chapter dialog shows `chapters`: which are downloaded (recorded
 // with their output present, or counted so by the library's moved rule for a
 // followed comic) and which were first seen at the comic's last check.

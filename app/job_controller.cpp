@@ -285,7 +285,7 @@ void JobController::ReadChapterList() {
     listed_chapters_ = download::FindChapterList(&document, document.SnapshotAddress(), resolver);
   }
   if (!listed_chapters_.empty()) {
-    listed_title_ = PageTitle(document);
+    listed_title_ = download::PageTitle(&document);
   }
 }
 

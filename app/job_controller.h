@@ -60,7 +60,7 @@ class JobController {
   // page gives up now.
   void RequestStop();
   // Reads the chapters the view's page lists on a worker; `then` gets them,
-  // and the page's title (PageTitle), on this thread once it has been
+  // and the page's title (download::PageTitle), on this thread once it has been
   // joined, unless the window is closing.
   void ListChapters(
       std::function<void(std::vector<download::ChapterLink>, const std::string& title)> then);

@@ -18,7 +18,6 @@
 #include "download/chapter_list.h"
 #include "net/page_loader.h"
 #include "net/resolve_address.h"
-#include "text/text.h"
 
 namespace vexel::cli {
 namespace {
@@ -151,33 +150,6 @@ std::string ComicAddress(const std::string& given, const net::LoadedPage& page) 
   return address.substr(0, address.find('#'));
 }
 
-// The page's <title>, trimmed, its white space collapsed.
-std::string PageTitle(PageDocument& document) {
-  const long count = document.ElementCount();
-  for (long i = 0; i < count; ++i) {
-    const PageElement* element = document.ElementAt(i);
-    if (element == nullptr || element->Read(ElementProperty::TagName) != "TITLE") {
-      continue;
-    }
-    const std::string raw = element->Read(ElementProperty::InnerText);
-    std::string title;
-    bool space = false;
-    for (const char c : text::TrimAsciiWhitespace(raw)) {
-      if (text::IsAsciiWhitespace(c)) {
-        space = true;
-        continue;
-      }
-      if (space) {
-        title += ' ';
-        space = false;
-      }
-      title += c;
-    }
-    return title;
-  }
-  return {};
-}
-
 std::string LibraryLine(const library::ComicSummary& comic, bool terminal) {
   return (terminal ? ReplaceControlCharacters(comic.address) : comic.address) + '\t' +
          std::to_string(comic.total) + '\t' + std::to_string(comic.downloaded) + '\t' +
@@ -238,7 +210,7 @@ int RunFollowCommand(std::span<const std::string_view> args) {
     }
     library::FollowRequest request;
     request.address = ComicAddress(given, page);
-    request.title = PageTitle(*page.document);
+    request.title = download::PageTitle(page.document.get());
     request.folder = folder_text;
     request.folder_given = parsed->output_directory.has_value();
     request.chapters = std::move(chapters);

@@ -33,24 +33,6 @@ std::string Shape(const AddressParts& parts) {
   return shape;
 }
 
-// Trimmed, with every run of white space inside made one space.
-std::string CollapseWhitespace(std::string_view text) {
-  std::string collapsed;
-  bool pending_space = false;
-  for (const char c : text::TrimAsciiWhitespace(text)) {
-    if (text::IsAsciiWhitespace(c)) {
-      pending_space = true;
-      continue;
-    }
-    if (pending_space) {
-      collapsed += ' ';
-      pending_space = false;
-    }
-    collapsed += c;
-  }
-  return collapsed;
-}
-
 struct Group {
   std::size_t first_position = 0;   // document position of its first link
   std::vector<ChapterLink> links;   // distinct addresses, first occurrence first
@@ -104,7 +86,8 @@ std::vector<ChapterLink> FindChapterList(PageDocument* document, const std::stri
     }
     if (group.addresses.emplace(WithoutFragment(*address)).second) {
       group.links.push_back(
-          {*address, CollapseWhitespace(element->Read(ElementProperty::InnerText)), page_address});
+          {*address, text::CollapseAsciiWhitespace(element->Read(ElementProperty::InnerText)),
+           page_address});
     }
   }
   const Group* best = nullptr;
@@ -154,6 +137,17 @@ std::optional<std::vector<std::size_t>> ParseChapterRanges(std::string_view rang
     ranges.remove_prefix(comma + 1);
   }
   return std::vector<std::size_t>(chosen.begin(), chosen.end());
+}
+
+std::string PageTitle(PageDocument* document) {
+  const long count = document != nullptr ? document->ElementCount() : 0;
+  for (long i = 0; i < count; ++i) {
+    const PageElement* element = document->ElementAt(i);
+    if (element != nullptr && element->Read(ElementProperty::TagName) == "TITLE") {
+      return text::CollapseAsciiWhitespace(element->Read(ElementProperty::InnerText));
+    }
+  }
+  return {};
 }
 
 }  // namespace vexel::download

@@ -36,6 +36,10 @@ struct ChapterLink {
 std::vector<ChapterLink> FindChapterList(PageDocument* document, const std::string& page_address,
                                          const AddressResolver& resolver);
 
+// The page's <title>, trimmed, its white space collapsed, as a chapter's
+// link text is: a followed comic's title. Empty without one.
+std::string PageTitle(PageDocument* document);
+
 // The 1-based positions that `ranges` chooses from a list of `count`:
 // "1-5,8,10-" (an open end runs to the last). Positions past the list are
 // dropped; each position is taken once, in list order. Nothing when the text

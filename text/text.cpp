@@ -117,6 +117,23 @@ std::string_view TrimAsciiWhitespace(std::string_view text) {
   return text;
 }
 
+std::string CollapseAsciiWhitespace(std::string_view text) {
+  std::string collapsed;
+  bool pending_space = false;
+  for (const char c : TrimAsciiWhitespace(text)) {
+    if (IsAsciiWhitespace(c)) {
+      pending_space = true;
+      continue;
+    }
+    if (pending_space) {
+      collapsed += ' ';
+      pending_space = false;
+    }
+    collapsed += c;
+  }
+  return collapsed;
+}
+
 bool StartsWithIgnoringAsciiCase(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) {
     return false;

@@ -66,5 +66,7 @@ constexpr bool IsAsciiWhitespace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
 }
 std::string_view TrimAsciiWhitespace(std::string_view text);
+// Trimmed, with every run of white space inside made one space.
+std::string CollapseAsciiWhitespace(std::string_view text);
 
 }  // namespace vexel::text
