@@ -118,6 +118,7 @@ void CDownloaderDlg::InitDialog() {
   list_chapters_item_ = system_menu_->addAction(QStringLiteral("下载本页列出的章节…"));
   connect(list_chapters_item_, &QAction::triggered, this, [this] { OnListChapters(); });
   InitShelf();
+  InitQueue();
   show_log_item_ = system_menu_->addAction(QStringLiteral("显示上次日志"));
   connect(show_log_item_, &QAction::triggered, this, [this] { OnShowLastLog(); });
   open_folder_item_ = system_menu_->addAction(QStringLiteral("打开文件夹"));
@@ -210,9 +211,16 @@ int CDownloaderDlg::RunModal() {
   // Closed during a job: the window hid at once, which ends exec(), but the
   // job still has to notice the stop and let go of the page. Wait for it in
   // an event loop, never by blocking this thread on the worker.
-  if (jobs_.WorkerRunning()) {
+  const auto busy = [this] { return jobs_.WorkerRunning() || queue_->WorkerRunning(); };
+  if (busy()) {
     QEventLoop wait;
-    connect(this, &CDownloaderDlg::WorkerFinished, &wait, &QEventLoop::quit);
+    const auto check = [&wait, &busy] {
+      if (!busy()) {
+        wait.quit();
+      }
+    };
+    connect(this, &CDownloaderDlg::WorkerFinished, &wait, check);
+    connect(queue_.get(), &QueueController::WorkerEnded, &wait, check);
     wait.exec();
   }
   return result;
@@ -303,12 +311,16 @@ void CDownloaderDlg::OnDownloadLink(const QUrl& address) {
   }
   download::ChapterLink chapter;
   chapter.address = address.toString(QUrl::FullyEncoded).toStdString();
-  chapter.title = chapter.address;
-  jobs_.StartQueue({std::move(chapter)});
+  EnqueueChapters({std::move(chapter)}, {});
 }
 
 void CDownloaderDlg::OnShowLastLog() {
-  if (jobs_.WorkerRunning() || log_view_->IsEmpty()) {
+  if (jobs_.WorkerRunning()) {
+    return;
+  }
+  const bool queue_shown = queue_dialog_ != nullptr && queue_dialog_->isVisible();
+  ShowLogOf(queue_shown ? queue_dialog_->CurrentId() : 0);
+  if (log_view_->IsEmpty()) {
     return;
   }
   showing_last_log_ = true;
@@ -327,7 +339,11 @@ void CDownloaderDlg::UpdateMenuItems() {
   const bool idle = !jobs_.WorkerRunning();
   list_chapters_item_->setEnabled(idle);
   follow_item_->setEnabled(idle && bookshelf_->Library() != nullptr);
-  show_log_item_->setEnabled(idle && !showing_last_log_ && !log_view_->IsEmpty());
+  const bool queue_shown = queue_dialog_ != nullptr && queue_dialog_->isVisible();
+  const std::int64_t chosen = queue_shown ? queue_dialog_->CurrentId() : 0;
+  const bool any_log = chosen != 0 ? !queue_->LogOf(chosen).isEmpty()
+                                   : (log_item_ == 0 ? !log_view_->IsEmpty() : !job_log_.isEmpty());
+  show_log_item_->setEnabled(idle && !showing_last_log_ && any_log);
 }
 
 void CDownloaderDlg::ShowOutcome(const QString& text, const QString& saved_at) {
@@ -344,6 +360,15 @@ void CDownloaderDlg::done(int result) {
   // closing, there is nothing to lose by ending.
   if (jobs_.Downloading() && outcome_box_ == nullptr && !jobs_.Closing()) {
     AskBeforeClosing(result);
+    return;
+  }
+  // A queue at work goes on at the next start; the window says so first.
+  const std::size_t unfinished = queue_->Queue().Unfinished();
+  if (!jobs_.Closing() && queue_->Working() && unfinished > 0) {
+    if (close_question_ == nullptr || !close_question_->isVisible()) {
+      close_question_ =
+          OpenQueueCloseQuestion(this, unfinished, [this, result] { CloseNow(result); });
+    }
     return;
   }
   CloseNow(result);
@@ -363,6 +388,11 @@ void CDownloaderDlg::CloseNow(int result) {
   }
   // Saved while the window is still shown, so its place is the one the user saw.
   Settings::SaveWindow(*this);
+  // The queue's chapter under way is left as it is, to go on next time.
+  queue_->Abandon();
+  if (queue_dialog_ != nullptr) {
+    queue_dialog_->hide();
+  }
   if (jobs_.WorkerRunning()) {
     jobs_.CloseDuringJob(result);
     return;

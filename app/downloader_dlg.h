@@ -14,11 +14,12 @@
 // the window looks the same whatever its fonts.
 //
 // Besides the chapter the view shows, the window downloads chapters the view
-// only links to: the one a link points to (the view's context menu), or those
-// the page lists (the window's menu and ChapterListDlg). Each of those is
-// loaded into a hidden page of the same browser profile, one after another,
-// while the view keeps the user's page. The jobs themselves are run by the
-// window's JobController; the log they write is a LogPane.
+// only links to: the one a link points to (the view's context menu), those
+// the page lists (the window's menu and ChapterListDlg) and those 书架 finds
+// new. They go to the background queue (QueueController, shown by QueueDlg):
+// each is loaded into a hidden page of the same browser profile, one after
+// another, while the view stays free for browsing. The view's own job is run
+// by the window's JobController; the log it writes is a LogPane.
 #pragma once
 
 #include <QDesktopServices>
@@ -36,6 +37,7 @@
 
 #include "app/bookshelf.h"
 #include "app/job_controller.h"
+#include "app/queue_controller.h"
 #include "app/job_services.h"
 #include "app/live_page_document.h"
 #include "app/settings.h"
@@ -53,6 +55,8 @@ namespace vexel::app {
 
 class BookshelfDlg;
 class BrowserProfile;
+class QueueDlg;
+class QueueTray;
 class CExplorer;
 class LogPane;
 
@@ -97,6 +101,12 @@ class CDownloaderDlg : public QDialog {
   // Normally it only goes once its worker has finished; its job controller,
   // which goes first, joins one that still runs.
   CDownloaderDlg(BrowserProfile& profile, DialogOptions options, QWidget* parent = nullptr);
+  // The queue's window goes before the queue it shows.
+  ~CDownloaderDlg() override;
+  CDownloaderDlg(const CDownloaderDlg&) = delete;
+  CDownloaderDlg& operator=(const CDownloaderDlg&) = delete;
+  CDownloaderDlg(CDownloaderDlg&&) = delete;
+  CDownloaderDlg& operator=(CDownloaderDlg&&) = delete;
 
   // Runs the window as the program's modal dialog until it is closed and,
   // when that happened during a job, until the job has finished too. The
@@ -112,7 +122,13 @@ class CDownloaderDlg : public QDialog {
   const DialogOptions& Options() const { return options_; }
   // The window's library (its file may be unusable or none).
   Bookshelf& Shelf() const { return *bookshelf_; }
-  // The window's menu: "下载本页列出的章节…", "加入书架", "书架…",
+  // The background queue, and its window once it has been opened (or null).
+  QueueController& Queue() const { return *queue_; }
+  QueueDlg* QueueWindow() const { return queue_dialog_; }
+  QueueTray* Tray() const { return tray_; }
+  // The settings as the window holds them now.
+  const Settings& CurrentSettings() const { return settings_; }
+  // The window's menu: "下载本页列出的章节…", "加入书架", "书架…", "下载队列",
   // "显示上次日志" and "打开文件夹",
   // a separator, the job's settings (the checkable "跳过已下载的图片" and the
   // submenu "同时下载" with the choices "1" to "8") and "设置…", another
@@ -139,11 +155,17 @@ class CDownloaderDlg : public QDialog {
   void OnSysCommand(unsigned command);
   void OnNewWindow(const QUrl& address);
   void OnBackStateChange(bool enable);
-  // 下载链接指向的章节: the chapter at `address`, as a queue of one.
+  // 下载链接指向的章节: the chapter at `address` joins the queue.
   void OnDownloadLink(const QUrl& address);
   // 下载本页列出的章节…: reads the view's page on a worker, then offers the
-  // chapters it lists in a ChapterListDlg (or says that it lists none).
+  // chapters it lists in a ChapterListDlg (or says that it lists none); the
+  // chosen ones join the queue.
   void OnListChapters();
+  // `chapters` join the background queue, and its window shows them.
+  void EnqueueChapters(const std::vector<download::ChapterLink>& chapters,
+                       const std::string& comic_title);
+  // 下载队列: the queue's window, made once and raised.
+  void OnQueueWindow();
   // 加入书架: reads the view's page on a worker, then follows the comic it
   // is (its address, its title, the download folder, the chapters it
   // lists), or says that it lists none.
@@ -151,7 +173,8 @@ class CDownloaderDlg : public QDialog {
   // 书架…: the followed comics (BookshelfDlg), one dialog at a time.
   void OnBookshelf();
   // 显示上次日志: the last job's log in the view's place until 打开, 后退 or
-  // the view's next navigation. 后退 then only takes the log away.
+  // the view's next navigation. 后退 then only takes the log away. With a
+  // chapter selected in the queue's window, that chapter's log instead.
   void OnShowLastLog();
   // 设置…: the settings dialog, window-modal; 确定 saves the settings and the
   // menu shows them.
@@ -184,7 +207,7 @@ class CDownloaderDlg : public QDialog {
   void CreateSettingsItems();
   // The menu's setting items as settings_ holds them.
   void ShowSettingsInMenu();
-  void ShowChapterList(std::vector<download::ChapterLink> chapters);
+  void ShowChapterList(std::vector<download::ChapterLink> chapters, const std::string& title);
   // The window's part of the library: its menu items, the start-up check,
   // and a file that cannot be used said once.
   void InitShelf();
@@ -195,6 +218,10 @@ class CDownloaderDlg : public QDialog {
   void RememberFolder(const QString& folder);
   // `saved_at`: the box's second line, where the chapter went, or empty.
   void ShowOutcome(const QString& text, const QString& saved_at);
+  // The window's part of the queue: its menu item, its store, the tray.
+  void InitQueue();
+  // The log pane shows chapter `id` of the queue (0: the view's last job).
+  void ShowLogOf(std::int64_t id);
   // The window's end without a question: at once with no worker, else once
   // the job has stopped.
   void CloseNow(int result);
@@ -217,6 +244,7 @@ class CDownloaderDlg : public QDialog {
   QAction* list_chapters_item_ = nullptr;
   QAction* follow_item_ = nullptr;
   QAction* shelf_item_ = nullptr;
+  QAction* queue_item_ = nullptr;
   QAction* show_log_item_ = nullptr;
   QAction* open_folder_item_ = nullptr;
   QAction* skip_existing_item_ = nullptr;
@@ -224,6 +252,8 @@ class CDownloaderDlg : public QDialog {
   QPointer<QMessageBox> outcome_box_;
   QPointer<QMessageBox> close_question_;
   QPointer<BookshelfDlg> shelf_dialog_;
+  QPointer<QueueDlg> queue_dialog_;
+  QueueTray* tray_ = nullptr;  // owned by the window
 
   // The first size notification of the window's life arrives before the
   // window is initialised and is skipped; the window lays itself out then.
@@ -236,9 +266,16 @@ class CDownloaderDlg : public QDialog {
   QString folder_to_open_;
   // User-interface thread only.
   bool showing_last_log_ = false;
+  // The queue chapter whose log the pane holds (0: the view's last job's),
+  // and that job's log, kept meanwhile.
+  std::int64_t log_item_ = 0;
+  QString job_log_;
 
   // Before the jobs: it outlives their worker, which records into it.
   std::unique_ptr<Bookshelf> bookshelf_;
+  // Between the two: its chapters record into the library, and its worker
+  // is joined after the view's job has gone.
+  std::unique_ptr<QueueController> queue_;
 
   // Last, so that it goes first: its worker is joined while every control
   // it may touch still exists.

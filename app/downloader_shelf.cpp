@@ -39,16 +39,18 @@ void CDownloaderDlg::InitShelf() {
 }
 
 void CDownloaderDlg::OnListChapters() {
-  jobs_.ListChapters([this](std::vector<download::ChapterLink> chapters, const std::string&) {
-    ShowChapterList(std::move(chapters));
+  jobs_.ListChapters([this](std::vector<download::ChapterLink> chapters, const std::string& title) {
+    ShowChapterList(std::move(chapters), title);
   });
 }
 
-void CDownloaderDlg::ShowChapterList(std::vector<download::ChapterLink> chapters) {
+void CDownloaderDlg::ShowChapterList(std::vector<download::ChapterLink> chapters,
+                                     const std::string& title) {
   std::vector<ChapterMarks> marks = MarkChapters(bookshelf_->Library(), chapters);
-  OpenChapterChoice(
-      this, std::move(chapters), std::move(marks),
-      [this](std::vector<download::ChapterLink> chosen) { jobs_.StartQueue(std::move(chosen)); });
+  OpenChapterChoice(this, std::move(chapters), std::move(marks),
+                    [this, title](const std::vector<download::ChapterLink>& chosen) {
+                      EnqueueChapters(chosen, title);
+                    });
 }
 
 void CDownloaderDlg::OnFollow() {
@@ -92,11 +94,25 @@ void CDownloaderDlg::OnBookshelf() {
   }
   BookshelfActions actions;
   actions.download = [this](std::vector<download::ChapterLink> chapters) {
-    if (jobs_.WorkerRunning()) {
-      OpenNotice(shelf_dialog_, QStringLiteral("正在下载，请等这次下载结束"));
-      return;
+    // Each comic's chapters under its title; they come comic after comic.
+    std::size_t start = 0;
+    while (start < chapters.size()) {
+      std::size_t end = start;
+      while (end < chapters.size() && chapters[end].comic == chapters[start].comic) {
+        ++end;
+      }
+      std::string title;
+      if (bookshelf_->Library() != nullptr) {
+        if (const auto comic = bookshelf_->Library()->Comic(chapters[start].comic)) {
+          title = comic->title;
+        }
+      }
+      queue_->Enqueue({chapters.begin() + static_cast<std::ptrdiff_t>(start),
+                       chapters.begin() + static_cast<std::ptrdiff_t>(end)},
+                      title);
+      start = end;
     }
-    jobs_.StartQueue(std::move(chapters));
+    OnQueueWindow();
   };
   actions.open = [this](const QString& address) {
     // A job may be reading the view's page.
@@ -110,6 +126,7 @@ void CDownloaderDlg::OnBookshelf() {
   shelf_dialog_ = dialog;
   // A job may have downloaded some of the pending chapters.
   connect(this, &CDownloaderDlg::WorkerFinished, dialog, &BookshelfDlg::OnJobEnded);
+  connect(queue_.get(), &QueueController::WorkerEnded, dialog, &BookshelfDlg::OnJobEnded);
   connect(dialog, &QDialog::finished, dialog, &QObject::deleteLater);
   dialog->show();
 }

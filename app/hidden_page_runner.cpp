@@ -11,85 +11,67 @@
 #include "app/downloader_dlg.h"
 #include "app/explorer.h"
 #include "app/hidden_page.h"
-#include "app/job_controller.h"
 #include "app/job_host.h"
 #include "download/outcome_texts.h"
 
 namespace vexel::app {
 namespace {
 
-// The longest a chapter page of a queue may take to load before the chapter
-// counts as one with an error.
+// The longest a chapter page may take to load before the chapter counts as
+// one with an error.
 constexpr std::chrono::seconds kChapterLoadTimeout{60};
 
 }  // namespace
 
-QueueRunner::QueueRunner(JobController& jobs, runtime::JobRuntime& runtime)
-    : jobs_(jobs), runtime_(runtime) {}
-
-void QueueRunner::AppendLog(std::string_view text) { jobs_.AppendLog(text); }
-
-bool QueueRunner::StopRequested() { return jobs_.StopRequested(); }
-
-std::optional<download::JobOutcome> QueueRunner::RunChapter(std::size_t position, std::size_t count,
-                                                            const download::ChapterLink& chapter) {
-  // The page's load is a request to the site like any other: it takes its
-  // turn of the process's pacer (and waits out a server's pause) first.
-  const net::TransferOptions& transfer = runtime_.Setup().fetch.transfer;
+HiddenPageRun RunInHiddenPage(CDownloaderDlg& window, JobChannel& channel,
+                              runtime::JobRuntime& runtime, const download::ChapterLink& chapter) {
+  HiddenPageRun run;
+  UiCallGate& gate = channel.Gate();
+  const net::TransferOptions& transfer = runtime.Setup().fetch.transfer;
   if (transfer.pacer != nullptr &&
-      !transfer.pacer->WaitForTurn(transfer.request_gap, &jobs_.StopFlag())) {
-    AppendLog(download::kLogStopped);
-    return StoppedOrNothing();
+      !transfer.pacer->WaitForTurn(transfer.request_gap, &channel.StopFlag())) {
+    run.stopped = true;
+    return run;
   }
   // Made and, later, deleted on the user-interface thread. When the window
-  // closes in between, the window deletes it with itself.
+  // goes in between, it deletes the page with itself.
   HiddenPage* page = nullptr;
-  CDownloaderDlg& window = jobs_.Window();
-  if (!jobs_.OnUi([&window, &page] {
+  if (!gate.Run([&window, &page] {
         page = new HiddenPage(window.Profile().Profile(), &window);  // owned by the window
       }) ||
       page == nullptr) {
-    return StoppedOrNothing();
+    run.stopped = true;
+    return run;
   }
   const QUrl address = QUrl::fromEncoded(QByteArray::fromStdString(chapter.address));
   // A stop gives up the wait at once; the page is dropped all the same.
-  const std::optional<bool> loaded = jobs_.Gate().Await<bool>(
+  const std::optional<bool> loaded = gate.Await<bool>(
       [page, address](const std::function<void(bool)>& done) { page->Load(address, done); },
       std::chrono::duration_cast<std::chrono::milliseconds>(kChapterLoadTimeout),
-      &jobs_.StopFlag());
-  std::optional<download::JobOutcome> outcome;
+      &channel.StopFlag());
   // Read after the load's last signals, which come on the same turn.
   bool check = false;
   if (loaded) {
-    jobs_.OnUi([page, &check] { check = page->AsksForBrowserCheck(); });
+    gate.Run([page, &check] { check = page->AsksForBrowserCheck(); });
   }
   if (check) {
-    // The user passes it in the view, once the queue has ended.
-    AppendLog(kLogBrowserCheck);
-    AppendLog(download::kLogError);
-    jobs_.OnUi([&window, address] {
+    channel.AppendLog(kLogBrowserCheck);
+    channel.AppendLog(download::kLogError);
+    gate.Run([&window, address] {
       window.BrowserView()->Navigate(address.toString(QUrl::FullyEncoded));
     });
   } else if (loaded.value_or(false)) {
-    JobHost host(jobs_, *page, position, count);
-    outcome = jobs_.RunJob(host, runtime_);
-    if (!host.Folder().empty()) {
-      last_folder_ = host.Folder();
-    }
-    last_outcome_ = *outcome;
+    JobHost host(channel, *page);
+    run.outcome = runtime.RunListedChapter(host, chapter);
+    run.folder = host.Folder();
+  } else if (channel.StopFlag().load()) {
+    run.stopped = true;
   } else {
-    outcome = StoppedOrNothing();
-    AppendLog(outcome ? download::kLogStopped : download::kLogError);
+    channel.AppendLog(kLogPageNotLoaded);
+    channel.AppendLog(download::kLogError);
   }
-  jobs_.OnUi([page] { delete page; });
-  return outcome;
-}
-
-std::optional<download::JobOutcome> QueueRunner::StoppedOrNothing() const {
-  if (jobs_.StopRequested()) {
-    return runtime::StoppedBeforeJob();
-  }
-  return std::nullopt;
+  gate.Run([page] { delete page; });
+  return run;
 }
 
 }  // namespace vexel::app

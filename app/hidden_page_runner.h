@@ -1,44 +1,36 @@
-// The queue's view of the window: each chapter is loaded into a hidden page
-// of its own, which hands the chapter's job its document and goes once the
-// job has ended. Worker thread.
+// A chapter the view only links to: its page is loaded into a hidden page of
+// the window's browser profile, which hands the chapter's job its document
+// and goes once the job has ended. Worker thread.
 #pragma once
 
-#include <cstddef>
 #include <optional>
 #include <string>
-#include <string_view>
 
-#include "download/chapter_queue.h"
+#include "app/job_channel.h"
+#include "download/chapter_list.h"
 #include "download/download_job.h"
 #include "runtime/job_runtime.h"
 
 namespace vexel::app {
 
-class JobController;
+class CDownloaderDlg;
 
-class QueueRunner : public download::ChapterRunner {
- public:
-  QueueRunner(JobController& jobs, runtime::JobRuntime& runtime);
+// "章节页面打不开\r\n": the chapter's page did not load (or not in time).
+inline constexpr char kLogPageNotLoaded[] = "章节页面打不开\r\n";
 
-  void AppendLog(std::string_view text) override;
-  bool StopRequested() override;
-  std::optional<download::JobOutcome> RunChapter(std::size_t position, std::size_t count,
-                                                 const download::ChapterLink& chapter) override;
-
-  // For the outcome box: the folder of the last chapter that made one
-  // (empty while none has), and the outcome of the last job that ran.
-  const std::string& LastFolder() const { return last_folder_; }
-  const download::JobOutcome& LastOutcome() const { return last_outcome_; }
-
- private:
-  // A chapter that never reached its job: stopped when a stop (or the window
-  // closing) cut it short, otherwise one whose page did not load.
-  std::optional<download::JobOutcome> StoppedOrNothing() const;
-
-  JobController& jobs_;
-  runtime::JobRuntime& runtime_;  // one for the whole queue
-  std::string last_folder_;
-  download::JobOutcome last_outcome_;
+struct HiddenPageRun {
+  // Nothing when the job never began: its page did not load, the site asked
+  // for its browser check, or a stop came first (`stopped`).
+  std::optional<download::JobOutcome> outcome;
+  bool stopped = false;
+  std::string folder;  // the chapter folder the job made, or empty
 };
+
+// Loads `chapter` and runs its job through `runtime`, reporting to
+// `channel`. The page load takes its turn of the pacer first, like any other
+// request to the site. A page that asks for the browser check goes to the
+// window's view, where the user can pass it.
+HiddenPageRun RunInHiddenPage(CDownloaderDlg& window, JobChannel& channel,
+                              runtime::JobRuntime& runtime, const download::ChapterLink& chapter);
 
 }  // namespace vexel::app

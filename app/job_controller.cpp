@@ -19,14 +19,55 @@
 #include "app/browser_profile.h"
 #include "app/downloader_dlg.h"
 #include "app/explorer.h"
-#include "app/hidden_page_runner.h"
 #include "app/job_host.h"
 #include "app/live_page_document.h"
 #include "app/log_pane.h"
 #include "download/outcome_texts.h"
+#include "files/program_output_directory.h"
 #include "net/resolve_address.h"
 
 namespace vexel::app {
+namespace {
+
+// The window's title while page `page` of `page_count` is fetched, with
+// "等待重试" while a page waits to be tried again, or "等待 N 秒" (the
+// seconds left at `now`) while the server's pause lasts, so that a title
+// that stands still says why.
+QString ProgressTitle(const JobProgress& progress, std::chrono::steady_clock::time_point now) {
+  QString title = QString::fromUtf16(kWindowTitle) + QStringLiteral(" - ");
+  title += QStringLiteral("第%1/%2页").arg(progress.page).arg(progress.page_count);
+  const auto left = progress.pause_until
+                        ? std::chrono::ceil<std::chrono::seconds>(*progress.pause_until - now)
+                        : std::chrono::seconds(0);
+  if (left.count() > 0) {
+    title += QStringLiteral(" 等待 %1 秒").arg(left.count());
+  } else if (progress.retry_pending) {
+    title += QStringLiteral(" 等待重试");
+  }
+  return title;
+}
+
+}  // namespace
+
+runtime::RunSetup MakeWindowRunSetup(CDownloaderDlg& window, const download::JobOptions& job,
+                                     const net::TransferOptions& transfer,
+                                     const std::atomic<bool>* stop,
+                                     const std::atomic<bool>* abandon) {
+  BrowserProfile& profile = window.Profile();
+  runtime::RunSetup setup;
+  setup.job = job;
+  setup.fetch.transfer = transfer;
+  setup.fetch.transfer.user_agent = profile.UserAgent();
+  setup.fetch.transfer.stop_waiting = [stop] { return stop->load(); };
+  setup.fetch.abandon = abandon;
+  // Each chapter's requests carry the cookies the browser holds once its
+  // page has loaded.
+  setup.cookies = [&cookies = profile.Cookies()] { return cookies.CurlCookieLines(); };
+  setup.make_fetcher = window.Options().make_fetcher;
+  setup.records = window.Shelf().Library();
+  return setup;
+}
+
 JobController::JobController(CDownloaderDlg& window) : window_(window), gate_(&window) {
   title_timer_.setInterval(1000);
   QObject::connect(&title_timer_, &QTimer::timeout, &title_timer_,
@@ -73,16 +114,6 @@ void JobController::StartJob(std::function<void(const download::JobOptions&)> ru
   if (!StartWorker([run = std::move(run), job_options] { run(job_options); })) {
     downloading_ = false;  // no thread, no job: the window simply stays idle
   }
-}
-
-void JobController::StartQueue(std::vector<download::ChapterLink> chapters) {
-  // The link item and the chapter list can only start a queue from idle.
-  if (downloading_ || worker_running_ || chapters.empty()) {
-    return;
-  }
-  StartJob([this, queue = std::move(chapters)](const download::JobOptions& job_options) {
-    QueueWorker(job_options, queue);
-  });
 }
 
 void JobController::ListChapters(
@@ -191,42 +222,54 @@ void JobController::LeaveJobState(const QString& outcome, const QString& saved_a
   OnUi([this] { window_.LayoutControls(); });
 }
 
-runtime::RunSetup JobController::MakeRunSetup(const download::JobOptions& job_options) {
-  BrowserProfile& profile = window_.profile_;
-  runtime::RunSetup setup;
-  setup.job = job_options;
-  setup.fetch.transfer = job_transfer_;
-  setup.fetch.transfer.user_agent = profile.UserAgent();
-  // A stop ends a wait for the pacer's turn (or the server's pause) at once.
-  setup.fetch.transfer.stop_waiting = [this] { return stop_requested_.load(); };
-  setup.fetch.abandon = &abandon_;
-  // Each chapter's requests carry the cookies the browser holds once its
-  // page has loaded.
-  setup.cookies = [&cookies = profile.Cookies()] { return cookies.CurlCookieLines(); };
-  setup.make_fetcher = window_.options_.make_fetcher;
-  setup.records = window_.Shelf().Library();
-  return setup;
+void JobController::ClearLog() {
+  OnUi([this] {
+    window_.log_view_->clear();
+    window_.log_item_ = 0;  // the pane is this job's again
+    window_.job_log_.clear();
+  });
 }
 
-download::JobOutcome JobController::RunJob(JobHost& host, runtime::JobRuntime& runtime) {
-  download::JobOutcome outcome = runtime.RunChapter(host);
-  if (!host.Folder().empty()) {
-    // A packed chapter's folder is gone; its archive lies in the folder above.
-    const QString folder = QString::fromStdString(host.Folder());
-    const QString shown = outcome.packed ? QFileInfo(folder).path() : folder;
-    OnUi([this, shown] { window_.RememberFolder(shown); });
-  }
-  return outcome;
+void JobController::ShowProgress(const JobProgress& progress) {
+  // While the pause lasts the title counts its seconds down.
+  auto title = [progress] { return ProgressTitle(progress, std::chrono::steady_clock::now()); };
+  OnUi([this, title = std::move(title), ticking = progress.pause_until.has_value()] {
+    ShowTitle(title, ticking);
+  });
 }
+
+download::OutputDirectory JobController::ChooseOutputDirectory() {
+  const DialogOptions& options = window_.Options();
+  if (options.choose_output_directory) {
+    return options.choose_output_directory();
+  }
+  return files::ChooseProgramOutputDirectory(job_download_folder_);
+}
+
+std::size_t JobController::MaxPageElements() const { return window_.Options().max_page_elements; }
 
 void JobController::DownloadWorker(const download::JobOptions& job_options) {
   EnterJobState();
   QString saved_at;
   std::vector<std::int64_t> failed;
+  if (turn_wait_) {
+    // A stop while the queue finishes its page ends the wait, and the job
+    // then ends at once as stopped.
+    gate_.Await<bool>(
+        [this](const std::function<void(bool)>& done) { turn_wait_([done] { done(true); }); },
+        std::nullopt, &stop_requested_);
+  }
   {
     JobHost host(*this, *window_.browser_view_);
-    runtime::JobRuntime runtime(MakeRunSetup(job_options));
-    const download::JobOutcome outcome = RunJob(host, runtime);
+    runtime::JobRuntime runtime(
+        MakeWindowRunSetup(window_, job_options, job_transfer_, &stop_requested_, &abandon_));
+    const download::JobOutcome outcome = runtime.RunChapter(host);
+    if (!host.Folder().empty()) {
+      // A packed chapter's folder is gone; its archive lies in the folder above.
+      const QString folder = QString::fromStdString(host.Folder());
+      const QString shown = outcome.packed ? QFileInfo(folder).path() : folder;
+      OnUi([this, shown] { window_.RememberFolder(shown); });
+    }
     // The view shows the site's check already; the log says what it wants.
     bool check = false;
     if (outcome.end == download::JobEnd::Error) {
@@ -240,36 +283,6 @@ void JobController::DownloadWorker(const download::JobOptions& job_options) {
   }
   LeaveJobState(QString::fromStdString(download::ChapterResultText(result_text_, failed)),
                 saved_at);
-}
-
-void JobController::QueueWorker(const download::JobOptions& job_options,
-                                const std::vector<download::ChapterLink>& chapters) {
-  EnterJobState();
-  OnUi([this] { window_.log_view_->clear(); });
-  result_text_.clear();
-  runtime::JobRuntime runtime(MakeRunSetup(job_options));
-  QueueRunner runner(*this, runtime);
-  const download::QueueOutcome outcome = runtime.RunQueue(runner, chapters);
-  std::string text;
-  QString saved_at;
-  if (chapters.size() == 1) {
-    // One chapter reads like the view's own job; one that never reached its
-    // job was stopped or could not be loaded.
-    if (!result_text_.empty()) {
-      text = download::ChapterResultText(result_text_, runner.LastOutcome().failed);
-      saved_at = SavedAt(runner.LastFolder(), runner.LastOutcome().packed);
-    } else {
-      text = outcome.stopped ? download::kResultStopped : download::kResultError;
-    }
-  } else {
-    text = download::QueueSummaryText(outcome);
-    // The chapters' folders and archives lie side by side in one folder.
-    if (!runner.LastFolder().empty()) {
-      saved_at = SavedAt(
-          QFileInfo(QString::fromStdString(runner.LastFolder())).path().toStdString(), false);
-    }
-  }
-  LeaveJobState(QString::fromStdString(text), saved_at);
 }
 
 void JobController::ReadChapterList() {

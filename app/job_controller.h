@@ -1,7 +1,8 @@
-// The window's jobs, on the user-interface thread: the one worker thread, the
-// stop and abandon flags, and the closing of the window during a job. It
-// starts the chapter in the view, queues of chapters that hidden pages load,
-// and the read of the chapters a page lists.
+// The window's own jobs, on the user-interface thread: the one worker thread,
+// the stop and abandon flags, and the closing of the window during a job. It
+// starts the chapter in the view and the read of the chapters a page lists;
+// the background queue (QueueController) runs the chapters the view only
+// links to.
 //
 // The worker's window changes are calls through the gate that the worker
 // waits for, made in the order the job makes them, so the window shows
@@ -19,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/job_channel.h"
 #include "app/ui_call_gate.h"
 #include "download/chapter_list.h"
 #include "download/download_job.h"
@@ -27,16 +29,25 @@
 namespace vexel::app {
 
 class CDownloaderDlg;
-class JobHost;
 
-class JobController {
+// How the window's jobs fetch: the browser's user agent and the cookies it
+// holds as each chapter starts, the window's fetcher factory and library,
+// with `job` and `transfer` (the settings' pace and rate cap). A set `stop`
+// ends a wait for the pacer's turn at once; a set `abandon` gives up the
+// transfer under way.
+runtime::RunSetup MakeWindowRunSetup(CDownloaderDlg& window, const download::JobOptions& job,
+                                     const net::TransferOptions& transfer,
+                                     const std::atomic<bool>* stop,
+                                     const std::atomic<bool>* abandon);
+
+class JobController final : public JobChannel {
  public:
   // `window` owns the controller and outlives it.
   explicit JobController(CDownloaderDlg& window);
   // A window destroyed during a job all the same: the job is told to end,
   // every wait of the worker is released, and the thread is joined before
   // anything it uses goes away.
-  ~JobController();
+  ~JobController() override;
   JobController(const JobController&) = delete;
   JobController& operator=(const JobController&) = delete;
   JobController(JobController&&) = delete;
@@ -54,8 +65,12 @@ class JobController {
 
   // 下载: the chapter in the view. Nothing while a worker runs.
   void StartSingle();
-  // A queue of `chapters` from idle; nothing while a worker runs.
-  void StartQueue(std::vector<download::ChapterLink> chapters);
+  // The program runs one job at a time: before the view's job begins, its
+  // worker hands `wait` a completion and waits (a stop ends the wait) until
+  // that is called, once the background queue has let go of its chapter.
+  void SetTurnWait(std::function<void(std::function<void()> go)> wait) {
+    turn_wait_ = std::move(wait);
+  }
   // 停止: the job ends at its next look at the flag; a read stuck on the
   // page gives up now.
   void RequestStop();
@@ -69,20 +84,19 @@ class JobController {
   // with `result` once the worker has finished.
   void CloseDuringJob(int result);
 
-  // Worker side, for the job's and the queue's hosts.
+  // JobChannel, for the view's job: its log pane, and its progress in the
+  // window's title.
+  UiCallGate& Gate() override { return gate_; }
+  const std::atomic<bool>& StopFlag() const override { return stop_requested_; }
+  void ClearLog() override;
+  void AppendLog(std::string_view text) override;
+  void SetResultText(std::string_view text) override { result_text_ = text; }
+  void ShowProgress(const JobProgress& progress) override;
+  download::OutputDirectory ChooseOutputDirectory() override;
+  std::size_t MaxPageElements() const override;
+
   bool OnUi(std::function<void()> change);
-  UiCallGate& Gate() { return gate_; }
-  const std::atomic<bool>& StopFlag() const { return stop_requested_; }
   CDownloaderDlg& Window() { return window_; }
-  void AppendLog(std::string_view text);
-  // User-interface thread: the window's title is `title()` from now on and,
-  // while `ticking`, again every second, so that a countdown in it moves.
-  void ShowTitle(std::function<QString()> title, bool ticking);
-  void SetResultText(std::string_view text) { result_text_ = text; }
-  // The settings' folder (empty for the program's rule) of the job that runs.
-  const std::string& JobDownloadFolder() const { return job_download_folder_; }
-  // The job of the chapter `host` holds, run by `runtime`.
-  download::JobOutcome RunJob(JobHost& host, runtime::JobRuntime& runtime);
 
  private:
   // Starts a job or queue from idle: `run` gets, on the worker thread, the
@@ -96,10 +110,11 @@ class JobController {
   void OnWorkerDone();
 
   // The worker thread's whole run, with the options read when the job
-  // started: the chapter in the view, or a queue of `chapters`.
+  // started.
   void DownloadWorker(const download::JobOptions& job_options);
-  void QueueWorker(const download::JobOptions& job_options,
-                   const std::vector<download::ChapterLink>& chapters);
+  // User-interface thread: the window's title is `title()` from now on and,
+  // while `ticking`, again every second, so that a countdown in it moves.
+  void ShowTitle(std::function<QString()> title, bool ticking);
   // Worker side: the chapters the view's page lists, into listed_chapters_,
   // and its title, into listed_title_.
   void ReadChapterList();
@@ -107,10 +122,6 @@ class JobController {
   void EnterJobState();
   // `saved_at`: the box's second line, "保存在：…", or empty.
   void LeaveJobState(const QString& outcome, const QString& saved_at = {});
-  // How this window's jobs fetch: the view's user agent and cookies, and
-  // the abandon flag of the window closing; and the window's library, which
-  // records what they finish.
-  runtime::RunSetup MakeRunSetup(const download::JobOptions& job_options);
 
   CDownloaderDlg& window_;
   // Written by the user-interface thread before a job starts and by the worker
@@ -130,6 +141,7 @@ class JobController {
   std::function<void()> after_worker_;
   // Worker thread only.
   std::string result_text_;
+  std::function<void(std::function<void()>)> turn_wait_;
   // Written by the worker that reads the page, read here once it is joined.
   std::vector<download::ChapterLink> listed_chapters_;
   std::string listed_title_;

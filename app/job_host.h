@@ -1,4 +1,5 @@
-// The job's view of the window. Every call comes from the worker thread; the
+// The job's view of the window: the page it reads, and the channel its log,
+// progress and result go to. Every call comes from the worker thread; the
 // window changes go through the gate in the order the job makes them.
 #pragma once
 
@@ -11,12 +12,11 @@
 #include <string>
 #include <string_view>
 
+#include "app/job_channel.h"
 #include "app/live_page_document.h"
 #include "download/download_host.h"
 
 namespace vexel::app {
-
-class JobController;
 
 // "保存在：…": where a chapter whose folder is `folder` (empty: none made)
 // went, its archive when `packed`; empty when the job left neither behind.
@@ -24,11 +24,9 @@ QString SavedAt(const std::string& folder, bool packed);
 
 class JobHost : public download::DownloadHost {
  public:
-  // A job on `page`: the view, or the hidden page of chapter `position` of a
-  // queue of `count` (0 for the view's own job). A queue empties the log once
-  // before its first chapter, so its jobs leave the log alone: every chapter's
-  // lines stay under its header.
-  JobHost(JobController& jobs, LivePage& page, std::size_t position = 0, std::size_t count = 0);
+  // A job on `page` (the view, or a queue chapter's hidden page) that
+  // reports to `channel`; both outlive the host.
+  JobHost(JobChannel& channel, LivePage& page);
 
   void ClearLog() override;
   void AppendLog(std::string_view text) override;
@@ -45,30 +43,23 @@ class JobHost : public download::DownloadHost {
   // The chapter folder the job made, or empty.
   const std::string& Folder() const { return folder_; }
   void PageStarted(std::int64_t page, std::int32_t page_count) override;
-  // The window's title says "等待重试" while a page waits to be tried again.
+  void PageFinished(std::int64_t page, const download::FetchResult& result) override;
+  // The progress says "等待重试" while a page waits to be tried again, and
+  // "等待 N 秒" in its place while the server's pause (a 429 or 503 with
+  // Retry-After) holds every request.
   void RetryPending(bool pending) override;
-  // "等待 N 秒" in the title, in place of "等待重试", while the server's
-  // pause (a 429 or 503 with Retry-After) holds every request.
   void Paused(std::chrono::seconds wait) override;
   // "本页列出N话，请用“下载本页列出的章节…”" in the log: the window's way to
   // download a comic's chapters.
   void PageListsChapters(std::size_t count) override;
 
  private:
-  JobController& jobs_;
+  JobChannel& channel_;
   LivePage& page_;
   LivePageDocument document_;
-  std::size_t position_;
-  std::size_t count_;
   std::string folder_;
-  // The title's progress, kept so that a retry's wait can be added to it.
-  std::int64_t page_number_ = 0;
-  std::int32_t page_count_ = 0;
-  bool retry_pending_ = false;
-  // The end of the server's pause; none while there is none.
-  std::optional<std::chrono::steady_clock::time_point> pause_until_;
-
-  void ShowProgress();
+  // Kept so that a retry's wait can be added to the page's progress.
+  JobProgress progress_;
 };
 
 }  // namespace vexel::app

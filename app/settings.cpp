@@ -29,6 +29,7 @@ constexpr auto kFolderKey = "download/folder";
 constexpr auto kHomePageKey = "window/homePage";
 constexpr auto kGeometryKey = "window/geometry";
 constexpr auto kCheckAtStartKey = "library/checkAtStart";
+constexpr auto kPauseQueueAtStartKey = "queue/pauseAtStart";
 
 // Named in full rather than by organisation and application: those would
 // give the file an ".ini" ending under the INI format, while the desktop's
@@ -111,6 +112,8 @@ Settings Settings::Load() {
   settings.download_folder = UsableFolder(ReadText(file.value(kFolderKey)));
   settings.home_page = UsableHomePage(ReadText(file.value(kHomePageKey)));
   settings.check_at_start = ReadBool(file.value(kCheckAtStartKey), settings.check_at_start);
+  settings.pause_queue_at_start =
+      ReadBool(file.value(kPauseQueueAtStartKey), settings.pause_queue_at_start);
   return settings;
 }
 
@@ -126,6 +129,7 @@ bool Settings::Save() const {
   file.setValue(kFolderKey, download_folder);
   file.setValue(kHomePageKey, home_page);
   file.setValue(kCheckAtStartKey, check_at_start);
+  file.setValue(kPauseQueueAtStartKey, pause_queue_at_start);
   file.sync();
   // A format error is the old contents' and stays reported after the write
   // that replaced them; only an access error means nothing was written.

@@ -41,6 +41,9 @@ struct Settings {
   QString home_page;
   // 启动时检查更新: the window checks the followed comics once as it starts.
   bool check_at_start = false;
+  // 启动时暂停队列: the download queue kept from the last run waits for
+  // 全部继续 instead of going on at once.
+  bool pause_queue_at_start = false;
 
   // The saved settings. A missing key, or a value that cannot be read, gives
   // that setting's default; a page count outside 1 to 8 is brought inside. A

@@ -51,6 +51,8 @@ SettingsDlg::SettingsDlg(Settings settings, QWidget* parent)
   pack_cbz_box_->setChecked(settings_.pack_cbz);
   check_at_start_box_ = new QCheckBox(QStringLiteral("启动时检查更新"), this);
   check_at_start_box_->setChecked(settings_.check_at_start);
+  pause_queue_box_ = new QCheckBox(QStringLiteral("启动时暂停队列"), this);
+  pause_queue_box_->setChecked(settings_.pause_queue_at_start);
   pad_pages_box_ = new QCheckBox(QStringLiteral("页码补零"), this);
   pad_pages_box_->setChecked(settings_.pad_pages);
   series_folders_box_ = new QCheckBox(QStringLiteral("按漫画分文件夹"), this);
@@ -72,6 +74,7 @@ SettingsDlg::SettingsDlg(Settings settings, QWidget* parent)
   form->addRow(QStringLiteral("同时下载"), jobs_box_);
   form->addRow(pack_cbz_box_);
   form->addRow(check_at_start_box_);
+  form->addRow(pause_queue_box_);
   form->addRow(pad_pages_box_);
   form->addRow(series_folders_box_);
   form->addRow(QStringLiteral("请求间隔"), request_gap_box_);
@@ -97,6 +100,7 @@ Settings SettingsDlg::Chosen() const {
   chosen.jobs = jobs_box_->value();
   chosen.pack_cbz = pack_cbz_box_->isChecked();
   chosen.check_at_start = check_at_start_box_->isChecked();
+  chosen.pause_queue_at_start = pause_queue_box_->isChecked();
   chosen.pad_pages = pad_pages_box_->isChecked();
   chosen.series_folders = series_folders_box_->isChecked();
   // 确定 is disabled while either cannot be read; the setting's default then.

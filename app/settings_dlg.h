@@ -46,6 +46,7 @@ class SettingsDlg : public QDialog {
   QSpinBox* JobsBox() const { return jobs_box_; }
   QCheckBox* PackCbzBox() const { return pack_cbz_box_; }
   QCheckBox* CheckAtStartBox() const { return check_at_start_box_; }
+  QCheckBox* PauseQueueAtStartBox() const { return pause_queue_box_; }
   QCheckBox* PadPagesBox() const { return pad_pages_box_; }
   QCheckBox* SeriesFoldersBox() const { return series_folders_box_; }
   QLineEdit* RequestGapBox() const { return request_gap_box_; }
@@ -65,6 +66,7 @@ class SettingsDlg : public QDialog {
   QSpinBox* jobs_box_ = nullptr;
   QCheckBox* pack_cbz_box_ = nullptr;
   QCheckBox* check_at_start_box_ = nullptr;
+  QCheckBox* pause_queue_box_ = nullptr;
   QCheckBox* pad_pages_box_ = nullptr;
   QCheckBox* series_folders_box_ = nullptr;
   QLineEdit* request_gap_box_ = nullptr;

@@ -83,13 +83,15 @@ QString DownloadFolder(const OutputDirectoryRule& rule, const QString& chosen) {
   return folder;
 }
 
-QMessageBox* OpenCloseQuestion(QWidget* parent, std::function<void()> quit) {
-  auto* box =
-      new QMessageBox(QMessageBox::Question, ProgramTitle(),  // owned by `parent`
-                      QStringLiteral("正在下载，确定要退出吗？"), QMessageBox::NoButton, parent);
+namespace {
+
+QMessageBox* OpenQuestion(QWidget* parent, const QString& text, const QString& keep_text,
+                          std::function<void()> quit) {
+  auto* box = new QMessageBox(QMessageBox::Question, ProgramTitle(),  // owned by `parent`
+                              text, QMessageBox::NoButton, parent);
   FitCaption(*box);
   QPushButton* quit_button = box->addButton(QStringLiteral("退出"), QMessageBox::DestructiveRole);
-  QPushButton* keep = box->addButton(QStringLiteral("继续下载"), QMessageBox::RejectRole);
+  QPushButton* keep = box->addButton(keep_text, QMessageBox::RejectRole);
   // A stray Enter or Escape must not throw the job away.
   box->setDefaultButton(keep);
   box->setEscapeButton(keep);
@@ -97,6 +99,21 @@ QMessageBox* OpenCloseQuestion(QWidget* parent, std::function<void()> quit) {
   QObject::connect(quit_button, &QPushButton::clicked, box, std::move(quit));
   box->open();
   return box;
+}
+
+}  // namespace
+
+QMessageBox* OpenCloseQuestion(QWidget* parent, std::function<void()> quit) {
+  return OpenQuestion(parent, QStringLiteral("正在下载，确定要退出吗？"),
+                      QStringLiteral("继续下载"), std::move(quit));
+}
+
+QMessageBox* OpenQueueCloseQuestion(QWidget* parent, std::size_t unfinished,
+                                    std::function<void()> quit) {
+  return OpenQuestion(
+      parent,
+      QStringLiteral("下载队列中还有%1话，退出后下次启动继续。确定退出吗？").arg(unfinished),
+      QStringLiteral("取消"), std::move(quit));
 }
 
 void OpenNotice(QWidget* parent, const QString& text) {

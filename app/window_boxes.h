@@ -7,6 +7,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <cstddef>
 #include <functional>
 #include <vector>
 
@@ -52,6 +53,10 @@ QString DownloadFolder(const OutputDirectoryRule& rule, const QString& chosen);
 // "正在下载，确定要退出吗？", with 退出 (calls `quit`) and 继续下载 (the
 // default, and what Escape answers: the job goes on).
 QMessageBox* OpenCloseQuestion(QWidget* parent, std::function<void()> quit);
+// "下载队列中还有N话，退出后下次启动继续。确定退出吗？" with 退出 and 取消, for a
+// window closed while its queue works; `quit` runs on 退出.
+QMessageBox* OpenQueueCloseQuestion(QWidget* parent, std::size_t unfinished,
+                                    std::function<void()> quit);
 
 // The chapters a page lists, to choose from (ChapterListDlg) with what the
 // library knows of them (`marks`: one for each, or none); `start` gets the

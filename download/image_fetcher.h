@@ -32,6 +32,9 @@ struct FetchResult {
   long long retry_after_seconds = -1;
   // The errno of a File failure, so the log can say why (a full disk).
   int system_error = 0;
+  // The bytes received for a stored page (0 when unknown), for a display of
+  // the speed.
+  std::uint64_t bytes = 0;
 
   static FetchResult Stored(long http_status) {
     FetchResult result;

@@ -327,7 +327,13 @@ download::FetchResult CurlImageFetcher::Settle(Transfer& transfer, CURLcode resu
     failed.http_status = status;
     return failed;
   }
-  return FetchResult::Stored(status);
+  FetchResult stored = FetchResult::Stored(status);
+  curl_off_t size = 0;
+  if (curl_easy_getinfo(transfer.easy.get(), CURLINFO_SIZE_DOWNLOAD_T, &size) == CURLE_OK &&
+      size > 0) {
+    stored.bytes = static_cast<std::uint64_t>(size);
+  }
+  return stored;
 }
 
 void CurlImageFetcher::ReportProgress() {

@@ -44,9 +44,7 @@ class JobRuntime::QueueSteps final : public download::ChapterRunner {
 
   std::optional<download::JobOutcome> RunChapter(std::size_t position, std::size_t count,
                                                  const download::ChapterLink& chapter) override {
-    const RunSetup& setup = runtime_.setup_;
-    if (setup.records != nullptr && setup.skip_downloaded && !chapter.comic.empty() &&
-        setup.records->IsDownloaded(WithoutFragment(chapter.address))) {
+    if (runtime_.AlreadyDownloaded(chapter)) {
       runner_.AppendLog(kLogAlreadyDownloaded);
       download::JobOutcome done;
       done.end = download::JobEnd::Complete;
@@ -129,6 +127,19 @@ void JobRuntime::Record(download::DownloadHost& host, const download::JobOutcome
     return;
   }
   setup_.records->Record(chapter);
+}
+
+bool JobRuntime::AlreadyDownloaded(const download::ChapterLink& chapter) const {
+  return setup_.records != nullptr && setup_.skip_downloaded && !chapter.comic.empty() &&
+         setup_.records->IsDownloaded(WithoutFragment(chapter.address));
+}
+
+download::JobOutcome JobRuntime::RunListedChapter(download::DownloadHost& host,
+                                                  const download::ChapterLink& chapter) {
+  current_ = chapter;
+  download::JobOutcome outcome = RunChapter(host);
+  current_ = {};
+  return outcome;
 }
 
 download::QueueOutcome JobRuntime::RunQueue(download::ChapterRunner& runner,

@@ -68,8 +68,19 @@ class JobRuntime {
   // and it counts as complete.
   download::QueueOutcome RunQueue(download::ChapterRunner& runner,
                                   const std::vector<download::ChapterLink>& chapters);
+  // Runs the job of `chapter`, whose page `host` holds: recorded under the
+  // address and comic its list gave it, as a chapter of a queue is.
+  download::JobOutcome RunListedChapter(download::DownloadHost& host,
+                                        const download::ChapterLink& chapter);
+  // True when `chapter` came from a comic's list and the records hold it
+  // with its output present (and downloaded chapters are skipped).
+  bool AlreadyDownloaded(const download::ChapterLink& chapter) const;
 
   const RunSetup& Setup() const { return setup_; }
+  // What the next chapter runs with: a runtime that outlives many chapters
+  // (the window's background queue) gives each its own options, and keeps
+  // their folders apart all the same.
+  RunSetup& Setup() { return setup_; }
 
  private:
   class QueueSteps;
