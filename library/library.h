@@ -16,12 +16,14 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "download/chapter_list.h"
 #include "download/chapter_records.h"
 #include "download/file_system.h"
+#include "queue/queue_store.h"
 
 namespace vexel::library {
 
@@ -84,7 +86,7 @@ struct FollowRequest {
   bool new_only = false;
 };
 
-class Library final : public download::ChapterRecords {
+class Library final : public download::ChapterRecords, public queue::QueueStore {
  public:
   // Opens the library file at `path`, creating it (and, with
   // `create_folder`, its missing folders, private to the user) when it does
@@ -138,6 +140,11 @@ class Library final : public download::ChapterRecords {
   // Notes a check of the comic now, and its error (empty: it went well).
   StoreResult SetLastCheck(const std::string& comic, const std::string& error);
 
+  // queue::QueueStore: the background queue's table. A save writes only the
+  // rows that changed since the queue was last read or written here.
+  bool LoadQueue(std::vector<queue::QueueItem>& items, std::string& error) override;
+  bool SaveQueue(const std::vector<queue::QueueItem>& items, std::string& error) override;
+
  private:
   struct Statements;
   Library(std::string path, download::FileSystem& files);
@@ -169,6 +176,18 @@ class Library final : public download::ChapterRecords {
   std::string path_;
   download::FileSystem& files_;
   std::unique_ptr<Statements> statements_;
+
+  // The queue's rows as this library last read or wrote them, by id, so
+  // that a save of a long queue writes only what changed. Kept only while
+  // `queue_rows_known_`: a save before any load reads the rows first.
+  struct QueueRow {
+    queue::QueueItem item;
+    std::int64_t position = 0;
+  };
+  bool ReadQueueRows(std::unordered_map<std::int64_t, QueueRow>& rows,
+                     std::vector<queue::QueueItem>& items, std::string& error);
+  std::unordered_map<std::int64_t, QueueRow> queue_rows_;
+  bool queue_rows_known_ = false;
 };
 
 }  // namespace vexel::library

@@ -53,6 +53,28 @@ constexpr std::array<const char*, kSchemaVersion> kSteps = {
     // none, every page is looked at.
     "ALTER TABLE chapter_records ADD COLUMN folder_changed_ns INTEGER NOT NULL DEFAULT 0;"
     "ALTER TABLE chapter_records ADD COLUMN folder_inode INTEGER NOT NULL DEFAULT 0;",
+    // 4: the background queue. The id is the queue's own; position orders
+    // the rows and need not be dense, so that a change rewrites only the
+    // rows it moves. The failed pages are kept as one text, the numbers
+    // joined by ",".
+    "CREATE TABLE queue_items("
+    " id INTEGER PRIMARY KEY,"
+    " position INTEGER NOT NULL,"
+    " address TEXT NOT NULL DEFAULT '',"
+    " title TEXT NOT NULL DEFAULT '',"
+    " comic TEXT NOT NULL DEFAULT '',"
+    " comic_title TEXT NOT NULL DEFAULT '',"
+    " state INTEGER NOT NULL DEFAULT 0,"
+    " error TEXT NOT NULL DEFAULT '',"
+    " failed TEXT NOT NULL DEFAULT '',"
+    " output TEXT NOT NULL DEFAULT '',"
+    " begun INTEGER NOT NULL DEFAULT 0,"
+    " jobs INTEGER NOT NULL DEFAULT 1,"
+    " pack_cbz INTEGER NOT NULL DEFAULT 0,"
+    " pad_pages INTEGER NOT NULL DEFAULT 0,"
+    " series_folders INTEGER NOT NULL DEFAULT 0,"
+    " skip_existing INTEGER NOT NULL DEFAULT 0,"
+    " download_folder TEXT NOT NULL DEFAULT '');",
 };
 
 std::string Describe(int error) { return std::strerror(error); }

@@ -6,9 +6,10 @@
 //              their lists
 //   version 3  each record's folder stamp (change time and inode), so that
 //              an unchanged folder is known whole without a look at each page
-// A later version adds its step to the list in schema.cpp (the background
-// queue's table is expected as version 4); an older file is brought forward
-// one step at a time, each in the transaction that opens it.
+//   version 4  queue_items: the background download queue, in its order,
+//              with each chapter's state and options
+// A later version adds its step to the list in schema.cpp; an older file is
+// brought forward one step at a time, each in the transaction that opens it.
 #pragma once
 
 #include <sqlite3.h>
@@ -20,7 +21,7 @@ namespace vexel::library {
 
 // PRAGMA application_id of every library file: "VXLB".
 inline constexpr std::int32_t kApplicationId = 0x56584C42;
-inline constexpr int kSchemaVersion = 3;
+inline constexpr int kSchemaVersion = 4;
 
 // Why the existing file at `path` cannot be used as a library, read without
 // writing anything to it; empty when it can (a missing or empty file, or a

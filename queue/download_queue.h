@@ -77,9 +77,12 @@ class DownloadQueue {
   std::optional<QueueItem> Next() const;
   // The chapter `id` starts to run: it turns Running.
   void Begin(std::int64_t id);
-  // Its progress, kept in memory only.
+  // Its progress, kept in memory only: `page` pages of `page_count` are
+  // done at `now`. Successive calls of one run give the pace of the
+  // estimate in Totals.
   void Progress(std::int64_t id, std::int64_t page, std::int32_t page_count,
-                std::int64_t bytes_per_second);
+                std::int64_t bytes_per_second,
+                std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now());
   // The run of `id` ended as `end` says. With RunEnd::Ended, `outcome` (none:
   // its page never loaded, with `error` as the reason) gives its state:
   // complete → 完成 (or 有失败图片 with its pages), otherwise 出错.
@@ -95,9 +98,10 @@ class DownloadQueue {
   // and the hold ends.
   void PauseAll();
   void ResumeAll();
-  // One item: pause a waiting one, resume a paused one, cancel one that is
-  // not finished, retry a finished one (it waits again, its error cleared).
-  // The window stops a running one itself before it tells Finish.
+  // One item: pause a waiting one, resume a paused one, cancel a waiting or
+  // paused one, retry a finished one (it waits again, its error and failed
+  // pages cleared). A running one is the window's to stop: it then tells
+  // Finish(Paused) or Finish(Cancelled).
   void Pause(std::int64_t id);
   void Resume(std::int64_t id);
   void Cancel(std::int64_t id);
@@ -123,16 +127,25 @@ class DownloadQueue {
   QueueItem* Get(std::int64_t id);
   // Writes the queue; keeps the error of a failed write.
   void Save();
+  // Ends the pace measurement of the run under way.
+  void StopClock();
 
   QueueStore* store_;
   std::vector<QueueItem> items_;
   std::int64_t next_id_ = 1;  // the next item's id: above every id restored
   bool held_ = false;
   std::string store_error_;
-  // The pace of this run: pages done and the time they took.
+  // The pace of this run of the program: pages done and the time they
+  // took, measured between successive Progress calls of one running item.
   std::int64_t pages_done_ = 0;
   std::chrono::steady_clock::duration page_time_{};
   std::optional<std::chrono::steady_clock::time_point> page_clock_;
+  std::int64_t clock_item_ = 0;  // the item page_clock_ measures
+  std::int64_t clock_page_ = 0;  // its page at page_clock_
+  // The chapters whose page count was seen, and their pages: the size of a
+  // chapter not begun yet.
+  std::int64_t chapters_seen_ = 0;
+  std::int64_t chapter_pages_seen_ = 0;
 };
 
 }  // namespace vexel::queue
