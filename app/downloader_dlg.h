@@ -38,6 +38,7 @@
 #include "app/bookshelf.h"
 #include "app/job_controller.h"
 #include "app/queue_controller.h"
+#include "app/queue_dlg.h"
 #include "app/job_services.h"
 #include "app/live_page_document.h"
 #include "app/settings.h"
@@ -55,7 +56,6 @@ namespace vexel::app {
 
 class BookshelfDlg;
 class BrowserProfile;
-class QueueDlg;
 class QueueTray;
 class CExplorer;
 class LogPane;
