@@ -111,7 +111,8 @@ bool Library::ReadQueueRows(std::unordered_map<std::int64_t, QueueRow>& rows,
     if (item.id > 0 && !item.address.empty()) {
       items.push_back(item);
     }
-    rows[item.id] = QueueRow{std::move(item), select.Int(1)};
+    const std::int64_t id = item.id;
+    rows[id] = QueueRow{std::move(item), select.Int(1)};
   }
   if (code != SQLITE_DONE) {
     error = sql::ErrorOf(db);
