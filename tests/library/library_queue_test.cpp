@@ -127,7 +127,7 @@ TEST_F(LibraryQueueTest, RowsNoVersionWroteAreReadSafelyAndTheUnusableOnesGo) {
        "INSERT INTO queue_items(id, position, address, state, jobs, failed) VALUES"
        " (1, 5, 'http://127.0.0.1/a', 99, 40, '3,x,-1,,8'),"
        " (2, 6, '', 0, 1, ''),"
-       " (3, 7, 'http://127.0.0.1/c', 2, -3, '');");
+       " (3, 9223372036854775807, 'http://127.0.0.1/c', 2, -3, '');");
   std::vector<QueueItem> items;
   std::string error;
   ASSERT_TRUE(library_->LoadQueue(items, error));
@@ -139,8 +139,9 @@ TEST_F(LibraryQueueTest, RowsNoVersionWroteAreReadSafelyAndTheUnusableOnesGo) {
   EXPECT_EQ(items[1].state, ItemState::Paused);
   EXPECT_EQ(items[1].options.jobs, 1);
   EXPECT_EQ(CountRows(path_), 3);
+  items.push_back(Item(4));  // after the last position there is
   ASSERT_TRUE(Save(items));
-  EXPECT_EQ(CountRows(path_), 2);
+  EXPECT_EQ(CountRows(path_), 3);
   EXPECT_EQ(Reopened(), Rows(items));
 }
 
