@@ -11,7 +11,6 @@
 namespace vexel::library {
 namespace {
 
-using queue::ItemState;
 using queue::QueueItem;
 
 constexpr int kFewestJobs = 1;
