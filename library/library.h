@@ -183,6 +183,9 @@ class Library final : public download::ChapterRecords, public queue::QueueStore 
   struct QueueRow {
     queue::QueueItem item;
     std::int64_t position = 0;
+    // The file holds values that were made safe as they were read: the row
+    // is written again at the next save.
+    bool stale = false;
   };
   bool ReadQueueRows(std::unordered_map<std::int64_t, QueueRow>& rows,
                      std::vector<queue::QueueItem>& items, std::string& error);

@@ -2,7 +2,6 @@
 // wrote made safe, and written as the rows that changed, in one transaction.
 #include <algorithm>
 #include <charconv>
-#include <limits>
 #include <string_view>
 #include <unordered_set>
 
@@ -12,11 +11,13 @@
 namespace vexel::library {
 namespace {
 
-using queue::ItemState;
 using queue::QueueItem;
 
 constexpr int kFewestJobs = 1;
 constexpr int kMostJobs = 8;
+// Positions as read are kept within this, so that the numbers a save hands
+// out after them (one more than the row above) never run out.
+constexpr std::int64_t kFarthestPosition = std::int64_t{1} << 62;
 
 constexpr std::string_view kSelect =
     "SELECT id, position, address, title, comic, comic_title, state, error, failed, output,"
@@ -92,26 +93,32 @@ bool Library::ReadQueueRows(std::unordered_map<std::int64_t, QueueRow>& rows,
     item.comic_title = select.Text(5);
     // A state no version wrote is taken as waiting: the chapter runs again
     // rather than the queue being lost.
-    if (!queue::StateFromNumber(select.Int(6), item.state)) {
-      item.state = ItemState::Waiting;
-    }
+    const bool known_state = queue::StateFromNumber(select.Int(6), item.state);
     item.error = select.Text(7);
-    item.failed = SplitPages(select.Text(8));
+    const std::string failed = select.Text(8);
+    item.failed = SplitPages(failed);
     item.output = select.Text(9);
     item.begun = select.Int(10) != 0;
-    item.options.jobs =
-        static_cast<int>(std::clamp<std::int64_t>(select.Int(11), kFewestJobs, kMostJobs));
+    const std::int64_t jobs = select.Int(11);
+    item.options.jobs = static_cast<int>(std::clamp<std::int64_t>(jobs, kFewestJobs, kMostJobs));
     item.options.pack_cbz = select.Int(12) != 0;
     item.options.pad_pages = select.Int(13) != 0;
     item.options.series_folders = select.Int(14) != 0;
     item.options.skip_existing = select.Int(15) != 0;
     item.options.download_folder = select.Text(16);
+    const std::int64_t position = select.Int(1);
+    QueueRow row;
+    row.position = std::clamp(position, -kFarthestPosition, kFarthestPosition);
+    row.stale = !known_state || jobs != item.options.jobs || failed != JoinPages(item.failed) ||
+                position != row.position;
     // A row without an address or a usable id is no chapter: it is not
     // shown, and the next save removes it.
     if (item.id > 0 && !item.address.empty()) {
       items.push_back(item);
     }
-    rows[item.id] = QueueRow{std::move(item), select.Int(1)};
+    const std::int64_t id = item.id;
+    row.item = std::move(item);
+    rows[id] = std::move(row);
   }
   if (code != SQLITE_DONE) {
     error = sql::ErrorOf(db);
@@ -170,14 +177,10 @@ bool Library::SaveQueue(const std::vector<QueueItem>& items, std::string& error)
     if (found != kept.end() && (!previous || found->second.position > *previous)) {
       position = found->second.position;
     } else if (previous) {
-      if (*previous == std::numeric_limits<std::int64_t>::max()) {
-        error = "the queue's positions ran out";
-        return false;
-      }
       position = *previous + 1;
     }
     previous = position;
-    if (found == kept.end() || found->second.position != position ||
+    if (found == kept.end() || found->second.stale || found->second.position != position ||
         !SameRow(found->second.item, item)) {
       changes.push_back({i, position});
     }
@@ -238,7 +241,7 @@ bool Library::SaveQueue(const std::vector<QueueItem>& items, std::string& error)
   }
   for (const Change& change : changes) {
     const QueueItem& item = items[change.index];
-    queue_rows_[item.id] = QueueRow{item, change.position};
+    queue_rows_[item.id] = QueueRow{item, change.position, false};
   }
   for (const std::int64_t id : gone) {
     queue_rows_.erase(id);

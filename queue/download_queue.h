@@ -85,7 +85,10 @@ class DownloadQueue {
                 std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now());
   // The run of `id` ended as `end` says. With RunEnd::Ended, `outcome` (none:
   // its page never loaded, with `error` as the reason) gives its state:
-  // complete → 完成 (or 有失败图片 with its pages), otherwise 出错.
+  // complete → 完成 (or 有失败图片 with its pages), stopped → 暂停, otherwise
+  // 出错 with `error`, else the outcome's refusal, else "下载出错". Its
+  // output (archive, else folder) is kept once known. Yielded waits again
+  // ahead of every waiting item; Abandoned is written nowhere.
   void Finish(std::int64_t id, RunEnd end, const std::optional<download::JobOutcome>& outcome,
               const std::string& error);
 

@@ -42,8 +42,8 @@ void DownloadQueue::Progress(std::int64_t id, std::int64_t page, std::int32_t pa
 QueueTotals DownloadQueue::Totals(std::chrono::steady_clock::time_point now) const {
   QueueTotals totals;
   totals.total = items_.size();
-  double chapter_pages = static_cast<double>(chapter_pages_seen_);
-  double chapters = static_cast<double>(chapters_seen_);
+  auto chapter_pages = static_cast<double>(chapter_pages_seen_);
+  auto chapters = static_cast<double>(chapters_seen_);
   for (const QueueItem& item : items_) {
     switch (item.state) {
       case ItemState::Waiting:

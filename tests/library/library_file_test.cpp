@@ -83,8 +83,16 @@ TEST(LibraryFileTest, EachOlderVersionIsBroughtForwardWithItsRecords) {
                "CREATE INDEX chapter_records_by_comic ON chapter_records(comic);"
                "PRAGMA application_id = 1448627266; PRAGMA user_version = 2;");
   MakeDatabase(dir / "v2.sqlite3", insert.c_str());
+  // Version 3: the same with each record's folder stamp, none taken yet.
+  std::filesystem::copy_file(dir / "v2.sqlite3", dir / "v3.sqlite3");
+  MakeDatabase(dir / "v3.sqlite3",
+               "ALTER TABLE chapter_records ADD COLUMN folder_changed_ns INTEGER NOT NULL"
+               " DEFAULT 0;"
+               "ALTER TABLE chapter_records ADD COLUMN folder_inode INTEGER NOT NULL DEFAULT 0;"
+               "PRAGMA user_version = 3;");
 
-  for (const char* name : {"v0.sqlite3", "v1.sqlite3", "v2.sqlite3", "new/none.sqlite3"}) {
+  for (const char* name :
+       {"v0.sqlite3", "v1.sqlite3", "v2.sqlite3", "v3.sqlite3", "new/none.sqlite3"}) {
     SCOPED_TRACE(name);
     OpenedLibrary opened =
         Library::Open(dir / name, files::RealFileSystem(), /*create_folder=*/true);
@@ -92,7 +100,7 @@ TEST(LibraryFileTest, EachOlderVersionIsBroughtForwardWithItsRecords) {
     EXPECT_EQ(UserVersion(dir / name), kSchemaVersion);
     ASSERT_TRUE(opened.library->Follow(
         {"http://h/c/", "T", "/c", true, {{"http://h/c/1.html", "第1话"}}, false}));
-    const bool recorded = name[1] == '1' || name[1] == '2';
+    const bool recorded = name[1] == '1' || name[1] == '2' || name[1] == '3';
     EXPECT_EQ(opened.library->Comic("http://h/c/")->downloaded, recorded ? 1U : 0U);
     // Without a stamp, the pages are looked at: one gone is seen.
     if (recorded) {
@@ -100,6 +108,11 @@ TEST(LibraryFileTest, EachOlderVersionIsBroughtForwardWithItsRecords) {
       EXPECT_FALSE(opened.library->IsDownloaded("http://h/c/1.html"));
       std::filesystem::rename(dir / "ch/1.old", dir / "ch/1.png");
     }
+    // The queue's table is there, empty.
+    std::vector<queue::QueueItem> queued(1);
+    std::string error;
+    EXPECT_TRUE(opened.library->LoadQueue(queued, error)) << error;
+    EXPECT_TRUE(queued.empty());
   }
   EXPECT_EQ(std::filesystem::status(dir / "new").permissions(), std::filesystem::perms::owner_all);
   // Opened again at the current version, nothing is migrated twice.
