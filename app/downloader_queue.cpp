@@ -30,14 +30,15 @@ void CDownloaderDlg::InitQueue() {
               log_view_->AppendJobText(text.toStdString());
             }
           });
-  // Once the window is up, so that a queue that starts at once has a window
-  // to show its chapters in.
-  QTimer::singleShot(0, this, [this] {
-    std::string error;
-    if (!queue_->Restore(settings_.pause_queue_at_start, error)) {
+  // The kept queue comes back before anything can be added to it; what it
+  // has to say waits until the window is up.
+  std::string error;
+  const bool restored = queue_->Restore(settings_.pause_queue_at_start, error);
+  QTimer::singleShot(0, this, [this, restored, error] {
+    if (!restored) {
       OpenNotice(this, QStringLiteral("无法读取下载队列：") + QString::fromStdString(error));
     }
-    if (!queue_->Queue().Items().empty() && queue_->Queue().Unfinished() > 0) {
+    if (queue_->Queue().Unfinished() > 0) {
       OnQueueWindow();
     }
   });

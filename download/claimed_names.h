@@ -3,7 +3,7 @@
 #pragma once
 
 #include <functional>
-#include <set>
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -13,18 +13,27 @@ namespace vexel::download {
 // claims its chapter's name when it has chosen its output directory.
 class ClaimedNames {
  public:
-  // True when `path` was not claimed before and nothing else holds it; it is
-  // claimed from now on.
+  // True when `path` was not claimed before (or only by `owner`, the same
+  // chapter run again) and nothing else holds it; it is claimed from now on.
   bool Claim(const std::string& path) {
-    return !(held_elsewhere && held_elsewhere(path)) && paths_.insert(path).second;
+    if (held_elsewhere && held_elsewhere(path)) {
+      return false;
+    }
+    const auto [claimed, inserted] = paths_.emplace(path, owner);
+    return inserted || (!owner.empty() && claimed->second == owner);
   }
+
+  // The chapter (its address) whose job claims names now; empty: none is
+  // told apart, and every name is claimed once. A paused chapter that runs
+  // again keeps its folder this way.
+  std::string owner;
 
   // True when a folder is taken outside this run (the library records it for
   // another chapter); empty: only the run's own claims count.
   std::function<bool(const std::string& path)> held_elsewhere;
 
  private:
-  std::set<std::string> paths_;
+  std::map<std::string, std::string> paths_;  // path → owner
 };
 
 // The name of the folder for the chapter titled `title` (already made safe)

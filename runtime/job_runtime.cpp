@@ -84,11 +84,12 @@ download::JobOutcome JobRuntime::RunChapter(download::DownloadHost& host) {
   }
   const std::unique_ptr<download::ImageFetcher> fetcher = setup_.make_fetcher(setup_.fetch);
   files::CbzPacker packer(Files());
+  const std::string address =
+      RecordAddress(current_.address.empty() ? host.PageAddress() : current_.address);
+  claimed_names_.owner = address;
   if (setup_.records != nullptr) {
     // A folder the library records for another chapter of the same title is
     // not this chapter's: its pages would count as this chapter's present.
-    const std::string address =
-        RecordAddress(current_.address.empty() ? host.PageAddress() : current_.address);
     claimed_names_.held_elsewhere = [records = setup_.records, address](const std::string& path) {
       return records->HeldByAnother(path, address);
     };

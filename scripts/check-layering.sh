@@ -3,7 +3,8 @@
 #   text/      nothing of the project's other folders, no Qt
 #   query/     text/ and itself only, no Qt
 #   download/  query/, text/ and itself only, no Qt, no libcurl, gumbo or SQLite
-#   library/   download/, query/, text/ and itself only, no Qt, no libcurl
+#   queue/     download/, query/, text/ and itself only, no Qt, no libcurl or SQLite
+#   library/   queue/, download/, query/, text/ and itself only, no Qt, no libcurl
 #   net/, files/  nothing of runtime/, app/ or cli/
 #   runtime/   nothing of app/ or cli/
 #   every folder but app/ (and the window's own tests and benchmark): no Qt
@@ -32,20 +33,22 @@ includes() {  # lines of the files on stdin that include something matching $1
 }
 
 qt='Q[A-Za-z]+(>|\.h>)|Qt[A-Za-z]+/'
-project='(\.\./)*(html|net|files|download|library|app|cli|examples)/'
+project='(\.\./)*(html|net|files|download|queue|library|app|cli|examples)/'
 
 sources text | includes "(\.\./)*query/|$project|$qt" |
   report "text/ may include only its own headers:"
 sources query | includes "$project|$qt" |
   report "query/ may include only its own headers:"
-sources download | includes "(\.\./)*(html|net|files|library|app|cli|examples)/|$qt|curl/|gumbo|sqlite" |
+sources download | includes "(\.\./)*(html|net|files|queue|library|app|cli|examples)/|$qt|curl/|gumbo|sqlite" |
   report "download/ may include only download/, query/ and text/:"
 sources net files | includes "(\.\./)*(runtime|app|cli|examples)/|$qt" |
   report "net/ and files/ may not include runtime/, app/, cli/ or examples/:"
 sources runtime | includes "(\.\./)*(app|cli|examples)/|$qt" |
   report "runtime/ may not include app/, cli/ or examples/:"
+sources queue | includes "(\.\./)*(html|net|files|library|runtime|app|cli|examples)/|$qt|curl/|gumbo|sqlite" |
+  report "queue/ may include only queue/, download/, query/ and text/:"
 sources library | includes "(\.\./)*(html|net|files|app|cli|examples)/|$qt|curl/|gumbo" |
-  report "library/ may include only library/, download/, query/ and text/:"
+  report "library/ may include only library/, queue/, download/, query/ and text/:"
 find . -path ./build -prune -o -path ./.git -prune -o -path ./app -prune -o \
   -path ./tests/app -prune -o -path ./bench/app_bench.cpp -prune -o \
   -type f \( -name '*.h' -o -name '*.cpp' \) -print | includes "$qt" |

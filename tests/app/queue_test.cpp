@@ -1,18 +1,26 @@
-// Whole comics in the window: the chapter behind a link (the view's context
-// menu), the chapter list dialog, a queue of chapters run in hidden pages to
-// its tally, a stop and a close in the middle of one, the progress in the
-// window's title, and the last log shown again.
+// The background queue in the window: fed by the chapter behind a link (the
+// view's context menu) and the chapter list dialog, run in hidden pages while
+// the view stays free; pause, resume, cancel, retry and reorder; duplicates
+// refused; the one-job rule with 下载; each chapter's log shown again; and the
+// question when the window closes while the queue works.
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMimeData>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <functional>
+#include <memory>
+#include <vector>
+
 #include "app/chapter_list_dlg.h"
+#include "app/queue_model.h"
+#include "tests/app/queue_fixture.h"
 #include "tests/app/test_site.h"
 #include "tests/app/window_fixture.h"
 #include "tests/app/window_tests.h"
@@ -135,26 +143,41 @@ class QueueTest : public SiteJobTest {
     return OpenChapterList(window);
   }
 
-  // The log lines of the comic's whole chapter `chapter`, at `position` of a
-  // queue of `count`.
-  QStringList ChapterLines(int chapter, int position, int count) const {
-    QStringList lines{QStringLiteral("【%1/%2】%3")
-                          .arg(position)
-                          .arg(count)
-                          .arg(Url("comic/" + std::to_string(chapter) + ".html")),
-                      QStringLiteral("共有%1张图片").arg(chapter + 1)};
+  // The comic's three chapters, queued from the chapter list.
+  static bool QueueTheComic(CDownloaderDlg& window) {
+    ChapterListDlg* chooser = ListChapters(window);
+    if (chooser == nullptr) {
+      return false;
+    }
+    DialogButton(*chooser, QStringLiteral("下载"))->click();
+    return ShownQueue(window) != nullptr;
+  }
+
+  // The log lines of the comic's whole chapter `chapter`, as its job writes
+  // them; `present` pages were there already.
+  QStringList ChapterLines(int chapter, int present = 0) const {
+    QStringList lines{QStringLiteral("共有%1张图片").arg(chapter + 1)};
     for (int page = 1; page <= chapter + 1; ++page) {
-      lines << QStringLiteral("下载图片[%1]...成功")
-                   .arg(Url("chapter/pics/" + std::to_string(page) + ".png"));
+      lines << QStringLiteral("下载图片[%1]...%2")
+                   .arg(Url("chapter/pics/" + std::to_string(page) + ".png"),
+                        page <= present ? QStringLiteral("已存在") : QStringLiteral("成功"));
     }
     return lines << QStringLiteral("下载全部完成");
   }
 
+  static QStringList Lines(const QString& log) {
+    QStringList lines = log.split(QStringLiteral("\r\n"));
+    if (!lines.isEmpty() && lines.back().isEmpty()) {
+      lines.removeLast();
+    }
+    return lines;
+  }
+
  private slots:
-  // A right click on a link offers the chapter it points to; that chapter is
-  // loaded and downloaded behind the view, which keeps its page, and the
-  // window's title counts the pages meanwhile.
-  void linkInTheViewsMenuDownloadsTheLinkedChapter() {
+  // A right click on a link offers the chapter it points to; it joins the
+  // queue, whose window opens, and is downloaded behind the view, which keeps
+  // its page and stays usable: the address box, 打开 and 下载 too.
+  void linkInTheViewsMenuQueuesTheLinkedChapter() {
     auto window = WindowOnTheComic();
     QVERIFY(window != nullptr);
     CExplorer* view = window->BrowserView();
@@ -165,7 +188,6 @@ class QueueTest : public SiteJobTest {
             .toList();
     QCOMPARE(center.size(), 2);
     site_->HoldImagesFrom(2);
-    site_->ClearImageRequests();
     BoxGuard guard;
 
     QWidget* surface = view->focusProxy() != nullptr ? view->focusProxy() : view;
@@ -177,26 +199,32 @@ class QueueTest : public SiteJobTest {
     item->trigger();
     menu->close();
 
-    QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), kTitle + QStringLiteral(" - 第2/3页"),
+    QVERIFY(ShownQueue(*window) != nullptr);
+    QCOMPARE(QueueChapters(*window), QStringList{Url("comic/2.html")});
+    QTRY_COMPARE_WITH_TIMEOUT(QueueStates(*window), QStringList{QStringLiteral("下载中 2/3")},
                               kJobTimeoutMs);
-    guard.Stop();
-    QVERIFY(!guard.Seen());
+    QCOMPARE(window->windowTitle(), kTitle);
+    QVERIFY(!window->Downloading());
+    QVERIFY(ShowsTheView(*window));
+    for (const int id : {kAddressBoxId, kOpenButtonId, kDownloadButtonId}) {
+      QVERIFY(window->Control(id)->isEnabled());
+    }
+    QCOMPARE(Button(*window, kDownloadButtonId)->text(), QStringLiteral("下载"));
+    // The view browses on meanwhile.
+    AddressBox(*window)->setText(Url("home/next.html"));
+    window->OnOpen();
+    QVERIFY(WaitForPage(view, Url("home/next.html")));
+    Shoot(window->QueueWindow(), QStringLiteral("queue_running"));
+
     site_->Release();
-    QStringList lines;
-    QVERIFY(AnswerMessageBox([&](QMessageBox* box) {
-      QCOMPARE(box->text(), QStringLiteral("下载完成"));
-      QCOMPARE(window->windowTitle(), kTitle);
-      lines = LogLines(*window);
-    }));
-    QCOMPARE(lines, ChapterLines(2, 1, 1));
-    QCOMPARE(view->url().toString(), Url("comic/"));
+    QTRY_COMPARE_WITH_TIMEOUT(QueueStates(*window), QStringList{QStringLiteral("完成")},
+                              kJobTimeoutMs);
     QCOMPARE(Folders().size(), 1);
     QVERIFY2(Folders()[0].contains(QStringLiteral("第2话")), qPrintable(Folders()[0]));
     QCOMPARE(QDir(out_->path() + u'/' + Folders()[0]).entryList(QDir::Files).size(), 3);
-    QTRY_VERIFY(!window->WorkerRunning());
-    QVERIFY(!window->Downloading());
+    QTRY_VERIFY(!window->Queue().WorkerRunning());
+    QVERIFY(!guard.Seen());
   }
-
   // The dialog: its captions, every chapter checked, select none and all, a
   // click and a Shift-click range, the count; 取消 starts nothing. A page that
   // lists no chapters says so instead.
@@ -254,31 +282,29 @@ class QueueTest : public SiteJobTest {
     QVERIFY(OpenChapterList(*window) == nullptr);
   }
 
-  // Three chapters one after another under their headers, the log kept
-  // across them, the tally in the box; then the last log comes back from the
-  // menu until 打开, 后退 or the view's next navigation, and 后退 then stays
+  // Three chapters run one after another to 完成, with the totals at the
+  // foot; then, with a chapter selected in the queue, 显示上次日志 shows its
+  // log until 打开, 后退 or the view's next navigation, and 后退 then stays
   // on the page.
-  void queueRunsToItsTallyAndItsLogComesBack() {
+  void queueRunsAndEachChaptersLogComesBack() {
     auto window = WindowOnTheComic();
     QVERIFY(window != nullptr);
     QAction* show_log = MenuItem(window->SystemMenu(), QStringLiteral("显示上次日志"));
     emit window->SystemMenu()->aboutToShow();
     QVERIFY(!show_log->isEnabled());  // no job yet, no log
 
-    ChapterListDlg* chooser = ListChapters(*window);
-    QVERIFY(chooser != nullptr);
-    DialogButton(*chooser, QStringLiteral("下载"))->click();
-    QStringList lines;
-    QVERIFY(AnswerMessageBox([&](QMessageBox* box) {
-      QCOMPARE(box->text(), QStringLiteral("共3话：完成3话，有失败图片0话，出错0话"));
-      lines = LogLines(*window);
-    }));
-    QCOMPARE(lines, ChapterLines(1, 1, 3) + ChapterLines(2, 2, 3) + ChapterLines(3, 3, 3));
+    QVERIFY(QueueTheComic(*window));
+    const QStringList done(3, QStringLiteral("完成"));
+    QTRY_COMPARE_WITH_TIMEOUT(QueueStates(*window), done, kJobTimeoutMs);
+    QCOMPARE(QueueChapters(*window),
+             (QStringList{QStringLiteral("第1话"), QStringLiteral("第2话"), QStringLiteral("第3话")}));
+    QCOMPARE(ShownQueue(*window)->findChild<QLabel*>(QString::fromLatin1(kQueueTotalsName))->text(),
+             QStringLiteral("共3话：等待0话，暂停0话，完成3话，有失败图片0话，出错0话，已取消0话"));
     QCOMPARE(Folders().size(), 3);
     QCOMPARE(window->BrowserView()->url().toString(), Url("comic/"));
-    QTRY_VERIFY(!window->WorkerRunning());
-    QVERIFY(ShowsTheView(*window));
+    Shoot(window->QueueWindow(), QStringLiteral("queue_done"));
 
+    SelectRow(*window, 1);
     const std::vector<std::function<void()>> ways_back = {
         [&] { window->OnOpen(); },
         [&] {
@@ -291,97 +317,166 @@ class QueueTest : public SiteJobTest {
       QVERIFY(show_log->isEnabled());
       show_log->trigger();
       QVERIFY(ShowsLastLog(*window));
-      QCOMPARE(LogLines(*window), lines);
+      QCOMPARE(LogLines(*window), ChapterLines(2));
       go();
       QTRY_VERIFY(ShowsTheView(*window));
     }
 
-    // 后退 over the last log takes only the log away: the view stays on its
-    // page, one with a page before it, and starts no load.
+    // 后退 over the log takes only the log away: the view stays on its page,
+    // one with a page before it, and starts no load.
     CExplorer* view = window->BrowserView();
     view->Navigate(Url("home/next.html"));
     QVERIFY(WaitForPage(view, Url("home/next.html")));
     QVERIFY(Button(*window, kBackButtonId)->isEnabled());
+    SelectRow(*window, 2);
     emit window->SystemMenu()->aboutToShow();
     show_log->trigger();
     QVERIFY(ShowsLastLog(*window));
+    QCOMPARE(LogLines(*window), ChapterLines(3));
     QSignalSpy loads(view, &QWebEngineView::loadStarted);
     QTest::mouseClick(Button(*window, kBackButtonId), Qt::LeftButton);
     QVERIFY(ShowsTheView(*window));
     // A round trip to the page: a back navigation would have begun by then.
     QCOMPARE(RunScript(view, QStringLiteral("location.href")).toString(), Url("home/next.html"));
     QCOMPARE(loads.count(), 0);
-    QCOMPARE(view->url().toString(), Url("home/next.html"));
   }
 
-  // 停止 in chapter 2 of 3: its page under way ends, chapter 3 never starts.
-  // The title shows the chapter and the page meanwhile.
-  void stopInTheMiddleSkipsTheRest() {
+  // Chapter 2 is paused during its page 3, which still arrives; chapter 3,
+  // cancelled while it waited, never starts. A chapter queued or running is
+  // not added again. 继续 goes on from the next page with the pages stored
+  // kept, 重试 runs the cancelled one, and 移除已完成 empties the queue.
+  void pauseResumeCancelAndRetry() {
     auto window = WindowOnTheComic();
     QVERIFY(window != nullptr);
     site_->HoldImagesFrom(3);  // chapter 1 (2 pages) passes, chapter 2 stalls on page 3
-    BoxGuard guard;
-    ChapterListDlg* chooser = ListChapters(*window);
-    QVERIFY(chooser != nullptr);
-    DialogButton(*chooser, QStringLiteral("下载"))->click();
-    QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), kTitle + QStringLiteral(" - 第2/3话 第3/3页"),
+    QVERIFY(QueueTheComic(*window));
+    QTRY_COMPARE_WITH_TIMEOUT(QueueStates(*window),
+                              (QStringList{QStringLiteral("完成"), QStringLiteral("下载中 3/3"),
+                                           QStringLiteral("等待")}),
                               kJobTimeoutMs);
     QTRY_VERIFY(site_->ImagesInFlight() == 1);
-    QCOMPARE(Button(*window, kDownloadButtonId)->text(), QStringLiteral("停止"));
-    QVERIFY(!window->Control(kOpenButtonId)->isEnabled());
-    QVERIFY(!window->Control(kAddressBoxId)->isEnabled());
-    QVERIFY(window->Control(kLogViewId)->isVisible());
+    window->OnDownloadLink(QUrl(Url("comic/2.html")));
+    window->Queue().Enqueue(ComicChapters(site_->Base(), 3, 3), "comic");
+    QCOMPARE(QueueStates(*window).size(), 3);
 
-    guard.Stop();
-    QVERIFY(!guard.Seen());
-    QTest::mouseClick(Button(*window, kDownloadButtonId), Qt::LeftButton);
-    QVERIFY(window->StopRequested());
+    SelectRow(*window, 2);
+    QueueButton(*window, QStringLiteral("取消"))->click();
+    SelectRow(*window, 1);
+    QueueButton(*window, QStringLiteral("暂停"))->click();
+    QCOMPARE(QueueStates(*window)[2], QStringLiteral("已取消"));
     site_->Release();
-    QStringList lines;
-    QVERIFY(AnswerMessageBox([&](QMessageBox* box) {
-      QCOMPARE(
-          box->text(),
-          QStringLiteral("共3话：完成1话，有失败图片0话，出错0话，未完成1话，未开始1话，已终止"));
-      QCOMPARE(box->informativeText(), QStringLiteral("保存在：") + out_->path());
-      Shoot(box, QStringLiteral("queue_summary_box"));
-      QCOMPARE(window->windowTitle(), kTitle);
-      lines = LogLines(*window);
-    }));
-    QStringList chapter2 = ChapterLines(2, 2, 3);
-    chapter2.back() = QStringLiteral("下载已终止");
-    QCOMPARE(lines, ChapterLines(1, 1, 3) + chapter2);
-    QCOMPARE(Folders().size(), 2);
-    QTRY_VERIFY(!window->WorkerRunning());
-    QCOMPARE(Button(*window, kDownloadButtonId)->text(), QStringLiteral("下载"));
+    QTRY_COMPARE_WITH_TIMEOUT(QueueStates(*window)[1], QStringLiteral("暂停"), kJobTimeoutMs);
+    QTRY_VERIFY(!window->Queue().WorkerRunning());
+    QCOMPARE(QueueStates(*window)[2], QStringLiteral("已取消"));
+    Shoot(window->QueueWindow(), QStringLiteral("queue_paused"));
+
+    site_->ClearImageRequests();
+    QueueButton(*window, QStringLiteral("继续"))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(QueueStates(*window)[1], QStringLiteral("完成"), kJobTimeoutMs);
+    QCOMPARE(Lines(window->Queue().LogOf(window->QueueWindow()->CurrentId())), ChapterLines(2, 3));
+    QCOMPARE(site_->ImageRequests().size(), std::size_t{0});  // every page was stored
+
+    SelectRow(*window, 2);
+    QueueButton(*window, QStringLiteral("重试"))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(QueueStates(*window), QStringList(3, QStringLiteral("完成")),
+                              kJobTimeoutMs);
+    QCOMPARE(QueueButton(*window, QStringLiteral("移除已完成"))->isEnabled(), true);
+    QueueButton(*window, QStringLiteral("移除已完成"))->click();
+    QVERIFY(QueueStates(*window).isEmpty());
+    QCOMPARE(CheckPageFiles(out_->path(), 3, 2 + 3 + 4), QString());
   }
 
-  // Closing during a queue ends it as closing during a job does: no box, no
-  // further chapter, and the window finishes once the worker has.
-  void closingDuringAQueueEndsIt() {
+  // 移到顶部, a drag and 移到底部 reorder the queue, and the chapters then run
+  // in the new order.
+  void reorderChangesWhatRunsNext() {
+    auto window = WindowOnTheComic();
+    QVERIFY(window != nullptr);
+    site_->HoldImagesFrom(1);  // chapter 1 stalls on its first page
+    QVERIFY(QueueTheComic(*window));
+    QTRY_COMPARE_WITH_TIMEOUT(QueueStates(*window)[0], QStringLiteral("下载中 1/2"), kJobTimeoutMs);
+    std::vector<QString> started;
+    connect(&window->Queue(), &QueueController::Changed, this, [&] {
+      const queue::QueueItem* item = window->Queue().Queue().Find(window->Queue().RunningId());
+      const QString title = item != nullptr ? QString::fromStdString(item->title) : QString();
+      if (item != nullptr && (started.empty() || started.back() != title)) {
+        started.push_back(title);
+      }
+    });
+
+    SelectRow(*window, 2);
+    QueueButton(*window, QStringLiteral("移到顶部"))->click();
+    QCOMPARE(QueueChapters(*window),
+             (QStringList{QStringLiteral("第3话"), QStringLiteral("第1话"), QStringLiteral("第2话")}));
+    QueueModel* model = window->QueueWindow()->Model();
+    std::unique_ptr<QMimeData> dragged(model->mimeData({model->index(0, 0)}));
+    model->dropMimeData(dragged.get(), Qt::MoveAction, 3, 0, {});
+    QCOMPARE(QueueChapters(*window),
+             (QStringList{QStringLiteral("第1话"), QStringLiteral("第2话"), QStringLiteral("第3话")}));
+    SelectRow(*window, 1);
+    QueueButton(*window, QStringLiteral("移到底部"))->click();
+    QCOMPARE(QueueChapters(*window),
+             (QStringList{QStringLiteral("第1话"), QStringLiteral("第3话"), QStringLiteral("第2话")}));
+
+    site_->Release();
+    QTRY_COMPARE_WITH_TIMEOUT(QueueStates(*window), QStringList(3, QStringLiteral("完成")),
+                              kJobTimeoutMs);
+    QCOMPARE(started, (std::vector<QString>{QStringLiteral("第1话"), QStringLiteral("第3话"),
+                                            QStringLiteral("第2话")}));
+  }
+
+  // The program runs one job at a time: 下载 while a chapter of the queue
+  // runs waits until that chapter's page is in and it has given way; the
+  // queue waits while the view's job and its box last, then goes on from
+  // the chapter's next page.
+  void downloadWaitsForTheQueueAndTheQueueForIt() {
+    auto window = WindowOnTheComic();
+    QVERIFY(window != nullptr);
+    site_->HoldImagesFrom(2);
+    window->OnDownloadLink(QUrl(Url("comic/3.html")));
+    QTRY_COMPARE_WITH_TIMEOUT(QueueStates(*window), QStringList{QStringLiteral("下载中 2/4")},
+                              kJobTimeoutMs);
+    QTRY_VERIFY(site_->ImagesInFlight() == 1);
+    AddressBox(*window)->setText(Url("chapter/2.html"));
+    window->OnOpen();
+    QVERIFY(WaitForPage(window->BrowserView(), Url("chapter/2.html")));
+    site_->ClearImageRequests();
+
+    window->OnDownload();
+    QVERIFY(window->Downloading());
+    QTRY_COMPARE(Button(*window, kDownloadButtonId)->text(), QStringLiteral("停止"));
+    site_->Release();
+    QVERIFY(AnswerMessageBox([&](QMessageBox* box) {
+      QCOMPARE(box->text(), QStringLiteral("下载完成"));
+      // Given way after its page 2, and waiting while the box is up.
+      QCOMPARE(QueueStates(*window), QStringList{QStringLiteral("等待")});
+      QCOMPARE(window->Queue().RunningId(), 0);
+    }));
+    const std::vector<ImageRequest> requests = site_->ImageRequests();
+    QVERIFY(!requests.empty());
+    QCOMPARE(requests.front().referer, site_->Url("chapter/2.html"));
+    QTRY_COMPARE_WITH_TIMEOUT(QueueStates(*window), QStringList{QStringLiteral("完成")},
+                              kJobTimeoutMs);
+    QCOMPARE(Lines(window->Queue().LogOf(window->Queue().Queue().Items()[0].id)),
+             ChapterLines(3, 2));
+  }
+
+  // Closing while the queue works asks first; 取消 keeps the window and the
+  // queue, 退出 ends the window once the chapter under way has let go.
+  void closingWhileTheQueueWorksAsks() {
     auto window = WindowOnTheComic();
     QVERIFY(window != nullptr);
     QSignalSpy finished(window.get(), &QDialog::finished);
-    QSignalSpy worker_done(window.get(), &CDownloaderDlg::WorkerFinished);
     site_->HoldImagesFrom(3);
-    BoxGuard guard;  // the outcome box would be a fault here
-    ChapterListDlg* chooser = ListChapters(*window);
-    QVERIFY(chooser != nullptr);
-    DialogButton(*chooser, QStringLiteral("下载"))->click();
-    QTRY_VERIFY_WITH_TIMEOUT(window->windowTitle().endsWith(QStringLiteral("第2/3话 第3/3页")),
-                             kJobTimeoutMs);
-    QTRY_VERIFY(site_->ImagesInFlight() == 1);
-    worker_done.clear();  // the chapter list's reader had a worker of its own
-
-    window->close();
-    QVERIFY(AnswerCloseQuestion(QStringLiteral("退出")));
+    QVERIFY(QueueTheComic(*window));
+    QTRY_VERIFY_WITH_TIMEOUT(site_->ImagesInFlight() == 1, kJobTimeoutMs);
+    for (const QString& answer : {QStringLiteral("取消"), QStringLiteral("退出")}) {
+      window->close();
+      QVERIFY(AnswerQueueCloseQuestion(
+          QStringLiteral("下载队列中还有2话，退出后下次启动继续。确定退出吗？"), answer));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!window->Queue().WorkerRunning(), kJobTimeoutMs);
+    QTRY_COMPARE(finished.count(), 1);
     QVERIFY(!window->isVisible());
-    QTRY_COMPARE_WITH_TIMEOUT(worker_done.count(), 1, kJobTimeoutMs);
-    QCOMPARE(finished.count(), 1);
-    QVERIFY(!window->WorkerRunning());
-    QCoreApplication::processEvents();
-    QVERIFY(!guard.Seen());
-    QVERIFY(!LogLines(*window).join(u'\n').contains(QStringLiteral("【3/3】")));
-    QCOMPARE(Folders().size(), 2);
   }
 };
 

@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "app/settings.h"
+#include "library/library.h"
 
 namespace vexel::app::testing {
 
@@ -202,6 +203,15 @@ char* toString(const MenuSettings& shown) {
                              .arg(shown.skip_existing ? u"on" : u"off", jobs.join(u',')));
 }
 
+// The library file every window without one of its own shares: a queue one
+// test leaves behind would run in the next one's window.
+void SiteJobTest::RemoveDefaultLibrary() {
+  const QString path = QString::fromStdString(library::DefaultLibraryPath());
+  for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")}) {
+    QFile::remove(path + suffix);
+  }
+}
+
 void SiteJobTest::initTestCase() {
   site_ = std::make_unique<TestSite>();
   QVERIFY(!site_->Base().empty());
@@ -210,6 +220,7 @@ void SiteJobTest::initTestCase() {
 void SiteJobTest::cleanupTestCase() { site_.reset(); }
 
 void SiteJobTest::init() {
+  RemoveDefaultLibrary();
   out_ = std::make_unique<QTemporaryDir>();
   QVERIFY(out_->isValid());
   site_->ClearImageRequests();
@@ -219,6 +230,7 @@ void SiteJobTest::cleanup() {
   site_->Release();
   out_.reset();
   QFile::remove(Settings::FilePath());
+  RemoveDefaultLibrary();
 }
 
 }  // namespace vexel::app::testing

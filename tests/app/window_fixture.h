@@ -107,6 +107,8 @@ class SiteJobTest : public QObject {
   std::unique_ptr<TestSite> site_;
   std::unique_ptr<QTemporaryDir> out_;
 
+  static void RemoveDefaultLibrary();
+
  private slots:
   void initTestCase();
   void cleanupTestCase();

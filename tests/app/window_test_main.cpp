@@ -35,6 +35,7 @@ constexpr TestClass kClasses[] = {
     {"Job", vexel::app::testing::RunJobTests},
     {"LivePage", vexel::app::testing::RunLivePageTests},
     {"Queue", vexel::app::testing::RunQueueTests},
+    {"QueueRestart", vexel::app::testing::RunQueueRestartTests},
     {"Settings", vexel::app::testing::RunSettingsTests},
     {"Outcome", vexel::app::testing::RunOutcomeTests},
     {"Shelf", vexel::app::testing::RunShelfTests},
@@ -74,11 +75,16 @@ int RunClasses(const char* only, int argc, char** argv) {
 
 int main(int argc, char** argv) {
   namespace testing = vexel::app::testing;
+  // A program started by a test (and killed by it) gets its home from that
+  // test, which clears it away.
   char home_template[] = "/tmp/vexel-window-test-XXXXXX";
-  if (mkdtemp(home_template) == nullptr) {
+  const char* given_home = std::getenv("VEXEL_TEST_HOME");
+  if (given_home == nullptr && mkdtemp(home_template) == nullptr) {
     return 2;
   }
-  const std::string home = home_template;
+  const std::string home = given_home != nullptr ? given_home : home_template;
+  std::error_code made;
+  std::filesystem::create_directories(home, made);
   testing::g_home = home;
   setenv("HOME", home.c_str(), 1);
   setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
@@ -97,11 +103,14 @@ int main(int argc, char** argv) {
     vexel::app::UseChineseInTheBrowserEngine();  // as the program does, before the profile
     auto profile = std::make_unique<vexel::app::BrowserProfile>();
     testing::g_profile = profile.get();
-    status = RunClasses(std::getenv("VEXEL_WINDOW_TESTS"), argc, argv);
+    status = testing::IsQueueChild() ? testing::RunQueueChild()
+                                     : RunClasses(std::getenv("VEXEL_WINDOW_TESTS"), argc, argv);
     testing::g_profile = nullptr;
     profile.reset();
   }
-  std::error_code ignored;
-  std::filesystem::remove_all(home, ignored);
+  if (given_home == nullptr) {
+    std::error_code ignored;
+    std::filesystem::remove_all(home, ignored);
+  }
   return status;
 }

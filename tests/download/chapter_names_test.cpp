@@ -158,6 +158,13 @@ TEST_F(ChapterNamesTest, ChaptersOfOneQueueWithOneTitleNeverShareAFolder) {
   EXPECT_EQ(ClaimFolderName(&names, "/d/", title), std::string(235, 'x') + " (2)");
   EXPECT_EQ(ClaimFolderName(&names, "/e/", title), std::string(239, 'x'));
   EXPECT_EQ(ClaimFolderName(nullptr, "/d/", title), std::string(239, 'x'));
+  // The same chapter run again (a paused one) keeps its folder; another
+  // chapter of that title still gets one of its own.
+  names.owner = "http://a/1.html";
+  EXPECT_EQ(ClaimFolderName(&names, "/f/", "T"), "T");
+  EXPECT_EQ(ClaimFolderName(&names, "/f/", "T"), "T");
+  names.owner = "http://a/2.html";
+  EXPECT_EQ(ClaimFolderName(&names, "/f/", "T"), "T (2)");
 }
 
 // A chapter of which no page arrived leaves no empty folder of its own
