@@ -2,8 +2,9 @@
 // 127.0.0.1: start-up until the home page is shown, the press of 下载 until
 // the first image is requested (on a chapter page, and in the chapter list
 // dialog of a comic's page, whose chapters load in hidden pages), the cost of
-// one live-page snapshot, and the
-// resident memory of the program and its browser engine processes while idle.
+// one live-page snapshot, the resident memory of the program and its browser
+// engine processes while idle, and the window's event-loop latency while its
+// background queue runs (app_bench_queue.cpp).
 // It asserts nothing; it prints one line per figure (medians over RUNS runs).
 //   RUNS=5 build/release/bench/app_bench
 // It runs offscreen with a private home of its own, like the window tests.
@@ -39,6 +40,8 @@
 #include "app/live_page_document.h"
 #include "app/page_snapshot.h"
 #include "app/ui_call_gate.h"
+#include "bench/app_bench_queue.h"
+#include "bench/app_bench_support.h"
 #include "bench/process_memory.h"
 #include "examples/sample_site.h"
 #include "query/element_query.h"
@@ -49,48 +52,12 @@ namespace {
 using vexel::bench::Descendants;
 using vexel::bench::ProcKb;
 
-using Clock = std::chrono::steady_clock;
+using vexel::bench::Clock;
+using vexel::bench::Median;
+using vexel::bench::Ms;
+using vexel::bench::Print;
+using vexel::bench::WaitUntil;
 using vexel::app::CDownloaderDlg;
-
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values.empty() ? 0 : values[values.size() / 2];
-}
-
-// One figure: a single value, or the median with the spread of several.
-void Print(const std::string& label, const std::vector<double>& values, const char* unit,
-           const char* goal = "") {
-  // A Chinese character takes three bytes but two columns.
-  const int width = 50 + static_cast<int>(std::count_if(label.begin(), label.end(), [](char c) {
-                      return static_cast<unsigned char>(c) >= 0xE0;
-                    }));
-  if (values.size() == 1) {
-    std::printf("%-*s %9.1f %s%s\n", width, label.c_str(), values[0], unit, goal);
-  } else {
-    auto [low, high] = std::minmax_element(values.begin(), values.end());
-    std::printf("%-*s %9.1f %s median (min %.1f, max %.1f, n=%zu)%s\n", width, label.c_str(),
-                Median(values), unit, *low, *high, values.size(), goal);
-  }
-  std::fflush(stdout);
-}
-
-// Serves events until `done` or `timeout_ms`; a 1 ms timer keeps the loop
-// waking up to look. Times are taken where things happen, not here.
-bool WaitUntil(const std::function<bool()>& done, int timeout_ms = 60000) {
-  QTimer tick;
-  tick.start(1);
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > timeout_ms) {
-      return false;
-    }
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  }
-  return true;
-}
 
 // Loads `address` in `view` and waits for its loadFinished(true); the time of
 // that signal, or nothing.
@@ -163,12 +130,14 @@ struct JobRun {
 
 // Starts a job with `press`, the fetch times, the outcome box and the site's
 // counts cleared first, and waits up to `timeout_ms` for the window's worker
-// to finish while a thread watches for the site's first image request.
-// Nothing when the job did not finish with a fetch and an outcome box.
+// to finish (or, with `queue`, for the background queue to have run every
+// chapter, with no box) while a thread watches for the site's first image
+// request. Nothing when the job did not finish with a fetch and its end.
 std::optional<JobRun> RunJob(CDownloaderDlg& dialog, vexel::sample::SampleSiteServer& site,
                              FetchTimes& fetch_times,
                              std::optional<Clock::time_point>& outcome_shown,
-                             const std::function<void()>& press, int timeout_ms) {
+                             const std::function<void()>& press, int timeout_ms,
+                             bool queue = false) {
   fetch_times.started = false;
   fetch_times.calls.clear();
   outcome_shown.reset();
@@ -183,7 +152,19 @@ std::optional<JobRun> RunJob(CDownloaderDlg& dialog, vexel::sample::SampleSiteSe
   });
   run.pressed = Clock::now();
   press();
-  const bool ended = WaitUntil([&] { return !dialog.WorkerRunning(); }, timeout_ms);
+  const bool ended = WaitUntil(
+      [&] {
+        if (!queue) {
+          return !dialog.WorkerRunning();
+        }
+        const bool idle =
+            dialog.Queue().Queue().Unfinished() == 0 && !dialog.Queue().WorkerRunning();
+        if (idle && !outcome_shown) {
+          outcome_shown = Clock::now();
+        }
+        return idle;
+      },
+      timeout_ms);
   stop_polling = true;
   poller.join();
   if (!ended || !fetch_times.started || !outcome_shown) {
@@ -403,7 +384,7 @@ int main(int argc, char** argv) {
         }
       }
       const std::optional<JobRun> job = RunJob(
-          *dialog, site, fetch_times, outcome_shown, [&] { download->click(); }, 300000);
+          *dialog, site, fetch_times, outcome_shown, [&] { download->click(); }, 300000, true);
       if (!job) {
         return std::fprintf(stderr, "app_bench: the queue did not finish\n"), 1;
       }
@@ -415,8 +396,14 @@ int main(int argc, char** argv) {
     Print("chapter list: 下载 -> first image fetch starts", list_to_fetch, "ms", "  goal < 300 ms");
     Print("chapter list: 下载 -> site sees first image request", list_to_site, "ms",
           "  goal < 300 ms");
-    Print("chapter list: 下载 -> outcome box (" + std::to_string(queued) + " chapters)",
+    Print("chapter list: 下载 -> queue done (" + std::to_string(queued) + " chapters)",
           whole_queue, "ms");
+
+    // 5. P11: the event loop's latency while a queue of 12 chapters runs.
+    if (const int latency = vexel::bench::MeasureQueueLatency(profile, options, comic, output, home);
+        latency != 0) {
+      return latency;
+    }
 
     // 3. Snapshot cost of one evaluation, as the job's worker runs it.
     vexel::app::UiCallGate gate(dialog.get());

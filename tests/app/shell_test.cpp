@@ -204,22 +204,23 @@ class ShellTest : public QObject {
   void aboutBoxFromTheMenuAndF1() {
     auto window = OpenWindow();
     const QList<QAction*> items = window->SystemMenu()->actions();
-    QCOMPARE(items.size(), 11);
+    QCOMPARE(items.size(), 12);
     QCOMPARE(items[0]->text(), QStringLiteral("下载本页列出的章节…"));
     QCOMPARE(items[1]->text(), QStringLiteral("加入书架"));
     QCOMPARE(items[2]->text(), QStringLiteral("书架…"));
-    QCOMPARE(items[3]->text(), QStringLiteral("显示上次日志"));
-    QCOMPARE(items[4]->text(), QStringLiteral("打开文件夹"));
-    QVERIFY(items[5]->isSeparator());
-    QCOMPARE(items[6], SkipExistingItem(*window));
-    QCOMPARE(items[7]->text(), QStringLiteral("同时下载"));
-    QCOMPARE(items[8]->text(), QStringLiteral("设置…"));
-    QVERIFY(items[9]->isSeparator());
-    QCOMPARE(items[10]->text(), QStringLiteral("关于Vexel漫画下载器(&A)..."));
+    QCOMPARE(items[3]->text(), QStringLiteral("下载队列"));
+    QCOMPARE(items[4]->text(), QStringLiteral("显示上次日志"));
+    QCOMPARE(items[5]->text(), QStringLiteral("打开文件夹"));
+    QVERIFY(items[6]->isSeparator());
+    QCOMPARE(items[7], SkipExistingItem(*window));
+    QCOMPARE(items[8]->text(), QStringLiteral("同时下载"));
+    QCOMPARE(items[9]->text(), QStringLiteral("设置…"));
+    QVERIFY(items[10]->isSeparator());
+    QCOMPARE(items[11]->text(), QStringLiteral("关于Vexel漫画下载器(&A)..."));
 
     // Each way in must open the box; the check runs inside its modal loop.
     const std::vector<std::function<void()>> ways = {
-        [&] { items[10]->trigger(); },
+        [&] { items[11]->trigger(); },
         [&] { QTest::keyClick(window.get(), Qt::Key_F1); },
         [&] { window->OnSysCommand(kAboutCommand | 0x3); },
     };
