@@ -37,10 +37,10 @@
 
 #include "app/bookshelf.h"
 #include "app/job_controller.h"
-#include "app/queue_controller.h"
-#include "app/queue_dlg.h"
 #include "app/job_services.h"
 #include "app/live_page_document.h"
+#include "app/queue_controller.h"
+#include "app/queue_dlg.h"
 #include "app/settings.h"
 #include "download/chapter_list.h"
 #include "files/program_output_directory.h"

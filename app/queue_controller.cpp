@@ -255,10 +255,9 @@ void QueueController::StartNext() {
     return;
   }
   const queue::QueueItem item = *next;
-  runtime::RunSetup setup =
-      MakeWindowRunSetup(window_, JobOptionsOf(item),
-                         window_.CurrentSettings().ApplyPaceTo(net::TransferOptions{}), &stop_,
-                         &abandon_);
+  runtime::RunSetup setup = MakeWindowRunSetup(
+      window_, JobOptionsOf(item), window_.CurrentSettings().ApplyPaceTo(net::TransferOptions{}),
+      &stop_, &abandon_);
   if (!runtime_) {
     runtime_ = std::make_unique<runtime::JobRuntime>(std::move(setup));
   } else {
@@ -307,7 +306,8 @@ void QueueController::OnWorkerDone(std::int64_t id, const HiddenPageRun& run) {
     end = queue::RunEnd::Paused;
   }
   std::string reason;
-  if (end == queue::RunEnd::Ended && (!run.outcome || run.outcome->end == download::JobEnd::Error)) {
+  if (end == queue::RunEnd::Ended &&
+      (!run.outcome || run.outcome->end == download::JobEnd::Error)) {
     reason = run.outcome && !run.outcome->refusal.empty() ? run.outcome->refusal
                                                           : ReasonFromLog(logs_[id]);
   }

@@ -29,14 +29,15 @@ constexpr int kStateWidth = 200;
 
 QString TotalsText(const QueueController& queue, std::chrono::steady_clock::time_point now) {
   const queue::QueueTotals totals = queue.Queue().Totals(now);
-  QString text = QStringLiteral("共%1话：等待%2话，暂停%3话，完成%4话，有失败图片%5话，出错%6话，已取消%7话")
-                     .arg(totals.total)
-                     .arg(totals.waiting)
-                     .arg(totals.paused)
-                     .arg(totals.done)
-                     .arg(totals.failed_pages)
-                     .arg(totals.errors)
-                     .arg(totals.cancelled);
+  QString text =
+      QStringLiteral("共%1话：等待%2话，暂停%3话，完成%4话，有失败图片%5话，出错%6话，已取消%7话")
+          .arg(totals.total)
+          .arg(totals.waiting)
+          .arg(totals.paused)
+          .arg(totals.done)
+          .arg(totals.failed_pages)
+          .arg(totals.errors)
+          .arg(totals.cancelled);
   if (totals.left && totals.waiting > 0) {
     text += QStringLiteral("，剩余约") + DurationText(*totals.left);
   }
@@ -120,9 +121,8 @@ QueueDlg::QueueDlg(QueueController& queue, std::function<void(const QString& fol
   connect(model_, &QAbstractItemModel::modelReset, this, [this, remembered] {
     for (const std::int64_t id : *remembered) {
       if (const std::optional<int> row = model_->RowOf(id)) {
-        list_->selectionModel()->select(
-            model_->index(*row, 0),
-            QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        list_->selectionModel()->select(model_->index(*row, 0),
+                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
       }
     }
     UpdateControls();

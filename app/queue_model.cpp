@@ -162,8 +162,8 @@ QMimeData* QueueModel::mimeData(const QModelIndexList& indexes) const {
   return data;
 }
 
-bool QueueModel::dropMimeData(const QMimeData* data, Qt::DropAction action, int row,
-                              int /*column*/, const QModelIndex& parent) {
+bool QueueModel::dropMimeData(const QMimeData* data, Qt::DropAction action, int row, int /*column*/,
+                              const QModelIndex& parent) {
   if (action != Qt::MoveAction || data == nullptr || !data->hasFormat(kMimeType)) {
     return false;
   }

@@ -26,7 +26,8 @@ bool SendNotification(const QString& title, const QString& text) {
     return false;
   }
   QDBusMessage call = QDBusMessage::createMethodCall(
-      QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+      QStringLiteral("org.freedesktop.Notifications"),
+      QStringLiteral("/org/freedesktop/Notifications"),
       QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
   call << title << 0U << QStringLiteral("vexel-downloader") << title << text << QStringList()
        << QVariantMap() << kNotificationTimeoutMs;

@@ -52,12 +52,12 @@ namespace {
 using vexel::bench::Descendants;
 using vexel::bench::ProcKb;
 
+using vexel::app::CDownloaderDlg;
 using vexel::bench::Clock;
 using vexel::bench::Median;
 using vexel::bench::Ms;
 using vexel::bench::Print;
 using vexel::bench::WaitUntil;
-using vexel::app::CDownloaderDlg;
 
 // Loads `address` in `view` and waits for its loadFinished(true); the time of
 // that signal, or nothing.
@@ -396,11 +396,12 @@ int main(int argc, char** argv) {
     Print("chapter list: 下载 -> first image fetch starts", list_to_fetch, "ms", "  goal < 300 ms");
     Print("chapter list: 下载 -> site sees first image request", list_to_site, "ms",
           "  goal < 300 ms");
-    Print("chapter list: 下载 -> queue done (" + std::to_string(queued) + " chapters)",
-          whole_queue, "ms");
+    Print("chapter list: 下载 -> queue done (" + std::to_string(queued) + " chapters)", whole_queue,
+          "ms");
 
     // 5. P11: the event loop's latency while a queue of 12 chapters runs.
-    if (const int latency = vexel::bench::MeasureQueueLatency(profile, options, comic, output, home);
+    if (const int latency =
+            vexel::bench::MeasureQueueLatency(profile, options, comic, output, home);
         latency != 0) {
       return latency;
     }

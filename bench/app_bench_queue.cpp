@@ -44,7 +44,8 @@ int MeasureQueueLatency(app::BrowserProfile& profile, const app::DialogOptions& 
   QObject::connect(window->BrowserView(), &QWebEngineView::loadFinished,
                    [&loaded](bool ok) { loaded = ok; });
   window->BrowserView()->Navigate(comic);
-  if (!WaitUntil([&] { return loaded.has_value() && *loaded && !window->BrowserView()->GetBusy(); })) {
+  if (!WaitUntil(
+          [&] { return loaded.has_value() && *loaded && !window->BrowserView()->GetBusy(); })) {
     return std::fprintf(stderr, "app_bench: the comic did not load\n"), 1;
   }
   WaitUntil([] { return false; }, 200);
@@ -76,9 +77,7 @@ int MeasureQueueLatency(app::BrowserProfile& profile, const app::DialogOptions& 
   sampler.start();
   window->EnqueueChapters(chapters, "comic");
   const bool finished = WaitUntil(
-      [&] {
-        return window->Queue().Queue().Unfinished() == 0 && !window->Queue().WorkerRunning();
-      },
+      [&] { return window->Queue().Queue().Unfinished() == 0 && !window->Queue().WorkerRunning(); },
       kQueueTimeoutMs);
   sampler.stop();
   const double took = Ms(Clock::now() - start);
@@ -90,8 +89,8 @@ int MeasureQueueLatency(app::BrowserProfile& profile, const app::DialogOptions& 
   for (const queue::QueueItem& item : window->Queue().Queue().Items()) {
     done += item.state == queue::ItemState::Done ? 1 : 0;
   }
-  std::printf("%-50s %9zu of %zu chapters done in %.0f ms, %zu samples\n",
-              "P11 queue with -j 4", done, chapters.size(), took, waits.size());
+  std::printf("%-50s %9zu of %zu chapters done in %.0f ms, %zu samples\n", "P11 queue with -j 4",
+              done, chapters.size(), took, waits.size());
   Print("P11 event loop latency, median", {Percentile(waits, 0.5)}, "ms");
   Print("P11 event loop latency, p99", {Percentile(waits, 0.99)}, "ms", "  goal < 50 ms");
   Print("P11 event loop latency, worst", {Percentile(waits, 1.0)}, "ms");

@@ -27,7 +27,7 @@ inline double Median(std::vector<double> values) {
 
 // One figure: a single value, or the median with the spread of several.
 inline void Print(const std::string& label, const std::vector<double>& values, const char* unit,
-           const char* goal = "") {
+                  const char* goal = "") {
   // A Chinese character takes three bytes but two columns.
   const int width = 50 + static_cast<int>(std::count_if(label.begin(), label.end(), [](char c) {
                       return static_cast<unsigned char>(c) >= 0xE0;

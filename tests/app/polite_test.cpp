@@ -27,9 +27,9 @@
 #include "app/settings_dlg.h"
 #include "net/curl_handle.h"
 #include "net/request_pacer.h"
+#include "tests/app/queue_fixture.h"
 #include "tests/app/test_site.h"
 #include "tests/app/window_fixture.h"
-#include "tests/app/queue_fixture.h"
 #include "tests/app/window_tests.h"
 #include "tests/support/chapter_page.h"
 #include "tests/support/local_server.h"
@@ -262,8 +262,8 @@ class PoliteTest : public QObject {
     window->OnDownloadLink(QUrl(QUrlText("check.html")));
     QTRY_COMPARE_WITH_TIMEOUT(
         QueueStates(*window),
-        QStringList{QStringLiteral(
-            "出错：网站要求浏览器验证，请在窗口中打开该页面完成验证后再下载")},
+        QStringList{
+            QStringLiteral("出错：网站要求浏览器验证，请在窗口中打开该页面完成验证后再下载")},
         kJobTimeoutMs);
     QVERIFY(WaitForPage(window->BrowserView(), QUrlText("check.html")));
     QTRY_VERIFY(!window->Queue().WorkerRunning());

@@ -36,9 +36,7 @@ QueueDlg* ShownQueue(const CDownloaderDlg& window) {
   return queue != nullptr && queue->isVisible() ? queue : nullptr;
 }
 
-QStringList QueueStates(const CDownloaderDlg& window) {
-  return Column(window, QueueModel::kState);
-}
+QStringList QueueStates(const CDownloaderDlg& window) { return Column(window, QueueModel::kState); }
 
 QStringList QueueChapters(const CDownloaderDlg& window) {
   return Column(window, QueueModel::kChapter);

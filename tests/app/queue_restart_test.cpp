@@ -90,8 +90,8 @@ class QueueRestartTest : public SiteJobTest {
     QTRY_VERIFY(ShownQueue(*window) != nullptr);  // it opens by itself
     const QStringList kept{QStringLiteral("完成"), QStringLiteral("等待"), QStringLiteral("暂停")};
     QCOMPARE(QueueStates(*window), kept);
-    QCOMPARE(QueueChapters(*window),
-             (QStringList{QStringLiteral("第1话"), QStringLiteral("第2话"), QStringLiteral("第3话")}));
+    QCOMPARE(QueueChapters(*window), (QStringList{QStringLiteral("第1话"), QStringLiteral("第2话"),
+                                                  QStringLiteral("第3话")}));
     QVERIFY(!window->Queue().Working());
     QCOMPARE(window->Queue().RunningId(), 0);
     Shoot(window->QueueWindow(), QStringLiteral("queue_restored"));
@@ -112,7 +112,8 @@ class QueueRestartTest : public SiteJobTest {
     environment.insert(QString::fromLatin1(kChildLibrary), library_file);
     environment.insert(QString::fromLatin1(kChildOut), QString::fromStdString(OutDir()));
     environment.insert(QString::fromLatin1(kChildSite), QString::fromStdString(site_->Base()));
-    environment.insert(QStringLiteral("VEXEL_TEST_HOME"), library_dir.filePath(QStringLiteral("home")));
+    environment.insert(QStringLiteral("VEXEL_TEST_HOME"),
+                       library_dir.filePath(QStringLiteral("home")));
     child.setProcessEnvironment(environment);
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     child.start(QCoreApplication::applicationFilePath(), {});
@@ -127,9 +128,9 @@ class QueueRestartTest : public SiteJobTest {
     QDirIterator parts(out_->path(), {QStringLiteral("*.part")}, QDir::Files | QDir::Hidden,
                        QDirIterator::Subdirectories);
     while (parts.hasNext()) {
-      std::filesystem::last_write_time(parts.next().toStdString(),
-                                       std::filesystem::file_time_type::clock::now() -
-                                           std::chrono::minutes(2));
+      std::filesystem::last_write_time(
+          parts.next().toStdString(),
+          std::filesystem::file_time_type::clock::now() - std::chrono::minutes(2));
     }
     site_->Release();
 

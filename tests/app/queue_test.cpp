@@ -296,8 +296,8 @@ class QueueTest : public SiteJobTest {
     QVERIFY(QueueTheComic(*window));
     const QStringList done(3, QStringLiteral("完成"));
     QTRY_COMPARE_WITH_TIMEOUT(QueueStates(*window), done, kJobTimeoutMs);
-    QCOMPARE(QueueChapters(*window),
-             (QStringList{QStringLiteral("第1话"), QStringLiteral("第2话"), QStringLiteral("第3话")}));
+    QCOMPARE(QueueChapters(*window), (QStringList{QStringLiteral("第1话"), QStringLiteral("第2话"),
+                                                  QStringLiteral("第3话")}));
     QCOMPARE(ShownQueue(*window)->findChild<QLabel*>(QString::fromLatin1(kQueueTotalsName))->text(),
              QStringLiteral("共3话：等待0话，暂停0话，完成3话，有失败图片0话，出错0话，已取消0话"));
     QCOMPARE(Folders().size(), 3);
@@ -350,10 +350,10 @@ class QueueTest : public SiteJobTest {
     QVERIFY(window != nullptr);
     site_->HoldImagesFrom(3);  // chapter 1 (2 pages) passes, chapter 2 stalls on page 3
     QVERIFY(QueueTheComic(*window));
-    QTRY_COMPARE_WITH_TIMEOUT(QueueStates(*window),
-                              (QStringList{QStringLiteral("完成"), QStringLiteral("下载中 3/3"),
-                                           QStringLiteral("等待")}),
-                              kJobTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        QueueStates(*window),
+        (QStringList{QStringLiteral("完成"), QStringLiteral("下载中 3/3"), QStringLiteral("等待")}),
+        kJobTimeoutMs);
     QTRY_VERIFY(site_->ImagesInFlight() == 1);
     window->OnDownloadLink(QUrl(Url("comic/2.html")));
     window->Queue().Enqueue(ComicChapters(site_->Base(), 3, 3), "comic");
@@ -405,17 +405,17 @@ class QueueTest : public SiteJobTest {
 
     SelectRow(*window, 2);
     QueueButton(*window, QStringLiteral("移到顶部"))->click();
-    QCOMPARE(QueueChapters(*window),
-             (QStringList{QStringLiteral("第3话"), QStringLiteral("第1话"), QStringLiteral("第2话")}));
+    QCOMPARE(QueueChapters(*window), (QStringList{QStringLiteral("第3话"), QStringLiteral("第1话"),
+                                                  QStringLiteral("第2话")}));
     QueueModel* model = window->QueueWindow()->Model();
     std::unique_ptr<QMimeData> dragged(model->mimeData({model->index(0, 0)}));
     model->dropMimeData(dragged.get(), Qt::MoveAction, 3, 0, {});
-    QCOMPARE(QueueChapters(*window),
-             (QStringList{QStringLiteral("第1话"), QStringLiteral("第2话"), QStringLiteral("第3话")}));
+    QCOMPARE(QueueChapters(*window), (QStringList{QStringLiteral("第1话"), QStringLiteral("第2话"),
+                                                  QStringLiteral("第3话")}));
     SelectRow(*window, 1);
     QueueButton(*window, QStringLiteral("移到底部"))->click();
-    QCOMPARE(QueueChapters(*window),
-             (QStringList{QStringLiteral("第1话"), QStringLiteral("第3话"), QStringLiteral("第2话")}));
+    QCOMPARE(QueueChapters(*window), (QStringList{QStringLiteral("第1话"), QStringLiteral("第3话"),
+                                                  QStringLiteral("第2话")}));
 
     site_->Release();
     QTRY_COMPARE_WITH_TIMEOUT(QueueStates(*window), QStringList(3, QStringLiteral("完成")),

@@ -15,9 +15,9 @@
 #include "app/settings.h"
 #include "files/real_file_system.h"
 #include "library/library.h"
+#include "tests/app/queue_fixture.h"
 #include "tests/app/test_site.h"
 #include "tests/app/window_fixture.h"
-#include "tests/app/queue_fixture.h"
 #include "tests/app/window_tests.h"
 
 namespace vexel::app::testing {
@@ -185,8 +185,8 @@ class ShelfTest : public SiteJobTest {
     site_->ClearImageRequests();
     QCOMPARE(Queued(*window, DialogButton(*chooser, QStringLiteral("下载"))),
              QStringList(3, QStringLiteral("完成")));
-    QCOMPARE(QueueChapters(*window),
-             (QStringList{QStringLiteral("第2话"), QStringLiteral("第1话"), QStringLiteral("第3话")}));
+    QCOMPARE(QueueChapters(*window), (QStringList{QStringLiteral("第2话"), QStringLiteral("第1话"),
+                                                  QStringLiteral("第3话")}));
     QCOMPARE(window->Queue().LogOf(window->Queue().Queue().Items()[0].id),
              QStringLiteral("已下载，跳过\r\n"));
     // Chapters 1 and 3 only: 2 and 4 pages.
@@ -271,8 +271,8 @@ class ShelfTest : public SiteJobTest {
 
     QCOMPARE(Queued(*window, DialogButton(*shelf, QStringLiteral("下载待下载的章节"))),
              QStringList(3, QStringLiteral("完成")));
-    QCOMPARE(QueueChapters(*window),
-             (QStringList{QStringLiteral("第1话"), QStringLiteral("第2话"), QStringLiteral("第3话")}));
+    QCOMPARE(QueueChapters(*window), (QStringList{QStringLiteral("第1话"), QStringLiteral("第2话"),
+                                                  QStringLiteral("第3话")}));
     QCOMPARE(QDir(out_->path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 3);
     QCOMPARE(Column(rows, kShelfDownloaded), (QStringList{"3/3", "0/2", "3/3"}));
     QCOMPARE(Column(rows, kShelfPending), (QStringList{"0", "2", "0"}));
