@@ -211,9 +211,24 @@ void QueueController::StopRunning(queue::RunEnd intent) {
   if (running_id_ == 0) {
     return;
   }
-  // A pause or cancel asked for while the chapter gives way to the view's
-  // job is what it ends as.
-  if (intent_ == queue::RunEnd::Ended || intent_ == queue::RunEnd::Yielded) {
+  // The strongest wish holds: a cancel over a pause, either over giving way
+  // to the view's job.
+  const auto rank = [](queue::RunEnd end) {
+    switch (end) {
+      case queue::RunEnd::Ended:
+        return 0;
+      case queue::RunEnd::Yielded:
+        return 1;
+      case queue::RunEnd::Paused:
+        return 2;
+      case queue::RunEnd::Cancelled:
+        return 3;
+      case queue::RunEnd::Abandoned:
+        return 4;
+    }
+    return 0;
+  };
+  if (rank(intent) > rank(intent_)) {
     intent_ = intent;
   }
   stop_ = true;

@@ -214,6 +214,7 @@ class QueueTest : public SiteJobTest {
     AddressBox(*window)->setText(Url("home/next.html"));
     window->OnOpen();
     QVERIFY(WaitForPage(view, Url("home/next.html")));
+    Shoot(window.get(), QStringLiteral("queue_browsing"));
     Shoot(window->QueueWindow(), QStringLiteral("queue_running"));
 
     site_->Release();
