@@ -98,6 +98,7 @@ class QueueRestartTest : public SiteJobTest {
     QueueButton(*window, QStringLiteral("全部继续"))->click();
     QTRY_COMPARE_WITH_TIMEOUT(QueueStates(*window), QStringList(3, QStringLiteral("完成")),
                               kJobTimeoutMs);
+    Shoot(window->QueueWindow(), QStringLiteral("queue_finished_after_restart"));
     QCOMPARE(CheckPageFiles(out_->path(), 3, 2 + 3 + 4), QString());
   }
 

@@ -214,6 +214,8 @@ class QueueTest : public SiteJobTest {
     AddressBox(*window)->setText(Url("home/next.html"));
     window->OnOpen();
     QVERIFY(WaitForPage(view, Url("home/next.html")));
+    // Side by side, for the screenshots.
+    window->QueueWindow()->move(window->frameGeometry().right() + 1, window->y());
     Shoot(window.get(), QStringLiteral("queue_browsing"));
     Shoot(window->QueueWindow(), QStringLiteral("queue_running"));
 
@@ -417,6 +419,7 @@ class QueueTest : public SiteJobTest {
     QueueButton(*window, QStringLiteral("移到底部"))->click();
     QCOMPARE(QueueChapters(*window), (QStringList{QStringLiteral("第1话"), QStringLiteral("第3话"),
                                                   QStringLiteral("第2话")}));
+    Shoot(window->QueueWindow(), QStringLiteral("queue_reordered"));
 
     site_->Release();
     QTRY_COMPARE_WITH_TIMEOUT(QueueStates(*window), QStringList(3, QStringLiteral("完成")),
