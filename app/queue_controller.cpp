@@ -269,7 +269,7 @@ void QueueController::StartNext() {
     }
     return;
   }
-  const queue::QueueItem item = *next;
+  const queue::QueueItem& item = *next;
   runtime::RunSetup setup = MakeWindowRunSetup(
       window_, JobOptionsOf(item), window_.CurrentSettings().ApplyPaceTo(net::TransferOptions{}),
       &stop_, &abandon_);

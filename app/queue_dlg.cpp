@@ -154,7 +154,7 @@ std::int64_t QueueDlg::CurrentId() const {
   return ids.empty() ? 0 : ids.front();
 }
 
-void QueueDlg::ForSelected(const std::function<void(std::int64_t id)>& operation) {
+void QueueDlg::ForSelected(const std::function<void(std::int64_t id)>& operation) const {
   for (const std::int64_t id : SelectedIds()) {
     operation(id);
   }

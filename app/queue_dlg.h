@@ -58,7 +58,7 @@ class QueueDlg : public QDialog {
  private:
   void UpdateControls();
   void OpenFolderOfCurrent();
-  void ForSelected(const std::function<void(std::int64_t id)>& operation);
+  void ForSelected(const std::function<void(std::int64_t id)>& operation) const;
 
   QueueController& queue_;
   std::function<void(const QString&)> open_folder_;

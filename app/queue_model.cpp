@@ -55,7 +55,7 @@ QString SpeedText(const queue::QueueItem& item) {
   if (item.state != queue::ItemState::Running || item.bytes_per_second <= 0) {
     return {};
   }
-  const double bytes = static_cast<double>(item.bytes_per_second);
+  const auto bytes = static_cast<double>(item.bytes_per_second);
   if (bytes >= 1024.0 * 1024.0) {
     return QStringLiteral("%1 MB/s").arg(bytes / (1024.0 * 1024.0), 0, 'f', 1);
   }

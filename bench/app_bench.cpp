@@ -54,7 +54,6 @@ using vexel::bench::ProcKb;
 
 using vexel::app::CDownloaderDlg;
 using vexel::bench::Clock;
-using vexel::bench::Median;
 using vexel::bench::Ms;
 using vexel::bench::Print;
 using vexel::bench::WaitUntil;
