@@ -7,7 +7,7 @@
 #   library/   queue/, download/, query/, text/ and itself only, no Qt, no libcurl
 #   net/, files/  nothing of runtime/, app/ or cli/
 #   runtime/   nothing of app/ or cli/
-#   every folder but app/ (and the window's own tests and benchmark): no Qt
+#   every folder but app/ (and the window's own tests and benchmark, app_bench*): no Qt
 # The build's include directories already refuse most wrong includes; this
 # also catches relative paths ("../net/...") and system-style includes.
 #   scripts/check-layering.sh [ROOT]   exits 1 and lists each offending line
@@ -50,7 +50,7 @@ sources queue | includes "(\.\./)*(html|net|files|library|runtime|app|cli|exampl
 sources library | includes "(\.\./)*(html|net|files|app|cli|examples)/|$qt|curl/|gumbo" |
   report "library/ may include only library/, queue/, download/, query/ and text/:"
 find . -path ./build -prune -o -path ./.git -prune -o -path ./app -prune -o \
-  -path ./tests/app -prune -o -path ./bench/app_bench.cpp -prune -o \
+  -path ./tests/app -prune -o -path './bench/app_bench*' -prune -o \
   -type f \( -name '*.h' -o -name '*.cpp' \) -print | includes "$qt" |
   report "only app/ may include Qt:"
 
