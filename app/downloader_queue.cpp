@@ -24,6 +24,9 @@ void CDownloaderDlg::InitQueue() {
   // go, and the queue goes on once that job has ended.
   jobs_.SetTurnWait([this](std::function<void()> go) { queue_->YieldThen(std::move(go)); });
   connect(this, &CDownloaderDlg::WorkerFinished, queue_.get(), [this] { queue_->TryStart(); });
+  connect(queue_.get(), &QueueController::StoreFailed, this, [this](const QString& error) {
+    OpenNotice(this, QStringLiteral("无法写入书库文件：") + error);
+  });
   connect(queue_.get(), &QueueController::LogAppended, this,
           [this](qint64 id, const QString& text) {
             if (id == log_item_ && id != 0) {

@@ -248,6 +248,11 @@ void QueueController::Abandon() {
 }
 
 void QueueController::Touched() {
+  const bool failed = !queue_.StoreError().empty();
+  if (failed && !store_failed_) {
+    emit StoreFailed(QString::fromStdString(queue_.StoreError()));
+  }
+  store_failed_ = failed;
   emit Changed();
   TryStart();
 }

@@ -103,6 +103,9 @@ class QueueController : public QObject {
   void Emptied();
   // A chapter's worker has ended and been joined.
   void WorkerEnded();
+  // The library file took a change of the queue no more (said once until a
+  // write works again): the queue goes on, but a restart would not find it.
+  void StoreFailed(const QString& error);
 
  private:
   class Channel;
@@ -126,7 +129,8 @@ class QueueController : public QObject {
   std::int64_t running_id_ = 0;
   queue::RunEnd intent_ = queue::RunEnd::Ended;
   bool closing_ = false;
-  bool ran_any_ = false;  // since the queue was last empty
+  bool ran_any_ = false;       // since the queue was last empty
+  bool store_failed_ = false;  // said, until a write works again
   std::vector<std::function<void()>> after_yield_;
   // The bytes of the running chapter's last pages and when they came.
   std::deque<std::pair<std::chrono::steady_clock::time_point, std::uint64_t>> recent_bytes_;
