@@ -14,6 +14,7 @@
 //        --no-library.
 // Each time is the median of several runs of the program.
 //   build/dev/bench/update_bench [RUNS]
+//   VEXEL_DL=OTHER/vexel-dl build/dev/bench/update_bench [RUNS]   (another build's)
 #include <httplib.h>
 #include <unistd.h>
 
@@ -156,7 +157,9 @@ bool MakeLibrary(const std::string& path, int comics, int per_comic,
 
 int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::max(1, static_cast<int>(std::strtol(argv[1], nullptr, 10))) : 5;
-  const std::string dl = VEXEL_DL_PATH;
+  // VEXEL_DL: another build's vexel-dl, to compare the two on one machine.
+  const char* other_dl = std::getenv("VEXEL_DL");
+  const std::string dl = other_dl != nullptr && other_dl[0] != '\0' ? other_dl : VEXEL_DL_PATH;
   vexel::testing::TempDir dir;
   // The library's own default file must not be the user's.
   ::setenv("XDG_DATA_HOME", dir.path().c_str(), 1);

@@ -382,7 +382,7 @@ ComicList Library::Comics() {
     bool set_aside;
     std::size_t next;  // the next listing of the same address, or kNone
   };
-  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  constexpr auto kNone = static_cast<std::size_t>(-1);
   std::vector<Listing> listings;
   std::unordered_map<std::string, std::size_t> first_listing;
   sql::Statement& chapters = s.all_listed;

@@ -21,7 +21,9 @@ namespace vexel::runtime {
 
 class WriteBehindFiles final : public download::FileSystem {
  public:
-  // `files` does the work and must outlive this object.
+  // `files` does the work, from this object's own thread too, so it must be
+  // safe to call from two threads at once (the real one is); it must outlive
+  // this object.
   explicit WriteBehindFiles(download::FileSystem& files);
   ~WriteBehindFiles() override;
   WriteBehindFiles(const WriteBehindFiles&) = delete;
