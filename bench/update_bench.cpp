@@ -14,7 +14,9 @@
 //        --no-library.
 // Each time is the median of several runs of the program.
 //   build/dev/bench/update_bench [RUNS]
+//   VEXEL_DL=OTHER/vexel-dl build/dev/bench/update_bench [RUNS]   (another build's)
 #include <httplib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -155,7 +157,9 @@ bool MakeLibrary(const std::string& path, int comics, int per_comic,
 
 int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::max(1, static_cast<int>(std::strtol(argv[1], nullptr, 10))) : 5;
-  const std::string dl = VEXEL_DL_PATH;
+  // VEXEL_DL: another build's vexel-dl, to compare the two on one machine.
+  const char* other_dl = std::getenv("VEXEL_DL");
+  const std::string dl = other_dl != nullptr && other_dl[0] != '\0' ? other_dl : VEXEL_DL_PATH;
   vexel::testing::TempDir dir;
   // The library's own default file must not be the user's.
   ::setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
@@ -256,13 +260,30 @@ int main(int argc, char** argv) {
     const std::string chapter = site.ChapterAddress(1, 3);
     std::vector<double> with_flush;
     std::vector<double> without;
-    const int p1_runs = page_count > 12 ? runs : 2 * runs + 1;
-    for (int run = 0; run < p1_runs; ++run) {
+    for (int run = 0; run < 2 * runs + 1; ++run) {
       const std::string n = std::to_string(page_count) + "-" + std::to_string(run);
-      with_flush.push_back(TimedRun(
-          {dl, "--library", dir / "p1.sqlite3", "-o", dir / ("p1/with" + n), chapter}, dir.path()));
-      without.push_back(
-          TimedRun({dl, "--no-library", "-o", dir / ("p1/without" + n), chapter}, dir.path()));
+      // Each run starts with nothing of anyone's waiting to be written, so
+      // that the flush pays for its own chapter alone, not for what the run
+      // before it (or another program) left behind; the two take turns to
+      // go first.
+      const auto with_library = [&] {
+        ::sync();
+        with_flush.push_back(
+            TimedRun({dl, "--library", dir / "p1.sqlite3", "-o", dir / ("p1/with" + n), chapter},
+                     dir.path()));
+      };
+      const auto no_library = [&] {
+        ::sync();
+        without.push_back(
+            TimedRun({dl, "--no-library", "-o", dir / ("p1/without" + n), chapter}, dir.path()));
+      };
+      if (run % 2 == 0) {
+        with_library();
+        no_library();
+      } else {
+        no_library();
+        with_library();
+      }
       std::filesystem::remove_all(dir / "p1");
     }
     const double flushed = MedianMs(with_flush);

@@ -163,12 +163,10 @@ class ConsoleChapterRunner final : public download::ChapterRunner {
   // `address` loaded over the shared connections; a second Ctrl-C ends the
   // load at once.
   net::LoadedPage LoadPage(const std::string& address) const {
-    net::PageLoadOptions load_options;
-    load_options.transfer = arguments_.transfer;
-    load_options.transfer.stop_waiting = [this] { return interrupts_.StopRequested(); };
-    load_options.transfer.share = connections_;
-    load_options.abandon = &interrupts_.Abandon();
-    return net::LoadPage(address, load_options);
+    return net::LoadPage(address, LoadOptions());
+  }
+  net::FetchedPage FetchPage(const std::string& address) const {
+    return net::FetchPage(address, LoadOptions());
   }
 
   void SetComicFolder(const std::string& comic, std::string folder) {
@@ -176,6 +174,15 @@ class ConsoleChapterRunner final : public download::ChapterRunner {
   }
 
  private:
+  net::PageLoadOptions LoadOptions() const {
+    net::PageLoadOptions load_options;
+    load_options.transfer = arguments_.transfer;
+    load_options.transfer.stop_waiting = [this] { return interrupts_.StopRequested(); };
+    load_options.transfer.share = connections_;
+    load_options.abandon = &interrupts_.Abandon();
+    return load_options;
+  }
+
   const DownloadArguments& arguments_;
   std::string output_;
   ConsoleOutput& console_;
@@ -238,6 +245,10 @@ ConsoleSession::~ConsoleSession() = default;
 
 net::LoadedPage ConsoleSession::LoadPage(const std::string& address) const {
   return runner_->LoadPage(address);
+}
+
+net::FetchedPage ConsoleSession::FetchPage(const std::string& address) const {
+  return runner_->FetchPage(address);
 }
 
 void ConsoleSession::SetComicFolder(const std::string& comic, std::string folder) {

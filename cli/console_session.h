@@ -50,6 +50,9 @@ class ConsoleSession {
   // `address` loaded over the run's connections; a second Ctrl-C ends the
   // load at once.
   net::LoadedPage LoadPage(const std::string& address) const;
+  // The same page fetched and not read (net::ReadPage reads it). It may be
+  // called from another thread while this one does no transfer.
+  net::FetchedPage FetchPage(const std::string& address) const;
   // The chapters listed by `comic` go to `folder` (ending in "/").
   void SetComicFolder(const std::string& comic, std::string folder);
   // Runs `chapters` in order, one job each.

@@ -1,17 +1,21 @@
 // vexel-dl update: each followed comic's page is loaded once, its chapter
 // list refreshed in the library, and the chapters not yet downloaded run as
-// one queue, as --all-chapters runs them, into the comic's own folder.
+// one queue, as --all-chapters runs them, into the comic's own folder. The
+// pages are fetched one after another on a thread of their own while this
+// one reads them.
 #include <cstdio>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "cli/commands.h"
 #include "cli/console_session.h"
 #include "cli/download_arguments.h"
 #include "cli/library_access.h"
+#include "cli/page_prefetch.h"
 #include "download/chapter_list.h"
 #include "library/library.h"
 #include "net/page_loader.h"
@@ -109,52 +113,62 @@ int RunUpdateCommand(std::span<const std::string_view> args) {
 
   ConsoleSession session(*arguments, output.value_or(std::string()), true, &library);
   std::vector<download::ChapterLink> pending;
-  for (const library::ComicSummary& comic : comics) {
-    if (session.StopRequested()) {
-      return kExitStopped;
+  {
+    std::vector<std::string> addresses;
+    addresses.reserve(comics.size());
+    for (const library::ComicSummary& comic : comics) {
+      addresses.push_back(comic.address);
     }
-    const net::LoadedPage page = session.LoadPage(comic.address);
-    std::string problem;
-    std::vector<download::ChapterLink> listed;
-    if (!page.ok()) {
-      problem = page.error;
-    } else {
-      listed = download::FindChapterList(page.document.get(), page.final_url,
-                                         net::CurlAddressResolver());
-      if (listed.empty()) {
-        problem = "this page lists no chapters";
+    PagePrefetch pages(session, std::move(addresses));
+    for (const library::ComicSummary& comic : comics) {
+      if (session.StopRequested()) {
+        return kExitStopped;
       }
-    }
-    if (session.StopRequested()) {
-      return kExitStopped;
-    }
-    if (problem.empty()) {
-      if (const library::StoreResult refreshed = library.RefreshChapters(comic.address, listed);
-          !refreshed) {
-        problem = refreshed.error;
+      const net::LoadedPage page = net::ReadPage(pages.Next());
+      std::string problem;
+      std::vector<download::ChapterLink> listed;
+      if (!page.ok()) {
+        problem = page.error;
+      } else {
+        listed = download::FindChapterList(page.document.get(), page.final_url,
+                                           net::CurlAddressResolver());
+        if (listed.empty()) {
+          problem = "this page lists no chapters";
+        }
       }
-    }
-    library.SetLastCheck(comic.address, problem);
-    if (!problem.empty()) {
-      Complain(comic.address + ": " + problem);
-      failed = true;
-      continue;
-    }
-    std::vector<download::ChapterLink> chapters = library.PendingChapters(comic.address);
-    if (chapters.empty()) {
-      continue;
-    }
-    if (!output && !arguments->dry_run) {
-      const std::optional<std::string> folder = PrepareOutputDirectory(comic.folder);
-      if (!folder) {
+      if (session.StopRequested()) {
+        return kExitStopped;
+      }
+      std::vector<download::ChapterLink> chapters;
+      if (problem.empty()) {
+        library::Library::Checked checked = library.Check(comic.address, listed);
+        if (checked.store) {
+          chapters = std::move(checked.pending);
+        } else {
+          problem = checked.store.error;
+        }
+      }
+      if (!problem.empty()) {
+        library.SetLastCheck(comic.address, problem);
+        Complain(comic.address + ": " + problem);
         failed = true;
         continue;
       }
-      session.SetComicFolder(comic.address, *folder);
-    }
-    for (download::ChapterLink& chapter : chapters) {
-      chapter.comic = comic.address;
-      pending.push_back(std::move(chapter));
+      if (chapters.empty()) {
+        continue;
+      }
+      if (!output && !arguments->dry_run) {
+        const std::optional<std::string> folder = PrepareOutputDirectory(comic.folder);
+        if (!folder) {
+          failed = true;
+          continue;
+        }
+        session.SetComicFolder(comic.address, *folder);
+      }
+      for (download::ChapterLink& chapter : chapters) {
+        chapter.comic = comic.address;
+        pending.push_back(std::move(chapter));
+      }
     }
   }
   if (arguments->dry_run) {

@@ -113,8 +113,12 @@ OpenedLibrary Library::Open(const std::string& path, download::FileSystem& files
     return fail("cannot use a write-ahead log: " + sql::ErrorOf(db.get()));
   }
   journal.Reset();
+  // A file of this version needs no step, and no write lock to find that
+  // out again; any other is looked at anew under the lock. The file is read,
+  // not mapped: a mapped file that another program cuts short, or a read
+  // error, would end the program with SIGBUS instead of an error.
   if (!sql::Exec(db.get(), "PRAGMA synchronous = NORMAL; PRAGMA foreign_keys = ON;", error) ||
-      !Migrate(db.get(), error)) {
+      (version != kSchemaVersion && !Migrate(db.get(), error))) {
     return fail(error);
   }
   std::unique_ptr<Library> library(new Library(path, files));
@@ -133,14 +137,16 @@ Library::~Library() = default;
 
 bool Library::OutputPresent(const RecordedOutput& output) {
   if (!output.archive.empty()) {
-    const download::EntryStat archive = files_.StatOf(output.archive);
+    look_path_.assign(output.archive);
+    const download::EntryStat archive = files_.StatOf(look_path_);
     return archive.kind == download::EntryKind::File &&
            archive.size == static_cast<std::uint64_t>(output.archive_size);
   }
   if (output.folder.empty() || output.page_files.empty()) {
     return false;
   }
-  const download::EntryStat folder = files_.StatOf(output.folder);
+  look_path_.assign(output.folder);
+  const download::EntryStat folder = files_.StatOf(look_path_);
   if (folder.kind != download::EntryKind::Directory) {
     return false;
   }
@@ -152,14 +158,16 @@ bool Library::OutputPresent(const RecordedOutput& output) {
       folder.inode == static_cast<std::uint64_t>(output.folder_inode)) {
     return true;
   }
-  return PagesPresent(output.folder, output.page_files);
+  return PagesPresent(output.folder, output.page_files, look_path_);
 }
 
-bool Library::PagesPresent(const std::string& folder, const std::string& page_files) {
+bool Library::PagesPresent(std::string_view folder, std::string_view page_files,
+                           std::string& path) {
   bool present = true;
   ForEachPageFile(page_files, [&](std::string_view name) {
     if (present) {
-      const download::EntryStat page = files_.StatOf(folder + "/" + std::string(name));
+      path.assign(folder).append("/").append(name);
+      const download::EntryStat page = files_.StatOf(path);
       present = page.kind == download::EntryKind::File && page.size > 0;
     }
   });
@@ -181,7 +189,8 @@ std::pair<std::int64_t, std::int64_t> Library::StampOf(const std::string& folder
     }
     if (entry.settled) {
       // Read after the stamp: a page that goes from here on changes it.
-      if (!PagesPresent(folder, page_files)) {
+      std::string path;
+      if (!PagesPresent(folder, page_files, path)) {
         return {0, 0};
       }
       return {entry.changed_ns, static_cast<std::int64_t>(entry.inode)};
@@ -198,25 +207,24 @@ bool Library::IsDownloaded(const std::string& address) {
   if (find.Step() != SQLITE_ROW) {
     return false;
   }
-  const RecordedOutput output{find.Text(0), find.Text(1), find.Text(2),
-                              find.Int(3),  find.Int(4),  find.Int(5)};
+  const bool present = OutputPresent(
+      {find.View(0), find.View(1), find.View(2), find.Int(3), find.Int(4), find.Int(5)});
   find.Reset();
-  return OutputPresent(output);
+  return present;
 }
 
 bool Library::HeldByAnother(const std::string& folder, const std::string& address) {
   const std::lock_guard lock(mutex_);
   sql::Statement& find = statements_->find_holders;
   find.Start().Bind(1, folder).Bind(2, WithoutFragment(address));
-  std::vector<RecordedOutput> holders;
-  while (find.Step() == SQLITE_ROW) {
-    holders.push_back(
-        {find.Text(0), find.Text(1), find.Text(2), find.Int(3), find.Int(4), find.Int(5)});
+  bool held = false;
+  // A holder whose output is gone has given the name up.
+  while (!held && find.Step() == SQLITE_ROW) {
+    held = OutputPresent(
+        {find.View(0), find.View(1), find.View(2), find.Int(3), find.Int(4), find.Int(5)});
   }
   find.Reset();
-  // A holder whose output is gone has given the name up.
-  return std::ranges::any_of(
-      holders, [this](const RecordedOutput& output) { return OutputPresent(output); });
+  return held;
 }
 
 bool Library::Record(const download::FinishedChapter& chapter) {

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -144,16 +145,24 @@ class Library final : public download::ChapterRecords, public queue::QueueStore 
   // rows that changed since the queue was last read or written here.
   bool LoadQueue(std::vector<queue::QueueItem>& items, std::string& error) override;
   bool SaveQueue(const std::vector<queue::QueueItem>& items, std::string& error) override;
+  // A check that went well, as update makes it: RefreshChapters and
+  // SetLastCheck with no error in one transaction, then PendingChapters.
+  struct Checked {
+    StoreResult store;
+    std::vector<download::ChapterLink> pending;
+  };
+  Checked Check(const std::string& comic, const std::vector<download::ChapterLink>& listed);
 
  private:
   struct Statements;
   Library(std::string path, download::FileSystem& files);
 
-  // Where a record says its output is.
+  // Where a record says its output is; the texts are borrowed from the row
+  // or the strings they were read into.
   struct RecordedOutput {
-    std::string folder;
-    std::string page_files;
-    std::string archive;
+    std::string_view folder;
+    std::string_view page_files;
+    std::string_view archive;
     std::int64_t archive_size = 0;
     // The folder's change time and inode once its pages were recorded there;
     // 0: no stamp, every page is looked at.
@@ -161,7 +170,8 @@ class Library final : public download::ChapterRecords, public queue::QueueStore 
     std::int64_t folder_inode = 0;
   };
   bool OutputPresent(const RecordedOutput& output);
-  bool PagesPresent(const std::string& folder, const std::string& page_files);
+  // `path` is room for the page paths, kept between calls.
+  bool PagesPresent(std::string_view folder, std::string_view page_files, std::string& path);
   // The stamp of `folder` with every page of `page_files` in it, or {0, 0}.
   std::pair<std::int64_t, std::int64_t> StampOf(const std::string& folder,
                                                 const std::string& page_files);
@@ -171,6 +181,7 @@ class Library final : public download::ChapterRecords, public queue::QueueStore 
                             const std::vector<download::ChapterLink>& listed, bool new_only);
   std::optional<std::int64_t> ComicId(const std::string& address);
   std::vector<ComicChapter> ChaptersLocked(const std::string& comic);
+  std::vector<download::ChapterLink> PendingLocked(const std::string& comic);
 
   std::mutex mutex_;
   std::string path_;
@@ -191,6 +202,9 @@ class Library final : public download::ChapterRecords, public queue::QueueStore 
                      std::vector<queue::QueueItem>& items, std::string& error);
   std::unordered_map<std::int64_t, QueueRow> queue_rows_;
   bool queue_rows_known_ = false;
+  // The paths OutputPresent looks at, built here (under the mutex) so that
+  // a look at many chapters allocates none.
+  std::string look_path_;
 };
 
 }  // namespace vexel::library

@@ -282,7 +282,7 @@ std::vector<ComicChapter> Library::ChaptersLocked(const std::string& comic) {
     chapter.new_at_last_check = check > 1 && rows.Int(2) == check;
     chapter.set_aside = rows.Int(3) != 0;
     chapter.downloaded =
-        rows.Int(8) != 0 && OutputPresent({rows.Text(4), rows.Text(5), rows.Text(6), rows.Int(7),
+        rows.Int(8) != 0 && OutputPresent({rows.View(4), rows.View(5), rows.View(6), rows.Int(7),
                                            rows.Int(9), rows.Int(10)});
     chapters.push_back(std::move(chapter));
   }
@@ -294,15 +294,67 @@ std::vector<ComicChapter> Library::Chapters(const std::string& comic) {
   return ChaptersLocked(comic);
 }
 
-std::vector<download::ChapterLink> Library::PendingChapters(const std::string& comic) {
-  const std::lock_guard lock(mutex_);
+std::vector<download::ChapterLink> Library::PendingLocked(const std::string& comic) {
   std::vector<download::ChapterLink> pending;
-  for (ComicChapter& chapter : ChaptersLocked(comic)) {
-    if (!chapter.downloaded && !chapter.set_aside) {
-      pending.push_back({std::move(chapter.address), std::move(chapter.title)});
+  const std::optional<std::int64_t> id = ComicId(comic);
+  if (!id) {
+    return pending;
+  }
+  // The rows of ChaptersLocked, with no look at the output of a chapter set
+  // aside and nothing copied of one that is downloaded.
+  sql::Statement& rows = statements_->chapters_of_comic;
+  rows.Start().Bind(1, *id);
+  while (rows.Step() == SQLITE_ROW) {
+    if (rows.Int(3) != 0 ||
+        (rows.Int(8) != 0 && OutputPresent({rows.View(4), rows.View(5), rows.View(6), rows.Int(7),
+                                            rows.Int(9), rows.Int(10)}))) {
+      continue;
     }
+    pending.push_back({rows.Text(0), rows.Text(1)});
   }
   return pending;
+}
+
+std::vector<download::ChapterLink> Library::PendingChapters(const std::string& comic) {
+  const std::lock_guard lock(mutex_);
+  return PendingLocked(comic);
+}
+
+Library::Checked Library::Check(const std::string& comic,
+                                const std::vector<download::ChapterLink>& listed) {
+  const std::lock_guard lock(mutex_);
+  Statements& s = *statements_;
+  sqlite3* db = s.db.get();
+  const std::string address = WithoutFragment(comic);
+  Checked checked;
+  {
+    sql::Transaction transaction(db);
+    if (!transaction.ok()) {
+      checked.store = {false, transaction.error(), false};
+      return checked;
+    }
+    const std::optional<std::int64_t> id = ComicId(address);
+    if (!id) {
+      checked.store = {true, {}, false};
+      return checked;
+    }
+    checked.store = RefreshLocked(*id, address, listed, false);
+    if (!checked.store) {
+      return checked;
+    }
+    if (!s.set_last_check.Start()
+             .Bind(1, address)
+             .Bind(2, Now())
+             .Bind(3, std::string_view())
+             .Run() ||
+        !transaction.Commit()) {
+      checked.store = Failed(db);
+      return checked;
+    }
+  }
+  // After the commit: the looks at the chapters' output hold no lock.
+  checked.pending = PendingLocked(address);
+  return checked;
 }
 
 ComicList Library::Comics() {
@@ -311,7 +363,7 @@ ComicList Library::Comics() {
   ComicList list;
   std::unordered_map<std::int64_t, std::size_t> index;
   std::string error;
-  // One snapshot for both reads; a read transaction never blocks a writer.
+  // One snapshot for every read; a read transaction never blocks a writer.
   if (!sql::Exec(s.db.get(), "BEGIN", list.error)) {
     return list;
   }
@@ -323,6 +375,16 @@ ComicList Library::Comics() {
     list.comics.push_back(
         {comics.Text(1), comics.Text(2), comics.Text(3), 0, 0, 0, comics.Int(4), comics.Text(5)});
   }
+  // The listed chapters by address (one address may be listed by several
+  // comics), then each record once, for the chapters it is of.
+  struct Listing {
+    std::size_t comic;
+    bool set_aside;
+    std::size_t next;  // the next listing of the same address, or kNone
+  };
+  constexpr auto kNone = static_cast<std::size_t>(-1);
+  std::vector<Listing> listings;
+  std::unordered_map<std::string, std::size_t> first_listing;
   sql::Statement& chapters = s.all_listed;
   if (code == SQLITE_DONE) {
     chapters.Start();
@@ -331,15 +393,36 @@ ComicList Library::Comics() {
       if (found == index.end()) {
         continue;
       }
-      ComicSummary& summary = list.comics[found->second];
-      ++summary.total;
-      if (chapters.Int(6) != 0 &&
-          OutputPresent({chapters.Text(2), chapters.Text(3), chapters.Text(4), chapters.Int(5),
-                         chapters.Int(7), chapters.Int(8)})) {
-        ++summary.downloaded;
-      } else if (chapters.Int(1) == 0) {
-        ++summary.pending;
+      ++list.comics[found->second].total;
+      const auto [head, added] = first_listing.try_emplace(chapters.Text(2), listings.size());
+      listings.push_back({found->second, chapters.Int(1) != 0, added ? kNone : head->second});
+      head->second = listings.size() - 1;
+    }
+  }
+  std::vector<bool> downloaded(listings.size(), false);
+  sql::Statement& records = s.all_records;
+  if (code == SQLITE_DONE && !listings.empty()) {
+    records.Start();
+    std::string address;
+    while ((code = records.Step()) == SQLITE_ROW) {
+      address.assign(records.View(0));
+      const auto found = first_listing.find(address);
+      if (found == first_listing.end() ||
+          !OutputPresent({records.View(1), records.View(2), records.View(3), records.Int(4),
+                          records.Int(5), records.Int(6)})) {
+        continue;
       }
+      for (std::size_t at = found->second; at != kNone; at = listings[at].next) {
+        downloaded[at] = true;
+      }
+    }
+  }
+  for (std::size_t at = 0; at < listings.size(); ++at) {
+    ComicSummary& summary = list.comics[listings[at].comic];
+    if (downloaded[at]) {
+      ++summary.downloaded;
+    } else if (!listings[at].set_aside) {
+      ++summary.pending;
     }
   }
   if (code != SQLITE_DONE) {

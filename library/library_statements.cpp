@@ -72,16 +72,18 @@ Library::Statements::Statements(sql::Database connection)
                         " r.page_files, r.archive, r.archive_size, r.address IS NOT NULL,"
                         " r.folder_changed_ns, r.folder_inode FROM comic_chapters cc"
                         " LEFT JOIN chapter_records r ON r.address = cc.address"
-                        " WHERE cc.comic = ?1 AND cc.position IS NOT NULL ORDER BY cc.position"),
+                        " WHERE cc.comic = ?1 AND +cc.position IS NOT NULL ORDER BY +cc.position"),
       all_comics(db.get(),
                  "SELECT id, address, title, folder, last_check, last_error FROM comics"
                  " ORDER BY id"),
+      // Read whole, in the order they are kept: for every comic at once, two
+      // passes cost less than a look-up of each listed chapter's record.
       all_listed(db.get(),
-                 "SELECT cc.comic, cc.set_aside, r.folder, r.page_files, r.archive,"
-                 " r.archive_size, r.address IS NOT NULL, r.folder_changed_ns, r.folder_inode"
-                 " FROM comic_chapters cc"
-                 " LEFT JOIN chapter_records r ON r.address = cc.address"
-                 " WHERE cc.position IS NOT NULL"),
+                 "SELECT comic, set_aside, address FROM comic_chapters"
+                 " WHERE +position IS NOT NULL"),
+      all_records(db.get(),
+                  "SELECT address, folder, page_files, archive, archive_size,"
+                  " folder_changed_ns, folder_inode FROM chapter_records"),
       set_last_check(db.get(),
                      "UPDATE comics SET last_check = ?2, last_error = ?3 WHERE address = ?1") {}
 
@@ -106,6 +108,7 @@ std::string Library::Statements::Problem() const {
                                  &chapters_of_comic,
                                  &all_comics,
                                  &all_listed,
+                                 &all_records,
                                  &set_last_check};
   for (const sql::Statement* statement : all) {
     if (!statement->ok()) {

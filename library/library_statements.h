@@ -36,6 +36,7 @@ struct Library::Statements {
   sql::Statement chapters_of_comic;
   sql::Statement all_comics;
   sql::Statement all_listed;
+  sql::Statement all_records;
   sql::Statement set_last_check;
 };
 

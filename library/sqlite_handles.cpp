@@ -82,6 +82,14 @@ std::string Statement::Text(int column) const {
              : std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(size));
 }
 
+std::string_view Statement::View(int column) const {
+  const unsigned char* text = sqlite3_column_text(statement_.get(), column);
+  const int size = sqlite3_column_bytes(statement_.get(), column);
+  return text == nullptr ? std::string_view()
+                         : std::string_view(reinterpret_cast<const char*>(text),
+                                            static_cast<std::size_t>(size));
+}
+
 std::int64_t Statement::Int(int column) const {
   return sqlite3_column_int64(statement_.get(), column);
 }

@@ -53,6 +53,8 @@ class Statement {
   void Reset();
 
   std::string Text(int column) const;
+  // The column's text as SQLite holds it: valid until the next Step or Reset.
+  std::string_view View(int column) const;
   std::int64_t Int(int column) const;
   bool IsNull(int column) const;
 

@@ -218,7 +218,10 @@ FetchedPage FetchPage(std::string_view source, const PageLoadOptions& options) {
 }
 
 LoadedPage LoadPage(std::string_view source, const PageLoadOptions& options) {
-  FetchedPage fetched = FetchPage(source, options);
+  return ReadPage(FetchPage(source, options));
+}
+
+LoadedPage ReadPage(FetchedPage fetched) {
   LoadedPage loaded;
   loaded.final_url = fetched.final_url;
   loaded.http_status = fetched.http_status;

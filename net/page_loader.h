@@ -68,9 +68,11 @@ struct LoadedPage {
 // 429 or 503 with Retry-After holds the pacer's next turn until then.
 FetchedPage FetchPage(std::string_view source, const PageLoadOptions& options = {});
 
-// FetchPage, then ParseHtmlBytes with the Content-Type's charset. The
-// document's Url() is the final address.
+// FetchPage, then ReadPage. The document's Url() is the final address.
 LoadedPage LoadPage(std::string_view source, const PageLoadOptions& options = {});
+// The page that FetchPage brought, decoded with the Content-Type's charset
+// and parsed; a failed fetch gives its failure.
+LoadedPage ReadPage(FetchedPage fetched);
 
 // The file:// address of an absolute path, with every byte outside the
 // unreserved characters and "/" percent-encoded.

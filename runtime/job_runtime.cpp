@@ -9,6 +9,7 @@
 #include "files/cbz_packer.h"
 #include "files/real_file_system.h"
 #include "net/resolve_address.h"
+#include "runtime/write_behind.h"
 
 namespace vexel::runtime {
 namespace {
@@ -82,7 +83,16 @@ download::JobOutcome JobRuntime::RunChapter(download::DownloadHost& host) {
   if (setup_.cookies) {
     setup_.fetch.cookie_lines = setup_.cookies();
   }
-  const std::unique_ptr<download::ImageFetcher> fetcher = setup_.make_fetcher(setup_.fetch);
+  // With a record to come, the pages go out to storage as they land, so that
+  // the flush before the record has only the last of them to wait for.
+  std::optional<WriteBehindFiles> write_behind;
+  net::FetchOptions fetch = setup_.fetch;
+  if (setup_.records != nullptr) {
+    write_behind.emplace(fetch.file_system != nullptr ? *fetch.file_system
+                                                      : files::RealFileSystem());
+    fetch.file_system = &*write_behind;
+  }
+  const std::unique_ptr<download::ImageFetcher> fetcher = setup_.make_fetcher(fetch);
   files::CbzPacker packer(Files());
   const std::string address =
       RecordAddress(current_.address.empty() ? host.PageAddress() : current_.address);
@@ -96,6 +106,9 @@ download::JobOutcome JobRuntime::RunChapter(download::DownloadHost& host) {
   }
   download::JobOutcome outcome = download::DownloadJob(
       host, {*fetcher, Files(), net::CurlAddressResolver(), &packer, &claimed_names_}, setup_.job);
+  if (write_behind) {
+    write_behind->Stop();
+  }
   if (setup_.records != nullptr && outcome.complete() && outcome.failed.empty()) {
     Record(host, outcome);
   }

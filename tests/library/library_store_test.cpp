@@ -149,6 +149,17 @@ TEST_F(LibraryTest, NewOnlySetsTheListedChaptersAsideAndRecordsJoinTheList) {
   const ComicSummary summary = *library_->Comic(kComic);
   EXPECT_EQ(std::tie(summary.total, summary.downloaded, summary.pending),
             std::make_tuple(4U, 1U, 1U));
+
+  // update's check: the list refreshed and the check noted as one, then what
+  // is pending, the chapter set aside left out.
+  ASSERT_TRUE(library_->SetLastCheck(kComic, "HTTP 503"));
+  const Links newest{{Chapter(1), "第1话"}, {Chapter(3), "第3话"}, {Chapter(4), "第4话"}};
+  const Library::Checked checked = library_->Check(kComic, newest);
+  EXPECT_TRUE(checked.store.ok && checked.store.changed) << checked.store.error;
+  EXPECT_EQ(Addresses(checked.pending), (std::vector<std::string>{Chapter(3), Chapter(4)}));
+  EXPECT_EQ(library_->Comic(kComic)->last_error, "");
+  EXPECT_EQ(library_->Comic(kComic)->total, 3U);
+  EXPECT_FALSE(library_->Check("http://127.0.0.1/unknown/", newest).store.changed);
 }
 
 TEST_F(LibraryTest, AMovedChapterCountsAsDownloadedUnderItsNewAddress) {
