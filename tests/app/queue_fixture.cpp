@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QTreeView>
+#include <QTreeWidget>
 
 #include "app/queue_model.h"
 #include "tests/app/test_site.h"
@@ -31,6 +32,24 @@ QStringList Column(const CDownloaderDlg& window, int column) {
 
 }  // namespace
 
+QPushButton* DialogButton(const QWidget& dialog, const QString& text) {
+  for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
+    if (button->text() == text) {
+      return button;
+    }
+  }
+  return nullptr;
+}
+
+QList<bool> CheckStates(const ChapterListDlg& chooser) {
+  QList<bool> states;
+  const auto* rows = chooser.findChild<QTreeWidget*>(QString::fromLatin1(kChapterListName));
+  for (int row = 0; row < rows->topLevelItemCount(); ++row) {
+    states << (rows->topLevelItem(row)->checkState(0) == Qt::Checked);
+  }
+  return states;
+}
+
 QueueDlg* ShownQueue(const CDownloaderDlg& window) {
   QueueDlg* queue = window.QueueWindow();
   return queue != nullptr && queue->isVisible() ? queue : nullptr;
@@ -49,12 +68,7 @@ void SelectRow(const CDownloaderDlg& window, int row) {
 }
 
 QPushButton* QueueButton(const CDownloaderDlg& window, const QString& text) {
-  for (QPushButton* button : window.QueueWindow()->findChildren<QPushButton*>()) {
-    if (button->text() == text) {
-      return button;
-    }
-  }
-  return nullptr;
+  return DialogButton(*window.QueueWindow(), text);
 }
 
 bool AnswerQueueCloseQuestion(const QString& text, const QString& button) {

@@ -1,7 +1,9 @@
-// Helpers of the background queue's window tests: the queue's window, its
-// rows and buttons, and the comic's chapters as the queue takes them.
+// Helpers of the window tests that queue chapters: the chapter dialog's
+// checks, the queue's window with its rows and buttons, the comic's chapters
+// as the queue takes them, and the pages they leave.
 #pragma once
 
+#include <QList>
 #include <QPushButton>
 #include <QString>
 #include <QStringList>
@@ -9,11 +11,17 @@
 #include <string>
 #include <vector>
 
+#include "app/chapter_list_dlg.h"
 #include "app/downloader_dlg.h"
 #include "app/queue_dlg.h"
 #include "download/chapter_list.h"
 
 namespace vexel::app::testing {
+
+// The button of `dialog` captioned `text`, or null.
+QPushButton* DialogButton(const QWidget& dialog, const QString& text);
+// Whether each row of the chapter dialog is checked, in order.
+QList<bool> CheckStates(const ChapterListDlg& chooser);
 
 // The queue's window of `window` while it is shown, else null.
 QueueDlg* ShownQueue(const CDownloaderDlg& window);

@@ -1,5 +1,5 @@
-// The background queue across restarts: a window closed while its queue
-// works leaves it to the next one, which goes on at once or, with
+// The background queue across restarts: closing while it works asks first;
+// a window closed while its queue works leaves it to the next one, which goes on at once or, with
 // 启动时暂停队列, once told to; and a program killed during a queue finishes
 // it after a restart with every page whole.
 #include <QDir>
@@ -61,6 +61,24 @@ class QueueRestartTest : public SiteJobTest {
   Q_OBJECT
 
  private slots:
+  // Closing while the queue works asks first; 取消 keeps the window and the
+  // queue, 退出 ends the window once the chapter under way has let go.
+  void closingWhileTheQueueWorksAsks() {
+    auto window = WindowWithLibrary(site_->Base(), {}, OutDir());
+    QSignalSpy finished(window.get(), &QDialog::finished);
+    site_->HoldImagesFrom(3);
+    window->Queue().Enqueue(ComicChapters(site_->Base(), 1, 3), "comic");
+    QTRY_VERIFY_WITH_TIMEOUT(site_->ImagesInFlight() == 1, kJobTimeoutMs);
+    for (const QString& answer : {QStringLiteral("取消"), QStringLiteral("退出")}) {
+      window->close();
+      QVERIFY(AnswerQueueCloseQuestion(
+          QStringLiteral("下载队列中还有2话，退出后下次启动继续。确定退出吗？"), answer));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!window->Queue().WorkerRunning(), kJobTimeoutMs);
+    QTRY_COMPARE(finished.count(), 1);
+    QVERIFY(!window->isVisible());
+  }
+
   // Closed with chapter 2 under way and chapter 3 paused: the next window
   // holds the queue as it was, chapter 2 waiting again; with 启动时暂停队列
   // nothing starts until 全部继续, and then both finish.

@@ -1,8 +1,7 @@
 // The background queue in the window: fed by the chapter behind a link (the
 // view's context menu) and the chapter list dialog, run in hidden pages while
 // the view stays free; pause, resume, cancel, retry and reorder; duplicates
-// refused; the one-job rule with 下载; each chapter's log shown again; and the
-// question when the window closes while the queue works.
+// refused; the one-job rule with 下载; and each chapter's log shown again.
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -42,24 +41,6 @@ QTreeWidget* ChapterRows(const ChapterListDlg& chooser) {
 
 QString CheckedCountText(const ChapterListDlg& chooser) {
   return chooser.findChild<QLabel*>(QString::fromLatin1(kCheckedCountName))->text();
-}
-
-QList<bool> CheckStates(const ChapterListDlg& chooser) {
-  QList<bool> states;
-  const QTreeWidget* rows = ChapterRows(chooser);
-  for (int row = 0; row < rows->topLevelItemCount(); ++row) {
-    states << (rows->topLevelItem(row)->checkState(0) == Qt::Checked);
-  }
-  return states;
-}
-
-QPushButton* DialogButton(const QWidget& dialog, const QString& text) {
-  for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
-    if (button->text() == text) {
-      return button;
-    }
-  }
-  return nullptr;
 }
 
 // A click on row `row` of the list, anywhere on it.
@@ -462,25 +443,6 @@ class QueueTest : public SiteJobTest {
                               kJobTimeoutMs);
     QCOMPARE(Lines(window->Queue().LogOf(window->Queue().Queue().Items()[0].id)),
              ChapterLines(3, 2));
-  }
-
-  // Closing while the queue works asks first; 取消 keeps the window and the
-  // queue, 退出 ends the window once the chapter under way has let go.
-  void closingWhileTheQueueWorksAsks() {
-    auto window = WindowOnTheComic();
-    QVERIFY(window != nullptr);
-    QSignalSpy finished(window.get(), &QDialog::finished);
-    site_->HoldImagesFrom(3);
-    QVERIFY(QueueTheComic(*window));
-    QTRY_VERIFY_WITH_TIMEOUT(site_->ImagesInFlight() == 1, kJobTimeoutMs);
-    for (const QString& answer : {QStringLiteral("取消"), QStringLiteral("退出")}) {
-      window->close();
-      QVERIFY(AnswerQueueCloseQuestion(
-          QStringLiteral("下载队列中还有2话，退出后下次启动继续。确定退出吗？"), answer));
-    }
-    QTRY_VERIFY_WITH_TIMEOUT(!window->Queue().WorkerRunning(), kJobTimeoutMs);
-    QTRY_COMPARE(finished.count(), 1);
-    QVERIFY(!window->isVisible());
   }
 };
 

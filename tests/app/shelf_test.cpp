@@ -38,26 +38,8 @@ Dialog* OpenDialog(const CDownloaderDlg& window) {
   return nullptr;
 }
 
-QPushButton* DialogButton(const QWidget& dialog, const QString& text) {
-  for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
-    if (button->text() == text) {
-      return button;
-    }
-  }
-  return nullptr;
-}
-
 QTreeWidget* Rows(const QWidget& dialog, const char* name) {
   return dialog.findChild<QTreeWidget*>(QString::fromLatin1(name));
-}
-
-QList<bool> CheckStates(const ChapterListDlg& chooser) {
-  QList<bool> states;
-  const QTreeWidget* rows = Rows(chooser, kChapterListName);
-  for (int row = 0; row < rows->topLevelItemCount(); ++row) {
-    states << (rows->topLevelItem(row)->checkState(0) == Qt::Checked);
-  }
-  return states;
 }
 
 QStringList Column(const QTreeWidget* rows, int column) {
