@@ -238,12 +238,16 @@ void JobController::ShowProgress(const JobProgress& progress) {
   });
 }
 
-download::OutputDirectory JobController::ChooseOutputDirectory() {
-  const DialogOptions& options = window_.Options();
+download::OutputDirectory ChooseJobOutputDirectory(const DialogOptions& options,
+                                                   const std::string& download_folder) {
   if (options.choose_output_directory) {
     return options.choose_output_directory();
   }
-  return files::ChooseProgramOutputDirectory(job_download_folder_);
+  return files::ChooseProgramOutputDirectory(download_folder);
+}
+
+download::OutputDirectory JobController::ChooseOutputDirectory() {
+  return ChooseJobOutputDirectory(window_.Options(), job_download_folder_);
 }
 
 std::size_t JobController::MaxPageElements() const { return window_.Options().max_page_elements; }

@@ -29,6 +29,13 @@
 namespace vexel::app {
 
 class CDownloaderDlg;
+struct DialogOptions;
+
+// Where a job's chapter folder goes: the window's own rule when it has one,
+// else `download_folder` (下载到, fixed when the job was started or queued),
+// else the program's rule.
+download::OutputDirectory ChooseJobOutputDirectory(const DialogOptions& options,
+                                                   const std::string& download_folder);
 
 // How the window's jobs fetch: the browser's user agent and the cookies it
 // holds as each chapter starts, the window's fetcher factory and library,

@@ -10,7 +10,6 @@
 #include "app/job_channel.h"
 #include "app/job_controller.h"
 #include "download/outcome_texts.h"
-#include "files/program_output_directory.h"
 
 namespace vexel::app {
 namespace {
@@ -69,11 +68,7 @@ class QueueController::Channel final : public JobChannel {
   }
   void PageStored(std::uint64_t bytes) override { queue_.PostBytes(id_, bytes); }
   download::OutputDirectory ChooseOutputDirectory() override {
-    const DialogOptions& options = queue_.window_.Options();
-    if (options.choose_output_directory) {
-      return options.choose_output_directory();
-    }
-    return files::ChooseProgramOutputDirectory(folder_);
+    return ChooseJobOutputDirectory(queue_.window_.Options(), folder_);
   }
   std::size_t MaxPageElements() const override {
     return queue_.window_.Options().max_page_elements;
@@ -108,12 +103,14 @@ bool QueueController::Restore(bool hold, std::string& error) {
 queue::AddResult QueueController::Enqueue(const std::vector<download::ChapterLink>& chapters,
                                           const std::string& comic_title) {
   const Settings& settings = window_.CurrentSettings();
+  // The settings' own reading of the page options, as the view's job gets it.
+  const download::JobOptions job = settings.ApplyTo(download::JobOptions{});
   queue::ItemOptions options;
-  options.jobs = std::clamp(settings.jobs, Settings::kMinJobs, Settings::kMaxJobs);
-  options.pack_cbz = settings.pack_cbz;
-  options.pad_pages = settings.pad_pages;
-  options.series_folders = settings.series_folders;
-  options.skip_existing = settings.skip_existing;
+  options.jobs = job.jobs;
+  options.pack_cbz = job.pack_cbz;
+  options.pad_pages = job.pad_pages;
+  options.series_folders = job.series_folders;
+  options.skip_existing = job.skip_existing;
   options.download_folder = settings.download_folder.toStdString();
   const queue::AddResult added = queue_.Add(chapters, comic_title, options);
   Touched();
