@@ -80,6 +80,31 @@ std::string DefaultLibraryPath() {
   return folder + "/vexel-downloader/library.sqlite3";
 }
 
+namespace {
+
+// Turns the file's journal into a write-ahead log. The switch needs the file
+// to itself, and SQLite answers a second program opening it at that moment
+// with "database is locked" at once, without its busy handler: the switch is
+// tried again until the busy timeout has passed.
+bool UseWriteAheadLog(sqlite3* db) {
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+  for (;;) {
+    sql::Statement journal(db, "PRAGMA journal_mode = WAL");
+    const int step = journal.ok() ? journal.Step() : SQLITE_ERROR;
+    const bool wal = step == SQLITE_ROW && journal.Text(0) == "wal";
+    journal.Reset();
+    if (wal) {
+      return true;
+    }
+    if (step != SQLITE_BUSY || std::chrono::steady_clock::now() >= give_up) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+}  // namespace
+
 OpenedLibrary Library::Open(const std::string& path, download::FileSystem& files,
                             bool create_folder) {
   OpenedLibrary opened;
@@ -107,12 +132,9 @@ OpenedLibrary Library::Open(const std::string& path, download::FileSystem& files
   // WAL lets a reader and a writer work at once; with it, NORMAL
   // synchronisation never corrupts the file, and a record lost to a power
   // cut only means a chapter is looked at again.
-  sql::Statement journal(db.get(), "PRAGMA journal_mode = WAL");
-  if (!journal.ok() || journal.Step() != SQLITE_ROW || journal.Text(0) != "wal") {
-    journal.Reset();
+  if (!UseWriteAheadLog(db.get())) {
     return fail("cannot use a write-ahead log: " + sql::ErrorOf(db.get()));
   }
-  journal.Reset();
   // A file of this version needs no step, and no write lock to find that
   // out again; any other is looked at anew under the lock. The file is read,
   // not mapped: a mapped file that another program cuts short, or a read
