@@ -117,10 +117,6 @@ class FileSystem {
   // storage, so that what is recorded as done cannot come back empty after
   // a power loss.
   virtual FileResult FlushToDisk(const std::string& path) = 0;
-  // Starts writing the file at `path` to storage and returns without waiting
-  // for it, so that a FlushToDisk later has less left to write. A hint that
-  // guarantees nothing: the default does nothing.
-  virtual FileResult StartWriteOut(const std::string& /*path*/) { return {}; }
 
  protected:
   FileSystem() = default;

@@ -274,16 +274,6 @@ class PosixFileSystem final : public download::FileSystem {
     return {error};
   }
 
-  // Writeback of the file's dirty pages begins now rather than when the
-  // kernel gets to them, seconds later; nothing waits for it.
-  download::FileResult StartWriteOut(const std::string& path) override {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
-    if (!fd.valid()) {
-      return {errno};
-    }
-    return {::sync_file_range(fd.get(), 0, 0, SYNC_FILE_RANGE_WRITE) == 0 ? 0 : errno};
-  }
-
   bool ProcessHasEnded(long pid) override {
     return pid > 0 && pid != ::getpid() && ::kill(static_cast<pid_t>(pid), 0) == -1 &&
            errno == ESRCH;

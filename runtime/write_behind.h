@@ -1,7 +1,8 @@
 // The file system as a chapter's image fetcher sees it while the library
-// waits for the chapter: every page that lands under its own name is written
-// out to storage in the background as the next ones download, so that the
-// flush before the chapter is recorded finds little left to write. That
+// waits for the chapter: the pages that land under their own names are
+// flushed to storage in the background, a few megabytes at a time, as the
+// next ones download, so that the flush before the chapter is recorded finds
+// little left to write. That
 // flush still covers every file; this only moves the bulk of the writing to
 // while the job runs, off the job's own thread.
 #pragma once
@@ -36,7 +37,8 @@ class WriteBehindFiles final : public download::FileSystem {
   // passed on.
   void Stop();
 
-  // A file renamed into place (a page the fetcher finished) is queued.
+  // A file renamed into place (a page the fetcher finished) is counted
+  // towards the next flush.
   bool Rename(const std::string& from, const std::string& to) override;
 
   download::FileResult CreateDirectory(const std::string& path) override {
@@ -77,9 +79,6 @@ class WriteBehindFiles final : public download::FileSystem {
   }
   download::FileResult FlushToDisk(const std::string& path) override {
     return files_.FlushToDisk(path);
-  }
-  download::FileResult StartWriteOut(const std::string& path) override {
-    return files_.StartWriteOut(path);
   }
 
  private:

@@ -16,31 +16,20 @@ namespace {
 
 using testing::TempDir;
 
-// The real file system, noting what is written out and flushed; a test
-// waits on the note rather than on time.
+// The real file system, noting the paths it is asked to flush; a test waits
+// on the note rather than on time.
 class NotingFiles final : public download::FileSystem {
  public:
-  std::vector<std::string> TakeWrittenOut(std::size_t count) {
+  std::vector<std::string> TakeFlushes(std::size_t count) {
     std::unique_lock lock(mutex_);
-    noted_.wait(lock, [&] { return written_out_.size() >= count; });
-    return std::exchange(written_out_, {});
-  }
-  void WaitForFlushes(std::size_t count) {
-    std::unique_lock lock(mutex_);
-    noted_.wait(lock, [&] { return flushes_ >= count; });
+    noted_.wait(lock, [&] { return flushed_.size() >= count; });
+    return std::exchange(flushed_, {});
   }
 
-  download::FileResult StartWriteOut(const std::string& path) override {
-    const download::FileResult result = real().StartWriteOut(path);
-    const std::lock_guard lock(mutex_);
-    written_out_.push_back(path);
-    noted_.notify_all();
-    return result;
-  }
   download::FileResult FlushToDisk(const std::string& path) override {
     const download::FileResult result = real().FlushToDisk(path);
     const std::lock_guard lock(mutex_);
-    ++flushes_;
+    flushed_.push_back(path);
     noted_.notify_all();
     return result;
   }
@@ -84,30 +73,33 @@ class NotingFiles final : public download::FileSystem {
   static download::FileSystem& real() { return files::RealFileSystem(); }
   std::mutex mutex_;
   std::condition_variable noted_;
-  std::vector<std::string> written_out_;
-  std::size_t flushes_ = 0;
+  std::vector<std::string> flushed_;
 };
 
-TEST(WriteBehindTest, PagesRenamedIntoPlaceAreWrittenOutUntilStopped) {
+TEST(WriteBehindTest, LandedPagesAreFlushedAFewMegabytesAtATimeUntilStopped) {
   TempDir dir;
   NotingFiles noting;
-  WriteBehindFiles files(noting);
-  const std::string page = dir / "1.png";
-  // 5 MB in one page: past the bytes after which the file system is
-  // flushed.
-  testing::WriteWholeFile(dir / "1.part", std::string(std::size_t{5} << 20, 'x'));
-  ASSERT_TRUE(files.Rename(dir / "1.part", page));
-  EXPECT_EQ(noting.TakeWrittenOut(1), std::vector<std::string>{page});
-  noting.WaitForFlushes(1);
-  EXPECT_EQ(testing::ReadWholeFile(page).size(), std::size_t{5} << 20);
+  {
+    WriteBehindFiles files(noting);
+    // 1 MB, then 1.5 MB: the second page takes the pages past the bytes
+    // after which the file system is flushed, and the flush names it.
+    testing::WriteWholeFile(dir / "1.part", std::string(std::size_t{1} << 20, 'x'));
+    testing::WriteWholeFile(dir / "2.part", std::string(std::size_t{3} << 19, 'x'));
+    ASSERT_TRUE(files.Rename(dir / "1.part", dir / "1.png"));
+    ASSERT_TRUE(files.Rename(dir / "2.part", dir / "2.png"));
+    EXPECT_EQ(noting.TakeFlushes(1), std::vector<std::string>{dir / "2.png"});
+    EXPECT_EQ(testing::ReadWholeFile(dir / "2.png").size(), std::size_t{3} << 19);
 
-  // A rename that failed hands nothing on; after Stop, a rename still
-  // happens but nothing more is written out, and Stop does not wait.
-  EXPECT_FALSE(files.Rename(dir / "missing.part", dir / "2.png"));
-  files.Stop();
-  testing::WriteWholeFile(dir / "3.part", "png");
-  EXPECT_TRUE(files.Rename(dir / "3.part", dir / "3.png"));
-  EXPECT_TRUE(noting.TakeWrittenOut(0).empty());
+    // A rename that failed hands nothing on; after Stop, a rename still
+    // happens but counts towards no flush.
+    EXPECT_FALSE(files.Rename(dir / "missing.part", dir / "3.png"));
+    files.Stop();
+    testing::WriteWholeFile(dir / "4.part", std::string(std::size_t{3} << 20, 'x'));
+    EXPECT_TRUE(files.Rename(dir / "4.part", dir / "4.png"));
+    EXPECT_TRUE(testing::ReadWholeFile(dir / "4.png").size() == std::size_t{3} << 20);
+  }
+  // The writer has ended: a flush it had been handed would be noted by now.
+  EXPECT_TRUE(noting.TakeFlushes(0).empty());
 }
 
 }  // namespace
