@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <atomic>
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +33,12 @@ constexpr std::uint32_t kLargeClass = 0xFFFFFFFFU;
 constexpr std::size_t kFirstRegionBytes = std::size_t{1} << 20;
 constexpr std::size_t kLargestRegionBytes = std::size_t{4} << 20;
 constexpr std::size_t kSlabHeaderBytes = 64;
+// Draining gives slabs back only while the arena holds more than this.
+// Each slab given back costs a system call and, while other threads of the
+// program run, an interrupt to every other core to drop the slab from its
+// address cache; the arena of a small page, which fits in its first region,
+// is unmapped as a whole a moment later anyway.
+constexpr std::size_t kKeptWhileDraining = std::size_t{2} << 20;
 
 // Block sizes (prefix included), each a multiple of 16 so that blocks keep
 // the 8-byte alignment gumbo's structures need.
@@ -76,6 +83,15 @@ void WritePrefix(void* user, Prefix prefix) {
 //     nothing is left behind but arena memory, which the arena releases;
 //   - this function owns nothing and changes no local after setjmp, and the
 //     caller never touches the abandoned parse's output.
+// The first region of the last arena to go, kept mapped for the next one:
+// a program parses page after page, and mapping a region afresh for each
+// costs a page fault for every page of it that is touched, and unmapping it
+// an interrupt to every other core. One region at most is kept; an arena
+// takes it whole, stale contents and all, since every block is written
+// before it is handed out.
+std::atomic<void*> kept_first_region{nullptr};
+constexpr std::size_t kFirstRegionLength = kFirstRegionBytes + GumboArena::kSlabBytes;
+
 [[gnu::noinline]] GumboOutput* ParseOrEscape(const GumboOptions* options, const char* data,
                                              std::size_t size, std::jmp_buf* escape) {
   if (setjmp(*escape) != 0) {
@@ -108,7 +124,11 @@ GumboArena::~GumboArena() {
   }
   for (const Mapping& region : regions_) {
     ASAN_UNPOISON_MEMORY_REGION(region.address, region.length);
-    munmap(region.address, region.length);
+    void* none = nullptr;
+    if (region.length != kFirstRegionLength ||
+        !kept_first_region.compare_exchange_strong(none, region.address)) {
+      munmap(region.address, region.length);
+    }
   }
 }
 
@@ -150,8 +170,10 @@ GumboArena::Slab* GumboArena::NewSlab(std::uint32_t size_class) {
       over_budget_ = true;
       return nullptr;
     }
-    void* mapped =
-        mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* mapped = length == kFirstRegionLength ? kept_first_region.exchange(nullptr) : nullptr;
+    if (mapped == nullptr) {
+      mapped = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    }
     if (mapped == MAP_FAILED) {
       return nullptr;
     }
@@ -255,7 +277,7 @@ void GumboArena::Free(void* block) {
   --slab->live;
   ASAN_POISON_MEMORY_REGION(block, kBlockSizes[prefix.size_class] - kPrefixBytes);
   if (draining_) {
-    if (slab->live == 0) {
+    if (slab->live == 0 && held_bytes_ > kKeptWhileDraining) {
       // Zero-filled on any later touch; the prefixes then read as not live.
       madvise(slab, kSlabBytes, MADV_DONTNEED);
       ++released_slabs_;
@@ -277,7 +299,7 @@ void GumboArena::BeginDraining() {
   }
   // Slabs already empty would never see another free.
   for (char* memory : slabs_) {
-    if (reinterpret_cast<Slab*>(memory)->live == 0) {
+    if (reinterpret_cast<Slab*>(memory)->live == 0 && held_bytes_ > kKeptWhileDraining) {
       madvise(memory, kSlabBytes, MADV_DONTNEED);
       ++released_slabs_;
       held_bytes_ -= kSlabBytes;

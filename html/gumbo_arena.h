@@ -6,8 +6,9 @@
 // malloc's chunk header, and releases everything in one sweep when it is
 // destroyed, however deep the tree. While the tree is converted into our own
 // document, each part is freed as soon as it has been copied ("draining"),
-// and a slab whose blocks are all free goes back to the system at once, so
-// gumbo's tree and the new document are never both held in full.
+// and, once the arena is past a few megabytes, a slab whose blocks are all
+// free goes back to the system at once, so gumbo's tree and the new document
+// of a large page are never both held in full.
 //
 // The arena can be given a budget: the memory it may take from the system
 // at once. gumbo does not check what its allocator returns, so a parse that
@@ -58,8 +59,9 @@ class GumboArena {
   void* Allocate(std::size_t size);
   void Free(void* block);
 
-  // From now on freed blocks are not reused, and a slab whose last block is
-  // freed is given back to the system. Later allocations still work.
+  // From now on freed blocks are not reused, and, while the arena holds
+  // more than 2 MiB, a slab whose last block is freed is given back to the
+  // system. Later allocations still work.
   void BeginDraining();
 
   // Slabs given back so far, and slabs taken in all; for tests.
