@@ -27,7 +27,7 @@ void WriteBehindFiles::Stop() {
   {
     const std::lock_guard lock(mutex_);
     stopped_ = true;
-    queue_.clear();
+    flush_path_.clear();
   }
   writer_.request_stop();
 }
@@ -36,35 +36,33 @@ bool WriteBehindFiles::Rename(const std::string& from, const std::string& to) {
   if (!files_.Rename(from, to)) {
     return false;
   }
+  if (unflushed_.load(std::memory_order_relaxed) < kFlushEveryBytes) {
+    return true;
+  }
+  unflushed_.store(0, std::memory_order_relaxed);
   {
     const std::lock_guard lock(mutex_);
     if (stopped_) {
       return true;
     }
-    queue_.push_back(to);
+    // A flush asked for while one runs is merged into the next.
+    flush_path_ = to;
   }
   wake_.notify_one();
   return true;
 }
 
 void WriteBehindFiles::Write(const std::stop_token& stop) {
-  std::uint64_t unflushed = 0;
   for (;;) {
     std::string path;
     {
       std::unique_lock lock(mutex_);
-      if (!wake_.wait(lock, stop, [this] { return !queue_.empty(); })) {
+      if (!wake_.wait(lock, stop, [this] { return !flush_path_.empty(); })) {
         return;
       }
-      path = std::move(queue_.front());
-      queue_.pop_front();
+      path = std::exchange(flush_path_, {});
     }
-    const download::EntryStat page = files_.StatOf(path);
-    unflushed += page.size;
-    if (unflushed >= kFlushEveryBytes) {
-      files_.FlushToDisk(path);
-      unflushed = 0;
-    }
+    files_.FlushToDisk(path);
   }
 }
 

@@ -7,12 +7,13 @@
 // while the job runs, off the job's own thread.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <stop_token>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -37,9 +38,14 @@ class WriteBehindFiles final : public download::FileSystem {
   // passed on.
   void Stop();
 
-  // A file renamed into place (a page the fetcher finished) is counted
-  // towards the next flush.
+  // Once the pages written since the last flush come to a few megabytes,
+  // a file renamed into place (a page the fetcher finished) has the writer
+  // flush them; the writer is woken that seldom, not for every page.
   bool Rename(const std::string& from, const std::string& to) override;
+  download::FileResult WriteFile(int fd, std::string_view data) override {
+    unflushed_.fetch_add(data.size(), std::memory_order_relaxed);
+    return files_.WriteFile(fd, data);
+  }
 
   download::FileResult CreateDirectory(const std::string& path) override {
     return files_.CreateDirectory(path);
@@ -55,9 +61,6 @@ class WriteBehindFiles final : public download::FileSystem {
   }
   download::OpenedFile CreateNewFile(const std::string& path) override {
     return files_.CreateNewFile(path);
-  }
-  download::FileResult WriteFile(int fd, std::string_view data) override {
-    return files_.WriteFile(fd, data);
   }
   download::FileResult CloseFile(int fd) override { return files_.CloseFile(fd); }
   download::OpenedFile TryLock(const std::string& path) override { return files_.TryLock(path); }
@@ -87,7 +90,8 @@ class WriteBehindFiles final : public download::FileSystem {
   download::FileSystem& files_;
   std::mutex mutex_;
   std::condition_variable_any wake_;
-  std::deque<std::string> queue_;
+  std::atomic<std::uint64_t> unflushed_{0};  // bytes written since the last flush was asked for
+  std::string flush_path_;                   // a flush asked for, on this file's file system
   bool stopped_ = false;
   // Last: started once the rest exists, and joined before it goes.
   std::jthread writer_;

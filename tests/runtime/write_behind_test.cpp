@@ -76,29 +76,36 @@ class NotingFiles final : public download::FileSystem {
   std::vector<std::string> flushed_;
 };
 
-TEST(WriteBehindTest, LandedPagesAreFlushedAFewMegabytesAtATimeUntilStopped) {
+// A page written through `files` as the fetcher writes one: into a part
+// file, then renamed into place.
+bool WritePage(download::FileSystem& files, const std::string& part, const std::string& page,
+               std::size_t bytes) {
+  const download::OpenedFile file = files.CreateNewFile(part);
+  return file && !files.WriteFile(file.fd, std::string(bytes, 'x')).error &&
+         !files.CloseFile(file.fd).error && files.Rename(part, page);
+}
+
+TEST(WriteBehindTest, WrittenPagesAreFlushedAFewMegabytesAtATimeUntilStopped) {
   TempDir dir;
   NotingFiles noting;
+  constexpr std::size_t kMiB = std::size_t{1} << 20;
   {
     WriteBehindFiles files(noting);
-    // 1 MB, then 1.5 MB: the second page takes the pages past the bytes
-    // after which the file system is flushed, and the flush names it.
-    testing::WriteWholeFile(dir / "1.part", std::string(std::size_t{1} << 20, 'x'));
-    testing::WriteWholeFile(dir / "2.part", std::string(std::size_t{3} << 19, 'x'));
-    ASSERT_TRUE(files.Rename(dir / "1.part", dir / "1.png"));
-    ASSERT_TRUE(files.Rename(dir / "2.part", dir / "2.png"));
+    // 1 MB, then 1.5 MB: the second page takes what was written past the
+    // bytes after which the file system is flushed, and the flush names it.
+    ASSERT_TRUE(WritePage(files, dir / "1.part", dir / "1.png", kMiB));
+    ASSERT_TRUE(WritePage(files, dir / "2.part", dir / "2.png", kMiB + kMiB / 2));
     EXPECT_EQ(noting.TakeFlushes(1), std::vector<std::string>{dir / "2.png"});
-    EXPECT_EQ(testing::ReadWholeFile(dir / "2.png").size(), std::size_t{3} << 19);
+    EXPECT_EQ(testing::ReadWholeFile(dir / "2.png").size(), kMiB + kMiB / 2);
 
-    // A rename that failed hands nothing on; after Stop, a rename still
-    // happens but counts towards no flush.
+    // A rename that failed asks for nothing; after Stop, pages are still
+    // written and renamed but ask for no flush.
     EXPECT_FALSE(files.Rename(dir / "missing.part", dir / "3.png"));
     files.Stop();
-    testing::WriteWholeFile(dir / "4.part", std::string(std::size_t{3} << 20, 'x'));
-    EXPECT_TRUE(files.Rename(dir / "4.part", dir / "4.png"));
-    EXPECT_TRUE(testing::ReadWholeFile(dir / "4.png").size() == std::size_t{3} << 20);
+    ASSERT_TRUE(WritePage(files, dir / "4.part", dir / "4.png", 3 * kMiB));
+    EXPECT_EQ(testing::ReadWholeFile(dir / "4.png").size(), 3 * kMiB);
   }
-  // The writer has ended: a flush it had been handed would be noted by now.
+  // The writer has ended: a flush it had been asked for would be noted by now.
   EXPECT_TRUE(noting.TakeFlushes(0).empty());
 }
 
