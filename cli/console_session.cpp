@@ -165,8 +165,10 @@ class ConsoleChapterRunner final : public download::ChapterRunner {
   net::LoadedPage LoadPage(const std::string& address) const {
     return net::LoadPage(address, LoadOptions());
   }
-  net::FetchedPage FetchPage(const std::string& address) const {
-    return net::FetchPage(address, LoadOptions());
+  net::FetchedPage FetchPage(const std::string& address, CURL* handle) const {
+    net::PageLoadOptions options = LoadOptions();
+    options.handle = handle;
+    return net::FetchPage(address, options);
   }
 
   void SetComicFolder(const std::string& comic, std::string folder) {
@@ -247,8 +249,8 @@ net::LoadedPage ConsoleSession::LoadPage(const std::string& address) const {
   return runner_->LoadPage(address);
 }
 
-net::FetchedPage ConsoleSession::FetchPage(const std::string& address) const {
-  return runner_->FetchPage(address);
+net::FetchedPage ConsoleSession::FetchPage(const std::string& address, CURL* handle) const {
+  return runner_->FetchPage(address, handle);
 }
 
 void ConsoleSession::SetComicFolder(const std::string& comic, std::string folder) {

@@ -36,6 +36,8 @@ net::FetchedPage PagePrefetch::Next() {
 }
 
 void PagePrefetch::Fetch(const std::stop_token& stop) {
+  // One handle for every page: curl's transfer set-up is made once.
+  const net::CurlEasy handle = net::MakeCurlEasy();
   for (const std::string& address : addresses_) {
     {
       std::unique_lock lock(mutex_);
@@ -47,7 +49,7 @@ void PagePrefetch::Fetch(const std::stop_token& stop) {
     if (session_.StopRequested()) {
       break;
     }
-    net::FetchedPage page = session_.FetchPage(address);
+    net::FetchedPage page = session_.FetchPage(address, handle.get());
     const std::lock_guard lock(mutex_);
     fetched_.push_back(std::move(page));
     changed_.notify_all();

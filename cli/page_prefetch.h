@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/console_session.h"
+#include "net/curl_handle.h"
 #include "net/page_loader.h"
 
 namespace vexel::cli {

@@ -126,15 +126,21 @@ FetchedPage FetchPage(std::string_view source, const PageLoadOptions& options) {
     return page;
   }
 
-  const CurlEasy handle = MakeCurlEasy();
-  if (!handle) {
+  CurlEasy own_handle;
+  CURL* curl = options.handle;
+  if (curl != nullptr) {
+    curl_easy_reset(curl);
+  } else {
+    own_handle = MakeCurlEasy();
+    curl = own_handle.get();
+  }
+  if (curl == nullptr) {
     page.Fail(FetchFailure::Network, "cannot load " + url + ": libcurl could not start a transfer");
     return page;
   }
   TransferOptions transfer = options.transfer;
   transfer.allow_file_scheme = true;
   std::array<char, CURL_ERROR_SIZE> detail{};
-  CURL* curl = handle.get();
   Receiver receiver{curl, &page.bytes, options.max_bytes, options.abandon};
   CURLcode result = ApplyTransferOptions(curl, transfer);
   const auto set = [&](CURLoption option, auto value) {

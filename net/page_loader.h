@@ -25,6 +25,10 @@ struct PageLoadOptions {
   // When set, the load under way fails at once (Abandoned, "abandoned"), and
   // a load begun with it set fails without connecting.
   const std::atomic<bool>* abandon = nullptr;
+  // Not owned. When set, the load is made with this handle, reset first,
+  // instead of a new one: a thread that loads page after page then sets up
+  // curl's transfer machinery once. Only one load at a time may use it.
+  CURL* handle = nullptr;
 };
 
 struct FetchedPage {

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 
+#include "net/curl_handle.h"
 #include "query/element_query.h"
 #include "tests/net/trickle_server.h"
 #include "tests/support/chapter_page.h"
@@ -167,8 +168,11 @@ TEST(PageLoader, TricklingHeadersAndTheDeadlineEndALoad) {
 }
 
 TEST_F(PageLoaderTest, AnAbandonFlagEndsTheLoadUnderWayAndStopsTheNextBeforeConnecting) {
+  // Through one handle, as a thread that loads page after page does.
+  const CurlEasy handle = MakeCurlEasy();
   PageLoadOptions options;
   options.abandon = &abandon_;  // set by the server once the request is in
+  options.handle = handle.get();
   const auto started = std::chrono::steady_clock::now();
   const LoadedPage page = LoadPage(local_.Url("/stall"), options);
   EXPECT_FALSE(page.ok());
@@ -181,6 +185,11 @@ TEST_F(PageLoaderTest, AnAbandonFlagEndsTheLoadUnderWayAndStopsTheNextBeforeConn
   EXPECT_EQ(again.failure, FetchFailure::Abandoned);
   EXPECT_EQ(again.error, "abandoned");
   EXPECT_EQ(stall_requests_, 1);
+
+  // The watch of a flag that the next load was not given is gone with it.
+  PageLoadOptions plain;
+  plain.handle = handle.get();
+  EXPECT_EQ(FetchPage(local_.Url("/big"), plain).bytes.size(), 5000U);
 }
 
 // A port of 127.0.0.1 that nothing listens on: bound, then released.
