@@ -52,14 +52,18 @@ double Median(std::vector<double> times) {
   return times.empty() ? 0 : times[times.size() / 2];
 }
 
+double MsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+      .count();
+}
+
 // Runs `argv` in `directory` and returns its wall time in ms; -1 when it did
 // not exit 0.
 double TimedRun(const std::vector<std::string>& argv, const std::string& directory,
                 ProcessResult* result = nullptr) {
   const auto start = std::chrono::steady_clock::now();
   ProcessResult run = RunProcess(argv, directory, {}, std::chrono::seconds(600));
-  const double ms =
-      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  const double ms = MsSince(start);
   if (run.exit_status != 0) {
     std::fprintf(stderr, "update_bench: %s failed (%d): %s\n", argv.front().c_str(),
                  run.exit_status, run.err.c_str());
@@ -284,11 +288,7 @@ int main(int argc, char** argv) {
             TimedRun({dl, "--no-library", "-o", dir / ("p1/without" + n), chapter}, dir.path());
         without.push_back(ms);
         ::sync();
-        without_then_synced.push_back(
-            ms < 0 ? ms
-                   : std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                               start)
-                         .count());
+        without_then_synced.push_back(ms < 0 ? ms : MsSince(start));
       };
       if (run % 2 == 0) {
         with_library();
