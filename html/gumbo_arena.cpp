@@ -70,6 +70,15 @@ void WritePrefix(void* user, Prefix prefix) {
   std::memcpy(static_cast<char*>(user) - kPrefixBytes, &prefix, kPrefixBytes);
 }
 
+// The first region of the last arena to go, kept mapped for the next one:
+// a program parses page after page, and mapping a region afresh for each
+// costs a page fault for every page of it that is touched, and unmapping it
+// an interrupt to every other core. One region at most is kept; an arena
+// takes it whole, stale contents and all, since every block is written
+// before it is handed out.
+std::atomic<void*> kept_first_region{nullptr};
+constexpr std::size_t kFirstRegionLength = kFirstRegionBytes + GumboArena::kSlabBytes;
+
 // The frame the allocator jumps back to when it refuses a block. gumbo does
 // not check its allocations and has no way to be stopped, and handing out
 // memory past the budget from a reserve would only postpone the question, so
@@ -83,15 +92,6 @@ void WritePrefix(void* user, Prefix prefix) {
 //     nothing is left behind but arena memory, which the arena releases;
 //   - this function owns nothing and changes no local after setjmp, and the
 //     caller never touches the abandoned parse's output.
-// The first region of the last arena to go, kept mapped for the next one:
-// a program parses page after page, and mapping a region afresh for each
-// costs a page fault for every page of it that is touched, and unmapping it
-// an interrupt to every other core. One region at most is kept; an arena
-// takes it whole, stale contents and all, since every block is written
-// before it is handed out.
-std::atomic<void*> kept_first_region{nullptr};
-constexpr std::size_t kFirstRegionLength = kFirstRegionBytes + GumboArena::kSlabBytes;
-
 [[gnu::noinline]] GumboOutput* ParseOrEscape(const GumboOptions* options, const char* data,
                                              std::size_t size, std::jmp_buf* escape) {
   if (setjmp(*escape) != 0) {

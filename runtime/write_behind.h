@@ -2,9 +2,8 @@
 // waits for the chapter: the pages that land under their own names are
 // flushed to storage in the background, a few megabytes at a time, as the
 // next ones download, so that the flush before the chapter is recorded finds
-// little left to write. That
-// flush still covers every file; this only moves the bulk of the writing to
-// while the job runs, off the job's own thread.
+// little left to write. That flush still covers every file; this only moves
+// the bulk of the writing to while the job runs, off the job's own thread.
 #pragma once
 
 #include <atomic>
