@@ -51,9 +51,9 @@ class ConsoleSession {
   // load at once.
   net::LoadedPage LoadPage(const std::string& address) const;
   // The same page fetched and not read (net::ReadPage reads it). It may be
-  // called from another thread while this one does no transfer. `handle`,
-  // when not null, is the curl handle to fetch with (see PageLoadOptions).
-  net::FetchedPage FetchPage(const std::string& address, CURL* handle = nullptr) const;
+  // called from another thread while this one does no transfer, with the
+  // curl handle of that thread (see PageLoadOptions; null: a new one).
+  net::FetchedPage FetchPage(const std::string& address, CURL* handle) const;
   // The chapters listed by `comic` go to `folder` (ending in "/").
   void SetComicFolder(const std::string& comic, std::string folder);
   // Runs `chapters` in order, one job each.

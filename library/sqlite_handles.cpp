@@ -74,13 +74,7 @@ bool Statement::Run() {
 
 void Statement::Reset() { sqlite3_reset(statement_.get()); }
 
-std::string Statement::Text(int column) const {
-  const unsigned char* text = sqlite3_column_text(statement_.get(), column);
-  const int size = sqlite3_column_bytes(statement_.get(), column);
-  return text == nullptr
-             ? std::string()
-             : std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(size));
-}
+std::string Statement::Text(int column) const { return std::string(View(column)); }
 
 std::string_view Statement::View(int column) const {
   const unsigned char* text = sqlite3_column_text(statement_.get(), column);

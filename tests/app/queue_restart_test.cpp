@@ -1,7 +1,7 @@
 // The background queue across restarts: closing while it works asks first;
-// a window closed while its queue works leaves it to the next one, which goes on at once or, with
-// 启动时暂停队列, once told to; and a program killed during a queue finishes
-// it after a restart with every page whole.
+// a window closed while its queue works leaves it to the next one, which
+// goes on at once or, with 启动时暂停队列, once told to; and a program killed
+// during a queue finishes it after a restart with every page whole.
 #include <QDir>
 #include <QDirIterator>
 #include <QProcess>

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "files/real_file_system.h"
+#include "tests/support/file_faults.h"
 #include "tests/support/file_temp_dir.h"
 
 namespace vexel::runtime {
@@ -16,9 +16,9 @@ namespace {
 
 using testing::TempDir;
 
-// The real file system, noting the paths it is asked to flush; a test waits
-// on the note rather than on time.
-class NotingFiles final : public download::FileSystem {
+// The real file system (through the fault-free test one), noting the paths
+// it is asked to flush; a test waits on the note rather than on time.
+class NotingFiles final : public testing::FaultyFileSystem {
  public:
   std::vector<std::string> TakeFlushes(std::size_t count) {
     std::unique_lock lock(mutex_);
@@ -27,50 +27,14 @@ class NotingFiles final : public download::FileSystem {
   }
 
   download::FileResult FlushToDisk(const std::string& path) override {
-    const download::FileResult result = real().FlushToDisk(path);
+    const download::FileResult result = FaultyFileSystem::FlushToDisk(path);
     const std::lock_guard lock(mutex_);
     flushed_.push_back(path);
     noted_.notify_all();
     return result;
   }
 
-  download::FileResult CreateDirectory(const std::string& p) override {
-    return real().CreateDirectory(p);
-  }
-  bool IsFile(const std::string& p) override { return real().IsFile(p); }
-  bool CreateDirectories(const std::string& p) override { return real().CreateDirectories(p); }
-  bool Rename(const std::string& from, const std::string& to) override {
-    return real().Rename(from, to);
-  }
-  bool Remove(const std::string& p) override { return real().Remove(p); }
-  bool RemoveDirectory(const std::string& p) override { return real().RemoveDirectory(p); }
-  bool IsWritableDirectory(const std::string& p) override { return real().IsWritableDirectory(p); }
-  download::OpenedFile CreateNewFile(const std::string& p) override {
-    return real().CreateNewFile(p);
-  }
-  download::FileResult WriteFile(int fd, std::string_view data) override {
-    return real().WriteFile(fd, data);
-  }
-  download::FileResult CloseFile(int fd) override { return real().CloseFile(fd); }
-  download::OpenedFile TryLock(const std::string& p) override { return real().TryLock(p); }
-  std::vector<std::string> ListFolder(const std::string& p) override {
-    return real().ListFolder(p);
-  }
-  std::optional<std::chrono::seconds> AgeOfFile(const std::string& p) override {
-    return real().AgeOfFile(p);
-  }
-  bool ProcessHasEnded(long pid) override { return real().ProcessHasEnded(pid); }
-  download::EntryKind KindOf(const std::string& p) override { return real().KindOf(p); }
-  download::FileEnds ReadEnds(const std::string& p, std::size_t head, std::size_t tail) override {
-    return real().ReadEnds(p, head, tail);
-  }
-  download::EntryStat StatOf(const std::string& p) override { return real().StatOf(p); }
-  download::FileResult RenameNoReplace(const std::string& from, const std::string& to) override {
-    return real().RenameNoReplace(from, to);
-  }
-
  private:
-  static download::FileSystem& real() { return files::RealFileSystem(); }
   std::mutex mutex_;
   std::condition_variable noted_;
   std::vector<std::string> flushed_;

@@ -1,5 +1,6 @@
 // A FileSystem over the real one in which any single operation can be made
-// to fail, and which counts what was asked of it.
+// to fail, and which counts what was asked of it. A test may derive from it
+// to note more.
 #pragma once
 
 #include <cerrno>
@@ -12,7 +13,7 @@
 
 namespace vexel::testing {
 
-class FaultyFileSystem final : public download::FileSystem {
+class FaultyFileSystem : public download::FileSystem {
  public:
   int fail_create_directory = 0;  // the errno CreateDirectory fails with; 0: none
   bool fail_rename = false;
